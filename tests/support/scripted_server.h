@@ -1,0 +1,93 @@
+// A loopback HTTP server of the tests, driven by a script per connection: it sends exactly the
+// bytes a test chooses (including broken answers), records the raw requests it receives, and
+// can stall, trickle, cut or reset a connection.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace testing_support {
+
+// One accepted connection, handed to the script on the server's own thread.
+class ScriptedConnection {
+public:
+    explicit ScriptedConnection(int fd);
+    ~ScriptedConnection();
+    ScriptedConnection(const ScriptedConnection&) = delete;
+    ScriptedConnection& operator=(const ScriptedConnection&) = delete;
+
+    // Reads one request: the head up to the blank line, then as many body bytes as its
+    // Content-Length announces. Returns the raw bytes ("" when the peer closed first).
+    std::string ReadRequest(std::chrono::milliseconds timeout = std::chrono::seconds(10));
+    // Reads whatever arrives until the peer closes or the time-out passes.
+    std::string ReadUntilClosed(std::chrono::milliseconds timeout = std::chrono::seconds(10));
+    bool Send(const std::string& bytes);
+    // Sends the bytes in pieces of `piece` with a pause between them.
+    bool Trickle(const std::string& bytes, std::size_t piece, std::chrono::milliseconds pause);
+    void Close();  // orderly close (FIN)
+    void Reset();  // abortive close (RST)
+    int fd() const { return fd_; }
+
+private:
+    int fd_;
+    std::string pending_;  // bytes read past the last request
+};
+
+// Convenience: a complete HTTP/1.0 answer with a Content-Length (unless withLength is false).
+std::string HttpResponse(int status, const std::string& body,
+                         const std::vector<std::string>& extraHeaders = {},
+                         bool withLength = true);
+
+class ScriptedServer {
+public:
+    using Script = std::function<void(ScriptedConnection&)>;
+
+    // Listens on 127.0.0.1 on a free port; each connection runs `script` on its own thread and
+    // is closed when the script returns.
+    explicit ScriptedServer(Script script);
+    ~ScriptedServer();  // stops accepting, joins every connection thread
+    ScriptedServer(const ScriptedServer&) = delete;
+    ScriptedServer& operator=(const ScriptedServer&) = delete;
+
+    std::uint16_t port() const { return port_; }
+    std::string url(const std::string& path = "/") const;  // "http://127.0.0.1:<port><path>"
+
+    // Every request read through ReadRequest, in arrival order.
+    std::vector<std::string> requests() const;
+    int connectionCount() const { return connections_.load(); }
+
+    // Records a request; ReadRequest calls it.
+    void Record(const std::string& request);
+
+private:
+    void AcceptLoop();
+
+    Script script_;
+    int listenFd_ = -1;
+    std::uint16_t port_ = 0;
+    std::atomic<bool> stopping_{false};
+    std::atomic<int> connections_{0};
+    std::thread acceptThread_;
+    mutable std::mutex mutex_;
+    std::vector<std::string> requests_;
+    std::vector<std::thread> workers_;
+};
+
+// Parts of a raw request, for assertions.
+struct ParsedRequest {
+    std::string requestLine;                                  // "GET /x HTTP/1.0"
+    std::vector<std::pair<std::string, std::string>> headers;  // in order, as sent
+    std::string body;
+    std::string Header(const std::string& name) const;        // "" when absent (case-insensitive)
+    int HeaderCount(const std::string& name) const;
+};
+ParsedRequest ParseRequest(const std::string& raw);
+
+}  // namespace testing_support
