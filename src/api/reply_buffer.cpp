@@ -1,0 +1,57 @@
+#include "api/reply_buffer.h"
+
+#include <limits>
+
+namespace {
+
+constexpr std::uint32_t kPieceSize = 1024;
+constexpr std::size_t kLongestReply = static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max());
+
+}  // namespace
+
+bool ReplyBuffer::Reserve(std::size_t needed) {
+    if (needed <= capacity_) return true;
+    std::size_t capacity = capacity_ < 4096 ? 4096 : capacity_;
+    while (capacity < needed) capacity *= 2;
+    // realloc grows large blocks in place, so the body is not copied as it grows.
+    void* grown = std::realloc(data_, capacity);
+    if (grown == nullptr) return false;
+    data_ = static_cast<char*>(grown);
+    capacity_ = capacity;
+    return true;
+}
+
+bool ReplyBuffer::ReadAll(TransferSession& session) {
+    for (;;) {
+        // Room for one more piece and the terminating zero.
+        if (!Reserve(length_ + kPieceSize + 1)) return false;
+        std::uint32_t count = session.ReadResponse(data_ + length_, kPieceSize);
+        if (count == 0) return true;
+        length_ += count;
+        if (length_ > kLongestReply) return false;
+    }
+}
+
+char* ReplyBuffer::Release() {
+    if (!Reserve(length_ + 1)) return nullptr;
+    data_[length_] = '\0';
+    // Give back the slack of the last doubling; shrinking in place does not copy.
+    if (capacity_ - length_ > 65536) {
+        if (void* shrunk = std::realloc(data_, length_ + 1)) data_ = static_cast<char*>(shrunk);
+    }
+    char* block = data_;
+    data_ = nullptr;
+    length_ = capacity_ = 0;
+    return block;
+}
+
+std::int32_t HandOutReply(TransferSession& session, char** outBuffer, std::int32_t* outLength) {
+    ReplyBuffer reply;
+    if (!reply.ReadAll(session)) return -1;
+    std::int32_t length = reply.Length();
+    char* block = nullptr;
+    if (outBuffer != nullptr && (block = reply.Release()) == nullptr) return -1;
+    if (outLength != nullptr) *outLength = length;
+    if (outBuffer != nullptr) *outBuffer = block;
+    return length;
+}

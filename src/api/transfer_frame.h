@@ -1,0 +1,19 @@
+// The steps every transfer call shares: split the URL, accept only http and https, connect
+// with the fixed agent, add the call's form fields, and send one request.
+#pragma once
+
+#include <functional>
+
+#include "session/transfer_session.h"
+
+enum class FrameOutcome {
+    NotSplit,       // bad URL or another scheme: nothing opened, no final trace line
+    ConnectFailed,  // reported by the session; the caller closes and traces its result
+    SendFailed,     // reported by the session; the caller closes and traces its result
+    Sent,           // answered: the response can be read
+};
+
+using FieldAdder = std::function<void(TransferSession&)>;
+
+FrameOutcome RunTransferFrame(TransferSession& session, const char* url, RequestKind kind,
+                              const FieldAdder& addFields);
