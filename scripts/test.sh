@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# Builds and runs every test: the normal build, the same suites under AddressSanitizer with
+# UndefinedBehaviorSanitizer, and the threaded tests under ThreadSanitizer. Prints how long
+# each stage took. Servers (nginx, the proxy, the scripted server, the file service) are
+# started and stopped by the tests themselves on 127.0.0.1.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+jobs=$(nproc)
+
+declare -a stage_names=() stage_seconds=()
+stage() {
+  local name=$1; shift
+  local start=$SECONDS
+  echo "=== $name"
+  "$@"
+  stage_names+=("$name"); stage_seconds+=($((SECONDS - start)))
+  echo "=== $name: $((SECONDS - start)) s"
+}
+
+build() {  # build <folder> [cmake options...]
+  local folder=$1; shift
+  cmake -S . -B "$folder" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" > "$folder.configure.log" 2>&1 \
+    || { cat "$folder.configure.log"; return 1; }
+  cmake --build "$folder" -j "$jobs"
+}
+
+run_ctest() {  # run_ctest <folder> [ctest options...]
+  local folder=$1; shift
+  ctest --test-dir "$folder" --output-on-failure --timeout 1500 "$@"
+}
+
+if [ -x scripts/install-deps.sh ]; then stage "install dependencies" scripts/install-deps.sh; fi
+
+stage "build" build build
+stage "tests" run_ctest build
+
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+stage "build (address, undefined)" build build-asan -DZEMUSER_SANITIZE=address,undefined \
+  -DZEMUSER_BUILD_TOOLS=OFF
+stage "tests (address, undefined)" run_ctest build-asan -E exported_symbols
+
+export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1"
+stage "build (thread)" build build-tsan -DZEMUSER_SANITIZE=thread -DZEMUSER_BUILD_TOOLS=OFF
+# The threaded tests: cancellation, concurrent transfers, shared trace log and meter.
+GTEST_FILTER='*Thread*:*Concurren*:*Cancel*:*Parallel*' \
+  stage "tests (thread)" run_ctest build-tsan -R '^(unit_tests|net_tests|api_tests)$'
+
+echo
+echo "Stage times:"
+for i in "${!stage_names[@]}"; do
+  printf '  %-32s %5d s\n' "${stage_names[$i]}" "${stage_seconds[$i]}"
+done
+echo "all stages passed"

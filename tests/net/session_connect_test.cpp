@@ -1,0 +1,95 @@
+// Connecting a session, its lists, and the paths that fail before anything is sent.
+#include "session/connect_mode.h"
+#include "session_fixture.h"
+
+namespace {
+
+using namespace session_testing;
+using testing_support::HttpResponse;
+using testing_support::ScriptedServer;
+
+TEST(SessionConnect, RecordsTheDefaultPortOfTheMode) {
+    TransferSession secure;
+    ASSERT_TRUE(secure.Connect("127.0.0.1", 0, nullptr, nullptr, ModeHttps, kTransferAgent));
+    EXPECT_EQ(secure.Port(), 443u);
+    EXPECT_EQ(secure.Mode(), static_cast<std::uint32_t>(ModeHttps));
+    secure.CloseHandles();
+
+    TransferSession plain;
+    ASSERT_TRUE(plain.Connect("127.0.0.1", 0, nullptr, nullptr, ModeHttp, kTransferAgent));
+    EXPECT_EQ(plain.Port(), 80u);
+    EXPECT_EQ(plain.Host(), "127.0.0.1");
+    plain.CloseHandles();
+}
+
+TEST(SessionConnect, KeepsEarlierCredentialsWhenNoneAreGiven) {
+    TransferSession session;
+    ASSERT_TRUE(session.Connect("127.0.0.1", 8, "user", "secret", ModeHttp, kTransferAgent));
+    session.CloseHandles();
+    ASSERT_TRUE(session.Connect("127.0.0.1", 8, nullptr, nullptr, ModeHttp, kTransferAgent));
+    EXPECT_EQ(session.User(), "user");
+    EXPECT_EQ(session.Password(), "secret");
+    session.CloseHandles();
+}
+
+TEST(SessionConnect, EmptiesTheFieldsOnlyWhenItSucceeds) {
+    TraceCapture trace;
+    TransferSession session;
+    session.AddFormField("a", "1", false);
+    session.AddFormField("b", 2);
+    EXPECT_FALSE(session.Connect("", 0, nullptr, nullptr, ModeHttps, kTransferAgent));
+    EXPECT_EQ(session.Fields().Count(), 2u);
+    EXPECT_EQ(session.InternetHandle(), nullptr);
+    EXPECT_EQ(session.ConnectionHandle(), nullptr);
+    // The report shows the port as it was passed: 0 for the default.
+    EXPECT_NE(trace.Text().find("[ https://:0 ] connect failed...\n"), std::string::npos)
+        << trace.Text();
+
+    ASSERT_TRUE(ConnectTo(session, 8));
+    EXPECT_EQ(session.Fields().Count(), 0u);
+    session.CloseHandles();
+}
+
+TEST(SessionConnect, UnknownRequestKindFailsWithoutReport) {
+    TraceCapture trace;
+    ScriptedServer server(Answer(HttpResponse(200, "x")));
+    TransferSession session;
+    ASSERT_TRUE(ConnectTo(session, server.port()));
+    EXPECT_FALSE(session.SendRequest("/x", static_cast<RequestKind>(3), nullptr));
+    EXPECT_EQ(session.RequestHandle(), nullptr);
+    EXPECT_EQ(trace.Text(), "");
+    EXPECT_EQ(server.connectionCount(), 0);
+    session.CloseHandles();
+}
+
+TEST(SessionConnect, CloseHandlesOnAnIdleSessionOnlyMarksItCancelled) {
+    TransferSession session;
+    session.CloseHandles();
+    EXPECT_TRUE(session.Cancelled());
+    EXPECT_EQ(session.RequestHandle(), nullptr);
+}
+
+TEST(SessionConnect, RequestWithoutConnectionRaisesHandleNotOpened) {
+    TraceCapture trace;
+    TransferSession session;
+    EXPECT_FALSE(session.SendRequest("/x", RequestGet, nullptr));
+    EXPECT_FALSE(session.SendRequest("/y", RequestForm, nullptr));
+    EXPECT_FALSE(session.SendRequest("/z", RequestMultipart, nullptr));
+    // Mode 0 belongs to a session that never connected: the ftp prefix.
+    std::string text = trace.Text();
+    EXPECT_NE(text.find("[ ftp://:0/x ] handle not opened...\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("[ ftp://:0/z ] handle not opened...\n"), std::string::npos) << text;
+}
+
+TEST(SessionConnect, FormFieldsKeepTheirOrderAndKinds) {
+    TransferSession session;
+    session.AddFormField("n", -5);
+    session.AddFormField("t", "text", false);
+    const char16_t wide[] = {0x00E9, 0};
+    session.AddFormField("w", wide, true);
+    std::string seen;
+    for (const FormField& field : session.Fields()) seen += field.name + "=" + field.value + ";";
+    EXPECT_EQ(seen, "n=-5;t=text;w=\xC3\xA9;");
+}
+
+}  // namespace
