@@ -36,7 +36,8 @@ bool TransferSession::PostForm(const char* path, const char* referrer) {
     SetCookies(path);
 
     std::uint32_t length = UrlEncodedBodyLength(m_fields);
-    if (length == UINT32_MAX) throw kRequestFailedDots;
+    // A non-empty list whose body would not fit 32 bits measures 0.
+    if (length == 0 && !m_fields.Empty()) throw kRequestFailedDots;
     HeapBlock body(static_cast<char*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, length + 1)));
     if (!body) throw kRequestFailedDots;
     std::uint32_t bodyLength = BuildUrlEncodedBody(m_fields, body.get(), length + 1);

@@ -5,15 +5,51 @@
 #include <cstdint>
 #include <string>
 
+#include "support/child_process.h"
+
 namespace testing_support {
+
+// Sets an environment variable for the life of the object, restoring the old value after.
+class ScopedEnv {
+  public:
+    ScopedEnv(const std::string& name, const std::string& value);
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+  private:
+    std::string name_, old_;
+    bool hadOld_;
+};
+
+// A fresh temporary folder, removed with its content at the end.
+class TempDir {
+  public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+    std::string File(const std::string& name) const { return path_ + "/" + name; }
+
+  private:
+    std::string path_;
+};
+
+std::string ReadFileBytes(const std::string& path);
+void WriteFileBytes(const std::string& path, const std::string& bytes);
+bool FileExists(const std::string& path);
+std::uint16_t FreeLoopbackPort();
+int CountOpenDescriptors();
+long ResidentMemoryKb();
 
 // Certificates for the HTTPS cases, made once per test process in a temporary folder.
 struct TestCertificates {
     std::string folder;
-    std::string caFile;         // the test CA; trust it with SSL_CERT_FILE
-    std::string goodCert, goodKey;          // issued by the test CA for 127.0.0.1 / localhost
-    std::string otherNameCert, otherNameKey;  // issued by the test CA for another host name
-    std::string expiredCert, expiredKey;      // issued by the test CA, expired
+    std::string caFile;                         // the test CA; trust it with SSL_CERT_FILE
+    std::string goodCert, goodKey;              // issued by the test CA for 127.0.0.1 / localhost
+    std::string otherNameCert, otherNameKey;    // issued by the test CA for another host name
+    std::string expiredCert, expiredKey;        // issued by the test CA, expired
     std::string selfSignedCert, selfSignedKey;  // self-signed for 127.0.0.1 / localhost
     static const TestCertificates& Get();
 };
@@ -22,7 +58,7 @@ enum class CertificateKind { Good, OtherName, Expired, SelfSigned };
 
 // nginx with its own prefix, configuration and pid file in a temporary folder; stopped by pid.
 class NginxServer {
-public:
+  public:
     // `extraLocations` is pasted into every server block (e.g. "location /x { return 200; }").
     explicit NginxServer(const std::string& extraLocations = "");
     ~NginxServer();
@@ -39,9 +75,14 @@ public:
     std::string AddFile(const std::string& name, const std::string& content);
     std::string url(const std::string& path) const;  // http://127.0.0.1:<port><path>
 
-private:
-    std::string folder_, docroot_;
-    int pid_ = -1;
+  private:
+    void WriteConfig(const std::string& extraLocations) const;
+    // One start attempt; false when a port was taken meanwhile, throws on other failures.
+    bool TryStart();
+
+    TempDir folder_;
+    std::string docroot_;
+    ChildProcess process_;
     std::uint16_t httpPort_ = 0, goodPort_ = 0, otherNamePort_ = 0, expiredPort_ = 0,
                   selfSignedPort_ = 0, clientCertPort_ = 0;
 };
@@ -49,7 +90,7 @@ private:
 // A forward proxy that demands Basic authentication (tinyproxy), with CONNECT allowed to the
 // loopback ports the tests use.
 class AuthProxy {
-public:
+  public:
     AuthProxy(const std::string& user, const std::string& password);
     ~AuthProxy();
     AuthProxy(const AuthProxy&) = delete;
@@ -57,44 +98,10 @@ public:
     std::uint16_t port() const { return port_; }
     std::string url() const;  // http://127.0.0.1:<port>
 
-private:
-    std::string folder_;
-    int pid_ = -1;
+  private:
+    TempDir folder_;
+    ChildProcess process_;
     std::uint16_t port_ = 0;
 };
-
-// Sets an environment variable for the life of the object, restoring the old value after.
-class ScopedEnv {
-public:
-    ScopedEnv(const std::string& name, const std::string& value);
-    ~ScopedEnv();
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-private:
-    std::string name_, old_;
-    bool hadOld_;
-};
-
-// A fresh temporary folder, removed with its content at the end.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::string& path() const { return path_; }
-    std::string File(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
-
-std::string ReadFileBytes(const std::string& path);
-void WriteFileBytes(const std::string& path, const std::string& bytes);
-bool FileExists(const std::string& path);
-std::uint16_t FreeLoopbackPort();
-int CountOpenDescriptors();
-long ResidentMemoryKb();
 
 }  // namespace testing_support

@@ -15,10 +15,14 @@
 
 namespace testing_support {
 
+class ScriptedServer;
+
 // One accepted connection, handed to the script on the server's own thread.
 class ScriptedConnection {
-public:
+  public:
     explicit ScriptedConnection(int fd);
+    // `owner` (may be null) records the requests read and is told when the socket closes.
+    ScriptedConnection(int fd, ScriptedServer* owner);
     ~ScriptedConnection();
     ScriptedConnection(const ScriptedConnection&) = delete;
     ScriptedConnection& operator=(const ScriptedConnection&) = delete;
@@ -35,18 +39,20 @@ public:
     void Reset();  // abortive close (RST)
     int fd() const { return fd_; }
 
-private:
+  private:
+    void Release();
+
     int fd_;
+    ScriptedServer* owner_ = nullptr;
     std::string pending_;  // bytes read past the last request
 };
 
 // Convenience: a complete HTTP/1.0 answer with a Content-Length (unless withLength is false).
 std::string HttpResponse(int status, const std::string& body,
-                         const std::vector<std::string>& extraHeaders = {},
-                         bool withLength = true);
+                         const std::vector<std::string>& extraHeaders = {}, bool withLength = true);
 
 class ScriptedServer {
-public:
+  public:
     using Script = std::function<void(ScriptedConnection&)>;
 
     // Listens on 127.0.0.1 on a free port; each connection runs `script` on its own thread and
@@ -65,8 +71,10 @@ public:
 
     // Records a request; ReadRequest calls it.
     void Record(const std::string& request);
+    // Drops a connection socket from the set the destructor shuts down; called before close.
+    void Forget(int fd);
 
-private:
+  private:
     void AcceptLoop();
 
     Script script_;
@@ -78,14 +86,15 @@ private:
     mutable std::mutex mutex_;
     std::vector<std::string> requests_;
     std::vector<std::thread> workers_;
+    std::vector<int> openFds_;  // connection sockets still open, guarded by mutex_
 };
 
 // Parts of a raw request, for assertions.
 struct ParsedRequest {
-    std::string requestLine;                                  // "GET /x HTTP/1.0"
+    std::string requestLine;                                   // "GET /x HTTP/1.0"
     std::vector<std::pair<std::string, std::string>> headers;  // in order, as sent
     std::string body;
-    std::string Header(const std::string& name) const;        // "" when absent (case-insensitive)
+    std::string Header(const std::string& name) const;  // "" when absent (case-insensitive)
     int HeaderCount(const std::string& name) const;
 };
 ParsedRequest ParseRequest(const std::string& raw);

@@ -1,0 +1,65 @@
+#include "diag/trace_log.h"
+
+#include <cstdlib>
+
+namespace {
+
+// Zero state with no constructor call, so lines traced during other static initialisation
+// are safe (and dropped, since no file is open yet).
+TraceLog g_traceLog;
+
+// Registered during static initialisation, so at unload it runs after the termination actions
+// registered later on first use (the CPU meter, the session counter), which may still trace.
+struct CloseTraceFileAtExit {
+    CloseTraceFileAtExit() {
+        std::atexit([] { g_traceLog.SetFile(nullptr); });
+    }
+};
+const CloseTraceFileAtExit g_closeTraceFileAtExit;
+
+// One line as formatted; the bound keeps over-long host texts (URLs, paths) inside it.
+constexpr std::size_t kLineBufferSize = 2048;
+
+}  // namespace
+
+TraceLog& TraceLog::Instance() {
+    return g_traceLog;
+}
+
+void TraceLog::SetFile(const char* path) {
+    if (std::FILE* previous = m_stream.exchange(nullptr)) {
+        std::fclose(previous);
+    }
+    if (path == nullptr) {
+        return;
+    }
+    m_stream.store(std::fopen(path, "w+"));
+}
+
+void TraceLog::SetLevel(int32_t level) {
+    m_level.store(level, std::memory_order_relaxed);
+}
+
+void TraceLog::Write(int32_t level, const char* format, va_list args) {
+    if (level < m_level.load(std::memory_order_relaxed)) {
+        return;
+    }
+    std::FILE* stream = m_stream.load();
+    if (stream == nullptr) {
+        return;
+    }
+    char line[kLineBufferSize];
+    if (std::vsnprintf(line, sizeof line, format, args) < 0) {
+        return;  // nothing sensible was formatted
+    }
+    // One fputs per line: the stream's own lock keeps concurrent lines whole.
+    std::fputs(line, stream);
+    std::fflush(stream);
+}
+
+void TraceWrite(int32_t level, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    TraceLog::Instance().Write(level, format, args);
+    va_end(args);
+}

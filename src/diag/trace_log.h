@@ -1,0 +1,36 @@
+// The process-wide trace file: plain text lines, each written whole and flushed at once.
+#pragma once
+
+#include <atomic>
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+
+class TraceLog {
+  public:
+    // Constant-initialised: the library's instance is valid before any code of the library
+    // runs, with no file and the threshold 0.
+    constexpr TraceLog() noexcept = default;
+    TraceLog(const TraceLog&) = delete;
+    TraceLog& operator=(const TraceLog&) = delete;
+
+    // The library's one instance; its file is closed at unload.
+    static TraceLog& Instance();
+
+    // Closes the current file, then opens `path` empty ("w+"). A null path only closes; a
+    // path that cannot be opened leaves tracing off. Not synchronised with writers.
+    void SetFile(const char* path);
+    // A line is written only if its level is at least this value (signed; any value).
+    void SetLevel(int32_t level);
+    // Formats one complete line (the format carries its own "\n") and writes it with one
+    // fputs and one fflush. A line is cut at 2047 characters.
+    void Write(int32_t level, const char* format, va_list args);
+
+  private:
+    // Both are touched by concurrent writers: atomics keep those reads well-defined.
+    std::atomic<std::FILE*> m_stream{nullptr};
+    std::atomic<int32_t> m_level{0};
+};
+
+// The one way the engine writes a trace line.
+void TraceWrite(int32_t level, const char* format, ...) __attribute__((format(printf, 2, 3)));
