@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "diag/cpu_time_sources.h"
-#include "diag/critical_section.h"
+#include "platform/critical_section.h"
 #include "platform/platform.h"
 
 class CpuUsageMeter {

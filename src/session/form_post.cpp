@@ -2,7 +2,7 @@
 // added User-Agent, the body with its content type on the send, a redirect needing
 // confirmation taken as an answer, and a status check after every successful send.
 #include "form/url_encoded_body.h"
-#include "session/heap_block.h"
+#include "session/heap_body.h"
 #include "session/transfer_session.h"
 
 namespace {
@@ -38,7 +38,7 @@ bool TransferSession::PostForm(const char* path, const char* referrer) {
     std::uint32_t length = UrlEncodedBodyLength(m_fields);
     // A non-empty list whose body would not fit 32 bits measures 0.
     if (length == 0 && !m_fields.Empty()) throw kRequestFailedDots;
-    HeapBlock body(static_cast<char*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, length + 1)));
+    HeapBody body(static_cast<char*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, length + 1)));
     if (!body) throw kRequestFailedDots;
     std::uint32_t bodyLength = BuildUrlEncodedBody(m_fields, body.get(), length + 1);
 

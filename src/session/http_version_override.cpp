@@ -32,18 +32,6 @@ void WriteDword(HKEY key, const char* name, DWORD value) {
     RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
 }
 
-class CriticalSectionLock {
-public:
-    explicit CriticalSectionLock(CRITICAL_SECTION& section) : section_(section) {
-        EnterCriticalSection(&section_);
-    }
-    ~CriticalSectionLock() { LeaveCriticalSection(&section_); }
-    CriticalSectionLock(const CriticalSectionLock&) = delete;
-    CriticalSectionLock& operator=(const CriticalSectionLock&) = delete;
-
-private:
-    CRITICAL_SECTION& section_;
-};
 
 }  // namespace
 
@@ -55,34 +43,33 @@ HttpVersionOverride& HttpVersionOverride::Instance() {
     return instance;
 }
 
-HttpVersionOverride::HttpVersionOverride() { InitializeCriticalSection(&m_lock); }
+HttpVersionOverride::HttpVersionOverride() = default;
 
 HttpVersionOverride::~HttpVersionOverride() {
     {
-        CriticalSectionLock lock(m_lock);
+        CriticalSectionScope lock(m_lock);
         WriteHttpVersionSettings(true);
         retired.store(true);
     }
-    DeleteCriticalSection(&m_lock);
 }
 
 void HttpVersionOverride::Acquire() {
     if (retired.load()) return;
-    CriticalSectionLock lock(m_lock);
+    CriticalSectionScope lock(m_lock);
     ++m_count;
     if (m_count == 1) WriteHttpVersionSettings(false);
 }
 
 void HttpVersionOverride::Release() {
     if (retired.load()) return;
-    CriticalSectionLock lock(m_lock);
+    CriticalSectionScope lock(m_lock);
     --m_count;
     if (m_count == 0) WriteHttpVersionSettings(true);
     if (m_count < 0) m_count = 0;
 }
 
 std::int32_t HttpVersionOverride::Count() {
-    CriticalSectionLock lock(m_lock);
+    CriticalSectionScope lock(m_lock);
     return m_count;
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "platform/critical_section.h"
 #include "platform/platform.h"
 
 class HttpVersionOverride {
@@ -23,6 +24,6 @@ private:
     ~HttpVersionOverride();
     void WriteHttpVersionSettings(bool restore);
 
-    CRITICAL_SECTION m_lock;
+    CriticalSection m_lock;
     std::int32_t m_count = 0;
 };

@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "form/multipart_body.h"
-#include "session/heap_block.h"
+#include "session/heap_body.h"
 #include "session/transfer_session.h"
 
 namespace {
@@ -40,7 +40,7 @@ bool TransferSession::PostMultipart(const char* path, const char* referrer) {
     // The files of file fields are read here, once, and closed before anything is sent.
     char* block = nullptr;
     std::uint32_t length = BuildMultipartBody(m_fields, &block, kBoundary);
-    HeapBlock body(block);
+    HeapBody body(block);
     if (!body) throw kRequestFailedDots;
 
     char contentLength[40];

@@ -1,14 +1,14 @@
-// Owns a block of the process heap, released with HeapFree on every way out.
+// Owns a request body on the process heap, released with HeapFree on every way out.
 #pragma once
 
 #include <memory>
 
 #include "platform/platform.h"
 
-struct HeapBlockFree {
+struct HeapBodyFree {
     void operator()(void* block) const {
         if (block != nullptr) HeapFree(GetProcessHeap(), 0, block);
     }
 };
 
-using HeapBlock = std::unique_ptr<char, HeapBlockFree>;
+using HeapBody = std::unique_ptr<char, HeapBodyFree>;
