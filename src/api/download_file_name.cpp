@@ -30,7 +30,7 @@ std::string CleanAnnouncedName(const std::string& name) {
     clean.reserve(base.size());
     for (char c : base) {
         auto byte = static_cast<unsigned char>(c);
-        if (byte >= 0x20 && byte != 0x7F) clean += c;
+        if (byte >= 0x20 && byte != 0x7F && !platform::IsDroppedFileNameCharacter(c)) clean += c;
     }
     if (clean == "." || clean == ".." || platform::IsUnusableFileName(clean)) return {};
     return clean;

@@ -22,8 +22,13 @@ using WideString = std::basic_string<WCHAR>;
 const char* PathSeparator();
 const WCHAR* WidePathSeparator();
 
-// True when a bare file name may not be used on this platform (a device name, a name with a
-// drive or stream separator); such a name is replaced before it is joined to a folder.
+// True for a character that is dropped from a file name a server announces, besides the
+// control characters and the folder separators that every platform drops (a drive or stream
+// separator, say).
+bool IsDroppedFileNameCharacter(char c);
+
+// True when a bare file name may not be used on this platform (a reserved device name, say);
+// such a name is replaced before it is joined to a folder.
 bool IsUnusableFileName(const std::string& name);
 
 }  // namespace platform
