@@ -33,6 +33,7 @@ if [ -x scripts/install-deps.sh ]; then stage "install dependencies" scripts/ins
 
 stage "build" build build
 stage "tests" run_ctest build
+stage "static analysis" scripts/static-analysis.sh build
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1

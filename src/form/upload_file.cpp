@@ -19,8 +19,7 @@ HANDLE OpenForReading(const FormField& field) {
 
 }  // namespace
 
-UploadFile::UploadFile(const FormField& field) {
-    handle_ = OpenForReading(field);
+UploadFile::UploadFile(const FormField& field) : handle_(OpenForReading(field)) {
     if (!IsOpen()) return;
     // The high half matters: a file of 4 GB and more must not pass for a small one. The low
     // half may legitimately be all ones, so only the last error tells a failure.

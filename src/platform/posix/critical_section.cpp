@@ -19,6 +19,8 @@ void InitializeCriticalSection(LPCRITICAL_SECTION section) {
 }
 
 void EnterCriticalSection(LPCRITICAL_SECTION section) {
+    // Held until LeaveCriticalSection, as the platform's critical sections are.
+    // cppcheck-suppress localMutex
     if (auto* mutex = MutexOf(section)) mutex->lock();
 }
 
