@@ -3,36 +3,20 @@
 // confirmation taken as an answer, and a status check after every successful send.
 #include "form/url_encoded_body.h"
 #include "session/heap_body.h"
+#include "session/request_constants.h"
 #include "session/transfer_session.h"
+
+using namespace request;
 
 namespace {
 
-constexpr const char kHandleNotOpened[] = "handle not opened...";
-constexpr const char kRequestFailedDots[] = "request failed...";
-constexpr const char kRequestFailed[] = "request failed";
-constexpr const char kRequestCanceled[] = "request canceled...";
-constexpr int kMaxAttempts = 5;
-constexpr int kMaxFailedSends = 10;
-constexpr DWORD kProxyAuthenticationRequired = 407;
-
-constexpr DWORD kPostFlags =
-    INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_KEEP_CONNECTION | INTERNET_FLAG_FORMS_SUBMIT;
-constexpr DWORD kSecureFlags = INTERNET_FLAG_SECURE | INTERNET_FLAG_IGNORE_CERT_CN_INVALID |
-                               INTERNET_FLAG_IGNORE_CERT_DATE_INVALID;
-constexpr const char kUserAgentHeader[] =
-    "User-Agent: Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.1; SV1;)\r\n";
 constexpr const char kFormContentType[] = "Content-Type: application/x-www-form-urlencoded\r\n";
 
 }  // namespace
 
 bool TransferSession::PostForm(const char* path, const char* referrer) {
-    if (!IsOpenHandle(m_hConnect)) throw kHandleNotOpened;
-    m_cancelled = false;
-
-    OpenRequest("POST", path, referrer,
-                m_mode == ModeHttps ? kPostFlags | kSecureFlags : kPostFlags);
-    AddHeader("Accept: */*\r\n", HTTP_ADDREQ_FLAG_REPLACE);
-    AddHeader(kUserAgentHeader, HTTP_ADDREQ_FLAG_ADD_IF_NEW);
+    BeginRequest("POST", path, referrer, kPostFlags);
+    AddHeader(kPostUserAgentHeader, HTTP_ADDREQ_FLAG_ADD_IF_NEW);
     SetCookies(path);
 
     std::uint32_t length = UrlEncodedBodyLength(m_fields);
@@ -57,13 +41,8 @@ bool TransferSession::PostForm(const char* path, const char* referrer) {
                         ApplyProxyCredentials();
                     }
                     break;
-                case ERROR_INTERNET_CLIENT_AUTH_CERT_NEEDED:
-                    SelectClientCertificate();
-                    break;
-                case ERROR_INTERNET_INVALID_CA:
-                    IgnoreUnknownAuthority();
-                    break;
                 default:
+                    AnswerCertificatePrompt(error);
                     break;
             }
             if (++failedSends == kMaxFailedSends) throw kRequestFailedDots;

@@ -22,8 +22,8 @@ DWORD ReadDword(HKEY key, const char* name) {
     DWORD value = 0;
     DWORD type = 0;
     DWORD size = sizeof(value);
-    LONG result = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value),
-                                   &size);
+    LONG result =
+        RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
     if (result != ERROR_SUCCESS || type != REG_DWORD) return 1;
     return value;
 }
@@ -31,7 +31,6 @@ DWORD ReadDword(HKEY key, const char* name) {
 void WriteDword(HKEY key, const char* name, DWORD value) {
     RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
 }
-
 
 }  // namespace
 

@@ -8,7 +8,7 @@
 #include "platform/platform.h"
 
 class HttpVersionOverride {
-public:
+  public:
     // The one instance; made on first use, its unload step registered then.
     static HttpVersionOverride& Instance();
 
@@ -19,7 +19,7 @@ public:
     HttpVersionOverride(const HttpVersionOverride&) = delete;
     HttpVersionOverride& operator=(const HttpVersionOverride&) = delete;
 
-private:
+  private:
     HttpVersionOverride();
     ~HttpVersionOverride();
     void WriteHttpVersionSettings(bool restore);

@@ -4,37 +4,23 @@
 
 #include "form/multipart_body.h"
 #include "session/heap_body.h"
+#include "session/request_constants.h"
 #include "session/transfer_session.h"
+
+using namespace request;
 
 namespace {
 
-constexpr const char kHandleNotOpened[] = "handle not opened...";
-constexpr const char kRequestFailedDots[] = "request failed...";
-constexpr const char kRequestFailed[] = "request failed";
-constexpr int kMaxAttempts = 5;
-constexpr int kMaxFailedStarts = 10;
-constexpr DWORD kProxyAuthenticationRequired = 407;
-
-constexpr DWORD kPostFlags =
-    INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_KEEP_CONNECTION | INTERNET_FLAG_FORMS_SUBMIT;
-constexpr DWORD kSecureFlags = INTERNET_FLAG_SECURE | INTERNET_FLAG_IGNORE_CERT_CN_INVALID |
-                               INTERNET_FLAG_IGNORE_CERT_DATE_INVALID;
 constexpr const char kBoundary[] = "--MULTI-PARTS-FORM-DATA-BOUNDARY";
 
 }  // namespace
 
 bool TransferSession::PostMultipart(const char* path, const char* referrer) {
-    if (!IsOpenHandle(m_hConnect)) throw kHandleNotOpened;
-    m_cancelled = false;
-
-    OpenRequest("POST", path, referrer,
-                m_mode == ModeHttps ? kPostFlags | kSecureFlags : kPostFlags);
-    AddHeader("Accept: */*\r\n", HTTP_ADDREQ_FLAG_REPLACE);
+    BeginRequest("POST", path, referrer, kPostFlags);
     AddHeader("Content-Type: multipart/form-data; boundary=--MULTI-PARTS-FORM-DATA-BOUNDARY\r\n",
               HTTP_ADDREQ_FLAG_ADD_IF_NEW);
     AddHeader("Proxy-Connection: Keep-Alive\r\n", HTTP_ADDREQ_FLAG_ADD_IF_NEW);
-    AddHeader("User-Agent: Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.1; SV1;)\r\n",
-              HTTP_ADDREQ_FLAG_REPLACE | HTTP_ADDREQ_FLAG_ADD);
+    AddHeader(kPostUserAgentHeader, HTTP_ADDREQ_FLAG_REPLACE | HTTP_ADDREQ_FLAG_ADD);
     SetCookies(path);
 
     // The files of file fields are read here, once, and closed before anything is sent.
@@ -55,17 +41,8 @@ bool TransferSession::PostMultipart(const char* path, const char* referrer) {
         if (attempts > kMaxAttempts) throw kRequestFailed;
         int failedStarts = 0;
         while (!HttpSendRequestExA(m_hRequest, &buffers, nullptr, HSR_INITIATE, 0)) {
-            switch (GetLastError()) {
-                case ERROR_INTERNET_CLIENT_AUTH_CERT_NEEDED:
-                    SelectClientCertificate();
-                    break;
-                case ERROR_INTERNET_INVALID_CA:
-                    IgnoreUnknownAuthority();
-                    break;
-                default:
-                    break;
-            }
-            if (++failedStarts == kMaxFailedStarts) throw kRequestFailed;
+            AnswerCertificatePrompt(GetLastError());
+            if (++failedStarts == kMaxFailedSends) throw kRequestFailed;
         }
 
         DWORD written = 0;

@@ -4,30 +4,39 @@
 #include <string>
 
 #include "session/failure_report.h"
+#include "session/request_constants.h"
 #include "session/transfer_session.h"
+
+using namespace request;
 
 namespace {
 
-constexpr const char kRequestFailedDots[] = "request failed...";
-constexpr const char kAdditionalHeaderFailed[] = "additional header failed...";
-constexpr const char kAddCookieFailed[] = "add cookie failed...";
 constexpr DWORD kDialogFlags = FLAGS_ERROR_UI_FILTER_FOR_ERRORS |
                                FLAGS_ERROR_UI_FLAGS_CHANGE_OPTIONS |
                                FLAGS_ERROR_UI_FLAGS_GENERATE_DATA;
 
 }  // namespace
 
+void TransferSession::BeginRequest(const char* verb, const char* path, const char* referrer,
+                                   DWORD flags) {
+    if (!IsOpenHandle(m_hConnect)) throw kHandleNotOpened;
+    m_cancelled = false;
+    OpenRequest(verb, path, referrer, m_mode == ModeHttps ? flags | kSecureFlags : flags);
+    AddHeader(kAcceptHeader, HTTP_ADDREQ_FLAG_REPLACE);
+}
+
 HINTERNET TransferSession::OpenRequest(const char* verb, const char* path, const char* referrer,
                                        DWORD flags) {
     LPCSTR acceptTypes[] = {"*/*", nullptr};
-    m_hRequest = HttpOpenRequestA(m_hConnect, verb, path, "HTTP/1.0", referrer, acceptTypes, flags,
-                                  0);
+    m_hRequest =
+        HttpOpenRequestA(m_hConnect, verb, path, "HTTP/1.0", referrer, acceptTypes, flags, 0);
     if (!IsOpenHandle(m_hRequest)) throw kRequestFailedDots;
     return m_hRequest;
 }
 
 void TransferSession::AddHeader(const char* header, DWORD modifiers) {
-    if (!HttpAddRequestHeadersA(m_hRequest, header, static_cast<DWORD>(std::char_traits<char>::length(header)),
+    if (!HttpAddRequestHeadersA(m_hRequest, header,
+                                static_cast<DWORD>(std::char_traits<char>::length(header)),
                                 modifiers)) {
         throw kAdditionalHeaderFailed;
     }
@@ -67,6 +76,11 @@ void TransferSession::IgnoreUnknownAuthority() {
     InternetQueryOptionA(m_hRequest, INTERNET_OPTION_SECURITY_FLAGS, &flags, &length);
     flags |= SECURITY_FLAG_IGNORE_UNKNOWN_CA;
     InternetSetOptionA(m_hRequest, INTERNET_OPTION_SECURITY_FLAGS, &flags, sizeof(flags));
+}
+
+void TransferSession::AnswerCertificatePrompt(DWORD error) {
+    if (error == ERROR_INTERNET_CLIENT_AUTH_CERT_NEEDED) SelectClientCertificate();
+    if (error == ERROR_INTERNET_INVALID_CA) IgnoreUnknownAuthority();
 }
 
 DWORD TransferSession::ShowProxyDialog() {

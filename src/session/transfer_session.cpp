@@ -29,7 +29,9 @@ bool IsOpenHandle(HINTERNET handle) {
     return handle != nullptr && handle != reinterpret_cast<HINTERNET>(INVALID_HANDLE_VALUE);
 }
 
-TransferSession::TransferSession() { HttpVersionOverride::Instance().Acquire(); }
+TransferSession::TransferSession() {
+    HttpVersionOverride::Instance().Acquire();
+}
 
 TransferSession::~TransferSession() {
     ClearFields();
@@ -110,9 +112,13 @@ void TransferSession::CloseHandles() {
     CloseAndClear(m_hInternet);
 }
 
-void TransferSession::ClearFields() { m_fields.Clear(); }
+void TransferSession::ClearFields() {
+    m_fields.Clear();
+}
 
-void TransferSession::ClearCookies() { m_cookies.Clear(); }
+void TransferSession::ClearCookies() {
+    m_cookies.Clear();
+}
 
 void TransferSession::SetProxyCredentials(const char* user, const char* password) {
     m_proxyUser = user != nullptr ? user : "";

@@ -14,7 +14,7 @@
 #include "session/connect_mode.h"
 
 class TransferSession {
-public:
+  public:
     TransferSession();
     virtual ~TransferSession();
     TransferSession(const TransferSession&) = delete;
@@ -64,13 +64,18 @@ public:
     const FormFieldList& Fields() const { return m_fields; }
     CookieList& Cookies() { return m_cookies; }
 
-private:
-    // Steps the three request operations share.
+  private:
+    // Steps the three request operations share. BeginRequest checks the connection, clears the
+    // cancelled flag, opens the request (secure on an https connection) and adds Accept.
+    void BeginRequest(const char* verb, const char* path, const char* referrer, DWORD flags);
     HINTERNET OpenRequest(const char* verb, const char* path, const char* referrer, DWORD flags);
     void AddHeader(const char* header, DWORD modifiers);
     void SetCookies(const char* path);
     void SelectClientCertificate();
     void IgnoreUnknownAuthority();
+    // A send that failed for a client certificate or an unknown authority is answered so that
+    // the next send can pass; other errors are left alone.
+    void AnswerCertificatePrompt(DWORD error);
     DWORD ShowProxyDialog();
     void ReportOnRequest(const char* text);
 

@@ -12,7 +12,9 @@ namespace {
 constexpr DWORD kPartCapacity = 2085;
 constexpr DWORD kPartAnnounced = 2084;
 
-void FitToText(std::string* text) { text->resize(std::strlen(text->c_str())); }
+void FitToText(std::string* text) {
+    text->resize(std::strlen(text->c_str()));
+}
 
 }  // namespace
 
