@@ -1,0 +1,127 @@
+// A fresh host process for the tests of the user's HTTP/1.1 settings, which the library reads
+// once per process. Loads the shared library like any host, runs the commands given as
+// arguments and prints what the settings file holds:
+//   print | begin | end | get-start URL | get-wait | await FILE | touch FILE
+//   | limit-extra-mb N | get3 URL
+// "end" ends the oldest live handle; "get-start" runs ZEMUrlGet2 with a null handle on a thread
+// of its own, "get-wait" waits for it and prints its result and status. "limit-extra-mb" caps
+// the address space at N MB beyond what the process maps now, so that large allocations fail;
+// "get3" runs ZEMUrlGet3 and prints its result and whether it wrote its out-parameters.
+#include <sys/resource.h>
+#include <zemuser.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <deque>
+#include <fstream>
+#include <string>
+#include <thread>
+
+namespace {
+
+std::string SettingsFile() {
+    const char* folder = std::getenv("ZEMUSER_SETTINGS_DIR");
+    return std::string(folder != nullptr ? folder : "") +
+           "/HKEY_CURRENT_USER/Software/Microsoft/Windows/CurrentVersion/Internet Settings.reg";
+}
+
+// The value of a line such as "EnableHttp1_1"=dword:00000000; "absent" when there is none.
+std::string ReadValue(const std::string& name) {
+    std::ifstream in(SettingsFile());
+    const std::string prefix = "\"" + name + "\"=dword:";
+    std::string line, value = "absent";
+    while (std::getline(in, line)) {
+        if (line.rfind(prefix, 0) == 0 && line.size() == prefix.size() + 8) {
+            value = std::to_string(std::stoul(line.substr(prefix.size()), nullptr, 16));
+        }
+    }
+    return value;
+}
+
+// The process's mapped address space in bytes, from /proc.
+unsigned long long MappedBytes() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmSize:", 0) == 0) return std::stoull(line.substr(7)) * 1024;
+    }
+    return 0;
+}
+
+bool LimitAddressSpace(unsigned long long extraMb) {
+    const rlim_t limit = MappedBytes() + extraMb * 1024 * 1024;
+    const rlimit value{limit, limit};
+    return setrlimit(RLIMIT_AS, &value) == 0;
+}
+
+void FetchWhole(const std::string& url) {
+    int32_t status = 0;
+    int32_t length = -7;
+    char marker = 0;
+    char* buffer = &marker;
+    const int32_t result = ZEMUrlGet3(url.c_str(), &status, &buffer, &length, nullptr);
+    std::printf("get3=%d length=%d buffer=%s\n", result, length,
+                buffer == &marker ? "untouched" : "given");
+    if (buffer != &marker) ZEMReleaseBuffer(buffer);
+}
+
+bool AwaitFile(const std::string& path) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!std::ifstream(path).good()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+struct PendingGet {
+    std::thread thread;
+    int32_t result = 0;
+    int32_t status = 0;
+    char buffer[256] = {};
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::deque<TransferHandle> handles;
+    PendingGet get;
+    for (int i = 1; i < argc; ++i) {
+        const std::string command = argv[i];
+        const bool hasArgument = i + 1 < argc;
+        if (command == "print") {
+            std::printf("EnableHttp1_1=%s ProxyHttp1.1=%s\n", ReadValue("EnableHttp1_1").c_str(),
+                        ReadValue("ProxyHttp1.1").c_str());
+        } else if (command == "begin") {
+            handles.push_back(ZEMTransferBegin());
+        } else if (command == "end" && !handles.empty()) {
+            ZEMTransferEnd(handles.front());
+            handles.pop_front();
+        } else if (command == "get-start" && hasArgument && !get.thread.joinable()) {
+            const std::string url = argv[++i];
+            get.thread = std::thread([url, &get] {
+                get.result = ZEMUrlGet2(url.c_str(), &get.status, get.buffer, sizeof get.buffer - 1,
+                                        nullptr);
+            });
+        } else if (command == "get-wait" && get.thread.joinable()) {
+            get.thread.join();
+            std::printf("get=%d status=%d\n", get.result, get.status);
+        } else if (command == "await" && hasArgument) {
+            if (!AwaitFile(argv[++i])) std::printf("await timed out\n");
+        } else if (command == "limit-extra-mb" && hasArgument) {
+            if (!LimitAddressSpace(std::stoull(argv[++i]))) std::printf("setrlimit failed\n");
+        } else if (command == "get3" && hasArgument) {
+            FetchWhole(argv[++i]);
+        } else if (command == "touch" && hasArgument) {
+            std::ofstream(argv[++i]).put('\n');
+        } else {
+            std::printf("unknown command %s\n", command.c_str());
+            return 2;
+        }
+        std::fflush(stdout);
+    }
+    if (get.thread.joinable()) get.thread.join();
+    for (TransferHandle handle : handles) ZEMTransferEnd(handle);
+    return 0;
+}

@@ -1,0 +1,55 @@
+#include "staged_file.h"
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <string>
+#include <system_error>
+#include <vector>
+
+namespace {
+
+constexpr mode_t kStoredFileMode = 0644;
+
+}  // namespace
+
+StagedFile::StagedFile(const std::filesystem::path& folder) {
+    std::string pattern = (folder / ".upload-XXXXXX").string();
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    fd_ = mkostemp(name.data(), O_CLOEXEC);
+    if (fd_ < 0) throw std::system_error(errno, std::generic_category(), "mkostemp");
+    path_ = name.data();
+    // mkostemp makes the file private; a stored file is as readable as any other.
+    fchmod(fd_, kStoredFileMode);
+}
+
+StagedFile::~StagedFile() {
+    if (fd_ >= 0) close(fd_);
+    if (!committed_) unlink(path_.c_str());
+}
+
+bool StagedFile::Write(const char* data, std::size_t length) {
+    while (length > 0) {
+        ssize_t written = write(fd_, data, length);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) return false;
+        data += written;
+        length -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+bool StagedFile::Commit(const std::filesystem::path& target) {
+    if (fd_ < 0) return false;
+    int fd = fd_;
+    fd_ = -1;
+    if (close(fd) != 0) return false;
+    if (std::rename(path_.c_str(), target.c_str()) != 0) return false;
+    committed_ = true;
+    return true;
+}

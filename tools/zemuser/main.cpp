@@ -1,0 +1,80 @@
+// zemuser: the library's transfers from the command line.
+#include <CLI/CLI.hpp>
+#include <vector>
+
+#include "cancel_state.h"
+#include "command.h"
+#include "common_options.h"
+#include "exit_codes.h"
+#include "signal_waiter.h"
+
+namespace {
+
+const char kFooter[] =
+    "Exit status:\n"
+    "  0    done\n"
+    "  1    the transfer failed (no answer, refused, not accepted)\n"
+    "  2    usage error\n"
+    "  3    answered with an HTTP status other than 2xx (get, post)\n"
+    "  130  cancelled with Ctrl-C\n"
+    "\n"
+    "Environment:\n"
+    "  http_proxy, https_proxy, all_proxy, no_proxy   the proxy to go through, if any;\n"
+    "  --proxy-user and --proxy-password answer its request for authentication.\n"
+    "\n"
+    "Examples:\n"
+    "  zemuser get http://127.0.0.1:8080/index.html\n"
+    "  zemuser post http://127.0.0.1:8080/form name=Ada --trace trace.txt\n"
+    "  zemuser download http://127.0.0.1:8080/files . act=fetch session_id=42 filename=a.pdf\n"
+    "  zemuser conf put http://127.0.0.1:8080/files 42 slides.pdf\n"
+    "  zemuser cpu --watch\n"
+    "\n"
+    "Run 'zemuser COMMAND --help' for the arguments of a command.";
+
+// What every command's help shows beyond its own: the shared options live on the top level.
+void FinishCommandHelp(CLI::App& command) {
+    for (CLI::Option* option : command.get_options()) {
+        if (option->get_positional()) option->type_name("");
+    }
+    if (command.get_subcommands({}).empty()) {
+        command.footer(
+            command.get_footer() +
+            "\n\nEvery command also takes --trace FILE, --trace-level N, --proxy-user NAME"
+            "\nand --proxy-password PASSWORD; see 'zemuser --help'.");
+    }
+    for (CLI::App* subcommand : command.get_subcommands({})) FinishCommandHelp(*subcommand);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CancelState cancel;
+    // Before any other thread: Ctrl-C is then handled on the waiter's thread only.
+    SignalWaiter signals([&cancel](int) { cancel.OnSignal(); }, [&cancel] { cancel.OnIdle(); });
+
+    CLI::App app("Blocking HTTP and HTTPS transfers through the zemuser library.", "zemuser");
+    app.set_version_flag("--version", "zemuser " ZEMUSER_VERSION);
+    app.require_subcommand(1);
+    app.fallthrough();  // the common options may also follow the command
+    app.footer(kFooter);
+    CommonOptions options;
+    AddCommonOptions(app, options);
+
+    std::vector<Command> commands{AddGetCommand(app),      AddPostCommand(app),
+                                  AddDownloadCommand(app), AddUploadCommand(app),
+                                  AddConfCommand(app),     AddCpuCommand(app)};
+    for (Command& command : commands) FinishCommandHelp(*command.parser);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        int status = app.exit(error);
+        return status == 0 ? kExitOk : kExitUsage;
+    }
+
+    ApplyTraceOptions(options);
+    CommandContext context{options, cancel};
+    for (Command& command : commands) {
+        if (command.parser->parsed()) return command.run(context);
+    }
+    return kExitUsage;
+}
