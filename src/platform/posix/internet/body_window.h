@@ -1,0 +1,30 @@
+// Received body bytes waiting for the reader: a ring of fixed size, so memory stays bounded
+// whatever the body's size. The transfer pauses when a piece does not fit.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+
+namespace platform::internet {
+
+class BodyWindow {
+  public:
+    explicit BodyWindow(std::size_t capacity) : capacity_(capacity) {}
+
+    std::size_t available() const { return size_; }
+    std::size_t free() const { return capacity_ - size_; }
+
+    // Stores the whole piece, or nothing (false) when it does not fit. An empty window takes a
+    // piece of any size.
+    bool Append(const char* data, std::size_t size);
+    // Moves up to `size` bytes out; returns how many.
+    std::size_t Take(char* out, std::size_t size);
+
+  private:
+    std::size_t capacity_;
+    std::unique_ptr<char[]> ring_;  // allocated with the first piece
+    std::size_t start_ = 0;
+    std::size_t size_ = 0;
+};
+
+}  // namespace platform::internet
