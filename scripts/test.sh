@@ -29,6 +29,11 @@ run_ctest() {  # run_ctest <folder> [ctest options...]
   ctest --test-dir "$folder" --output-on-failure --timeout 1500 "$@"
 }
 
+# The tests hold the HTTP/1.1 settings off in a settings store of their own, never the user's.
+ZEMUSER_SETTINGS_DIR=$(mktemp -d)
+export ZEMUSER_SETTINGS_DIR
+trap 'rm -rf "$ZEMUSER_SETTINGS_DIR"' EXIT
+
 if [ -x scripts/install-deps.sh ]; then stage "install dependencies" scripts/install-deps.sh; fi
 
 stage "build" build build

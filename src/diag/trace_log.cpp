@@ -1,6 +1,7 @@
 #include "diag/trace_log.h"
 
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -51,8 +52,14 @@ void TraceLog::Write(int32_t level, const char* format, va_list args) {
     char line[kLineBufferSize];
     // The analyzer loses track of the list that TraceWrite started and passes down.
     // NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized)
-    if (std::vsnprintf(line, sizeof line, format, args) < 0) {
+    const int length = std::vsnprintf(line, sizeof line, format, args);
+    if (length < 0) {
         return;  // nothing sensible was formatted
+    }
+    // A cut line keeps its line end, so that the next line starts on a line of its own.
+    if (static_cast<std::size_t>(length) >= sizeof line &&
+        format[std::strlen(format) - 1] == '\n') {
+        line[sizeof line - 2] = '\n';
     }
     // One fputs per line: the stream's own lock keeps concurrent lines whole.
     std::fputs(line, stream);

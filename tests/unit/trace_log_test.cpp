@@ -110,7 +110,8 @@ TEST_F(TraceLogTest, OverlongLineIsCutAt2047Characters) {
     WriteLine(log, 0, "ZEMUrlDownloadFile Begin: %s, %s\n", url.c_str(), "/tmp/x");
     WriteLine(log, 0, "next\n");
     const std::string prefix = "ZEMUrlDownloadFile Begin: ";
-    EXPECT_EQ(ReadFileBytes(path), prefix + std::string(2047 - prefix.size(), 'u') + "next\n");
+    // 2046 characters of the line and its line end: the next line starts on its own.
+    EXPECT_EQ(ReadFileBytes(path), prefix + std::string(2046 - prefix.size(), 'u') + "\nnext\n");
 }
 
 TEST_F(TraceLogTest, ConcurrentLinesNeverInterleaveWithinALine) {

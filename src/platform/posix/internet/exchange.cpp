@@ -175,12 +175,13 @@ DWORD Exchange::Read(char* out, std::size_t size, std::size_t* count) {
         const std::size_t wanted = size - *count;
         const DWORD error =
             Drive([this, wanted] { return window_.available() >= wanted || receivePaused_; });
-        if (error == ERROR_INTERNET_OPERATION_CANCELLED) return error;
         if (error != 0) break;
     }
     *count += window_.Take(out + *count, size - *count);
-    if (cancel_.raised()) return Fail(ERROR_INTERNET_OPERATION_CANCELLED);
+    // Bytes that arrived are never lost: a close or a failure after some bytes of this call
+    // is reported by the next call.
     if (*count > 0) return 0;
+    if (cancel_.raised()) return Fail(ERROR_INTERNET_OPERATION_CANCELLED);
     return failure_;
 }
 
@@ -228,8 +229,12 @@ void Exchange::PromotePendingHead() {
 size_t Exchange::OnHeader(char* data, size_t size, size_t count, void* self) {
     Exchange& exchange = *static_cast<Exchange*>(self);
     const std::size_t bytes = size * count;
-    exchange.Touch();
-    if (exchange.finalHead_) return bytes;  // trailers of a chunked body
+    // Lines of a head are no progress: the whole head must come within the receive time-out,
+    // or a server sending one header line after another would hold the call forever.
+    if (exchange.finalHead_) {
+        exchange.Touch();
+        return bytes;  // trailers of a chunked body
+    }
     // No exception may cross the transfer library's C frames: running out of memory ends
     // the transfer like any other failure.
     try {
