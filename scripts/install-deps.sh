@@ -10,6 +10,7 @@ PACKAGES=(
     nginx-light tinyproxy
     clang-14 libclang-rt-14-dev clang-tidy cppcheck clang-format
     procps
+    mingw-w64 wine64
 )
 
 missing=()

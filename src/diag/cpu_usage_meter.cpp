@@ -31,7 +31,9 @@ CpuUsageMeter::CpuUsageMeter(const CpuTimeSources& sources) : m_sources(sources)
     if (m_kernelModule != nullptr) {
         const FARPROC address = m_sources.getProcAddress(m_kernelModule, "GetSystemTimes");
         if (address != nullptr) {
-            m_getSystemTimes = reinterpret_cast<CpuTimeSources::GetSystemTimesFunction>(address);
+            // Through the generic function type, which converts to any other without a warning.
+            m_getSystemTimes = reinterpret_cast<CpuTimeSources::GetSystemTimesFunction>(
+                reinterpret_cast<void (*)()>(address));
         } else {
             m_sources.freeLibrary(m_kernelModule);
             m_kernelModule = nullptr;

@@ -33,8 +33,12 @@ const char* OrEmpty(const char* text) {
 }
 
 void EmitLine(const char* line) {
+    // The debugger output may change the thread's last error (Wine's does), and the error
+    // text line still needs the code of the failure.
+    const DWORD lastError = GetLastError();
     OutputDebugStringA(line);
     TraceWrite(kErrorTraceLevel, "%s\n", line);
+    SetLastError(lastError);
 }
 
 struct LocalFreeDeleter {

@@ -1,0 +1,6 @@
+# Cross build for 64-bit Windows with Debian's mingw-w64 (posix thread model, which the
+# standard library's mutex needs).
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+set(ZEMUSER_MINGW_TRIPLET x86_64-w64-mingw32)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)
