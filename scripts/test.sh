@@ -17,11 +17,19 @@ stage() {
   echo "=== $name: $((SECONDS - start)) s"
 }
 
-build() {  # build <folder> [cmake options...]
+build() {  # build <folder> [cmake options...] [-- targets...]
   local folder=$1; shift
-  cmake -S . -B "$folder" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" > "$folder.configure.log" 2>&1 \
-    || { cat "$folder.configure.log"; return 1; }
-  cmake --build "$folder" -j "$jobs"
+  local options=() targets=()
+  while [ $# -gt 0 ] && [ "$1" != "--" ]; do options+=("$1"); shift; done
+  [ $# -gt 0 ] && shift
+  targets=("$@")
+  cmake -S . -B "$folder" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${options[@]}" \
+    > "$folder.configure.log" 2>&1 || { cat "$folder.configure.log"; return 1; }
+  if [ ${#targets[@]} -gt 0 ]; then
+    cmake --build "$folder" -j "$jobs" --target "${targets[@]}"
+  else
+    cmake --build "$folder" -j "$jobs"
+  fi
 }
 
 run_ctest() {  # run_ctest <folder> [ctest options...]
@@ -34,9 +42,13 @@ ZEMUSER_SETTINGS_DIR=$(mktemp -d)
 export ZEMUSER_SETTINGS_DIR
 trap 'rm -rf "$ZEMUSER_SETTINGS_DIR"' EXIT
 
+soak_target() {  # the soak program, where this tree has one
+  [ -d tests/soak ] && echo soak || true
+}
+
 if [ -x scripts/install-deps.sh ]; then stage "install dependencies" scripts/install-deps.sh; fi
 
-stage "build" build build
+stage "build" build build -DCMAKE_BUILD_TYPE=Release
 stage "tests" run_ctest build
 stage "static analysis" scripts/static-analysis.sh build
 
@@ -44,13 +56,19 @@ export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 stage "build (address, undefined)" build build-asan -DZEMUSER_SANITIZE=address,undefined \
   -DZEMUSER_BUILD_TOOLS=OFF
-stage "tests (address, undefined)" run_ctest build-asan -E exported_symbols
+# The soak runs in the normal build and, shorter, under ThreadSanitizer.
+stage "tests (address, undefined)" run_ctest build-asan -E '^(exported_symbols|soak)$'
 
 export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1"
-stage "build (thread)" build build-tsan -DZEMUSER_SANITIZE=thread -DZEMUSER_BUILD_TOOLS=OFF
-# The threaded tests: cancellation, concurrent transfers, shared trace log and meter.
+stage "build (thread)" build build-tsan -DZEMUSER_SANITIZE=thread -DZEMUSER_BUILD_TOOLS=OFF \
+  -- unit_tests net_tests api_tests session_probe host_probe $(soak_target build-tsan)
+# The threaded tests: cancellation, concurrent transfers, shared trace log and meter, the soak.
 GTEST_FILTER='*Thread*:*Concurren*:*Cancel*:*Parallel*' \
-  stage "tests (thread)" run_ctest build-tsan -R '^(unit_tests|net_tests|api_tests)$'
+  stage "tests (thread)" run_ctest build-tsan -R '^(unit_tests|net_tests|api_tests|soak)$'
+
+stage "fuzzers" tests/fuzz/run-fuzzers.sh "${ZEMUSER_FUZZ_SECONDS:-30}"
+stage "windows build, tests under Wine" env \
+  ZEMUSER_FILE_SERVICE_BINARY="$PWD/build/bin/zemuser-file-service" tests/windows/run-wine-tests.sh
 
 echo
 echo "Stage times:"
