@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 namespace platform::internet {
 
@@ -14,7 +15,10 @@ bool BodyWindow::Append(const char* data, std::size_t size) {
         start_ = 0;
     }
     if (size > free()) return false;
-    if (!ring_) ring_ = std::make_unique<char[]>(capacity_);
+    if (!ring_) {
+        ring_.reset(static_cast<char*>(std::malloc(capacity_)));
+        if (!ring_) throw std::bad_alloc();
+    }
     const std::size_t end = (start_ + size_) % capacity_;
     const std::size_t first = std::min(size, capacity_ - end);
     std::memcpy(ring_.get() + end, data, first);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdlib>
 #include <memory>
 
 namespace platform::internet {
@@ -22,7 +23,11 @@ class BodyWindow {
 
   private:
     std::size_t capacity_;
-    std::unique_ptr<char[]> ring_;  // allocated with the first piece
+    struct FreeRing {
+        void operator()(char* ring) const { std::free(ring); }
+    };
+    // Allocated with the first piece and not zero-filled: a small answer touches one page of it.
+    std::unique_ptr<char, FreeRing> ring_;
     std::size_t start_ = 0;
     std::size_t size_ = 0;
 };
