@@ -15,6 +15,13 @@ constexpr DWORD kDialogFlags = FLAGS_ERROR_UI_FILTER_FOR_ERRORS |
                                FLAGS_ERROR_UI_FLAGS_CHANGE_OPTIONS |
                                FLAGS_ERROR_UI_FLAGS_GENERATE_DATA;
 
+// Each confirmed redirect sends its request from inside the one that was redirected, so a
+// server that redirects every request must not nest them without end (the stack would
+// overflow). The same bound as for the redirects the internet layer follows by itself.
+constexpr int kMostConfirmedRedirects = 10;
+// The redirects the request chain now running on this thread has followed.
+thread_local int confirmedRedirects = 0;
+
 }  // namespace
 
 void TransferSession::BeginRequest(const char* verb, const char* path, const char* referrer,
@@ -105,9 +112,16 @@ bool TransferSession::ApplyProxyCredentials() {
 }
 
 bool TransferSession::FollowRedirect(HINTERNET request) {
+    if (confirmedRedirects >= kMostConfirmedRedirects) return false;
     char location[1025] = {};
     DWORD length = 1024;
     if (!HttpQueryInfoA(request, HTTP_QUERY_LOCATION, location, &length, nullptr)) return false;
+    struct Nesting {
+        Nesting() { ++confirmedRedirects; }
+        ~Nesting() { --confirmedRedirects; }
+        Nesting(const Nesting&) = delete;
+        Nesting& operator=(const Nesting&) = delete;
+    } nesting;
     return SendRequest(location, RequestGet, nullptr);
 }
 

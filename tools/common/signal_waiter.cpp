@@ -37,7 +37,9 @@ SignalWaiter::SignalWaiter(SignalAction onSignal, IdleAction onIdle,
 
 SignalWaiter::~SignalWaiter() {
     stopping_ = true;
-    // The signal is blocked everywhere, so the waiter's own wait takes it at once.
+    // The signal is blocked everywhere, so the waiter's own wait takes it at once: it wakes
+    // the waiter, it does not terminate anything.
+    // NOLINTNEXTLINE(bugprone-bad-signal-to-kill-thread,cert-pos44-c)
     pthread_kill(thread_.native_handle(), SIGTERM);
     thread_.join();
 }

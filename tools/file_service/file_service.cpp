@@ -13,7 +13,7 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr char kServiceTag[] = "kivStuff";
-constexpr std::size_t kSendPiece = 64 * 1024;
+constexpr std::size_t kSendPiece = std::size_t{64} * 1024;
 
 std::string Field(const ReceivedForm& form, const std::string& name) {
     auto found = form.fields.find(name);

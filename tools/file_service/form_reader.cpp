@@ -6,7 +6,7 @@
 namespace {
 
 // Text fields are a few identifiers and names; anything bigger is not a form of this service.
-constexpr std::size_t kTextLimit = 64 * 1024;
+constexpr std::size_t kTextLimit = std::size_t{64} * 1024;
 
 bool StartsWithNoCase(const std::string& text, const std::string& prefix) {
     if (text.size() < prefix.size()) return false;

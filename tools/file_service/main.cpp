@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <exception>
 #include <filesystem>
 #include <iostream>
 #include <thread>
@@ -35,7 +36,7 @@ std::string UrlHost(const std::string& host) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
     // Before any other thread, so that only the waiter sees SIGINT and SIGTERM.
     std::atomic<bool> stopRequested{false};
     httplib::Server server;
@@ -89,4 +90,16 @@ int main(int argc, char** argv) {
     }
     std::cout << "stopped" << std::endl;
     return 0;
+}
+
+int main(int argc, char** argv) {
+    // Nothing is expected to escape Run; should it, the program says so and fails plainly.
+    try {
+        return Run(argc, argv);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "zemuser-file-service: %s\n", error.what());
+    } catch (...) {
+        std::fprintf(stderr, "zemuser-file-service: unexpected failure\n");
+    }
+    return 1;
 }

@@ -23,7 +23,7 @@ StagedFile::StagedFile(const std::filesystem::path& folder) {
     name.push_back('\0');
     fd_ = mkostemp(name.data(), O_CLOEXEC);
     if (fd_ < 0) throw std::system_error(errno, std::generic_category(), "mkostemp");
-    path_ = name.data();
+    path_ = std::string(name.data());
     // mkostemp makes the file private; a stored file is as readable as any other.
     fchmod(fd_, kStoredFileMode);
 }

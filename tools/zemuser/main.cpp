@@ -1,5 +1,7 @@
 // zemuser: the library's transfers from the command line.
 #include <CLI/CLI.hpp>
+#include <cstdio>
+#include <exception>
 #include <vector>
 
 #include "cancel_state.h"
@@ -47,7 +49,7 @@ void FinishCommandHelp(CLI::App& command) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
     CancelState cancel;
     // Before any other thread: Ctrl-C is then handled on the waiter's thread only.
     SignalWaiter signals([&cancel](int) { cancel.OnSignal(); }, [&cancel] { cancel.OnIdle(); });
@@ -77,4 +79,16 @@ int main(int argc, char** argv) {
         if (command.parser->parsed()) return command.run(context);
     }
     return kExitUsage;
+}
+
+int main(int argc, char** argv) {
+    // Nothing is expected to escape Run; should it, the program says so and fails plainly.
+    try {
+        return Run(argc, argv);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "zemuser: %s\n", error.what());
+    } catch (...) {
+        std::fprintf(stderr, "zemuser: unexpected failure\n");
+    }
+    return 1;
 }

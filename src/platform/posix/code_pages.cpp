@@ -1,5 +1,6 @@
 // The code page conversions. Both the UTF-8 code page and the narrow (ANSI) code page are
 // UTF-8 here, so the narrow text of the engine and of the file system agree.
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <string>
@@ -29,7 +30,9 @@ int DeliverConverted(const std::basic_string<Char>& converted, Char* out, int ou
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return 0;
     }
-    std::memcpy(out, converted.data(), converted.size() * sizeof(Char));
+    // Counted output, as the platform's conversions give it: the terminator is copied only
+    // when the input counted one.
+    std::copy(converted.begin(), converted.end(), out);
     return length;
 }
 

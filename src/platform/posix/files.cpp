@@ -71,15 +71,28 @@ HANDLE OpenFileHandle(const char* path, DWORD access, DWORD disposition) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
     }
+    // The handle's memory is taken before the file is touched, and an existing file is only
+    // emptied once the handle exists: running out of memory leaves the disk as it was.
+    std::shared_ptr<OpenFile> file;
+    try {
+        file = std::make_shared<OpenFile>();
+    } catch (const std::bad_alloc&) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return INVALID_HANDLE_VALUE;
+    }
     const int flags = AccessFlags(access);
     bool existed = false;
+    bool emptyOnSuccess = false;
     UniqueFd fd;
     switch (disposition) {
         case CREATE_NEW:
             fd = OpenRetrying(path, flags | O_CREAT | O_EXCL);
             break;
         case CREATE_ALWAYS:
-            fd = OpenOrCreate(path, flags | O_TRUNC, existed);
+            // Emptied once the handle exists; a descriptor without write access cannot be, so
+            // it is emptied on opening.
+            emptyOnSuccess = (access & GENERIC_WRITE) != 0;
+            fd = OpenOrCreate(path, emptyOnSuccess ? flags : flags | O_TRUNC, existed);
             break;
         case OPEN_EXISTING:
             fd = OpenRetrying(path, flags);
@@ -92,7 +105,8 @@ HANDLE OpenFileHandle(const char* path, DWORD access, DWORD disposition) {
                 SetLastError(ERROR_INVALID_PARAMETER);
                 return INVALID_HANDLE_VALUE;
             }
-            fd = OpenRetrying(path, flags | O_TRUNC);
+            fd = OpenRetrying(path, flags);
+            emptyOnSuccess = true;
             break;
         default:
             SetLastError(ERROR_INVALID_PARAMETER);
@@ -112,16 +126,30 @@ HANDLE OpenFileHandle(const char* path, DWORD access, DWORD disposition) {
         SetLastError(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
     }
+    const int descriptor = fd.get();
+    file->fd = std::move(fd);
+    HANDLE handle = INVALID_HANDLE_VALUE;
     try {
-        auto file = std::make_shared<OpenFile>();
-        file->fd = std::move(fd);
-        HANDLE handle = OpenFiles().Add(std::move(file));
-        SetLastError(existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
-        return handle;
+        handle = OpenFiles().Add(std::move(file));
     } catch (const std::bad_alloc&) {
+        // A file this call created must not stay behind its failure.
+        if (!existed && disposition != OPEN_EXISTING && disposition != TRUNCATE_EXISTING) {
+            ::unlink(path);
+        }
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return INVALID_HANDLE_VALUE;
     }
+    // A file this call created is empty already; emptying it again would make ext4 flush it
+    // whole when it is closed.
+    const bool mayHoldData = existed || disposition == TRUNCATE_EXISTING;
+    if (emptyOnSuccess && mayHoldData && ::ftruncate(descriptor, 0) != 0) {
+        const int error = errno;
+        CloseHandle(handle);
+        SetLastErrorFromErrno(error);
+        return INVALID_HANDLE_VALUE;
+    }
+    SetLastError(existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+    return handle;
 }
 
 // A descriptor from the table is valid, so EBADF can only mean the handle was opened without

@@ -128,7 +128,7 @@ LONG UpdateSettingsFile(const std::string& path, const std::function<void(std::s
     update(updated);
     if (updated == text) return ERROR_SUCCESS;
     if (LONG status = Rewrite(file.get(), updated, text); status != ERROR_SUCCESS) return status;
-    return file.Close() ? ERROR_SUCCESS : StatusFromErrno(errno);
+    return file.Close() ? static_cast<LONG>(ERROR_SUCCESS) : StatusFromErrno(errno);
 }
 
 }  // namespace platform::posix

@@ -49,7 +49,10 @@ LSTATUS RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD /*options*/, REGSAM /*acces
     if (subKey == nullptr) return ERROR_FILE_NOT_FOUND;
     try {
         std::optional<SettingsKey> opened = ResolveKey(key);
-        if (!opened) return key == HKEY_CURRENT_USER ? ERROR_FILE_NOT_FOUND : ERROR_INVALID_HANDLE;
+        if (!opened) {
+            return static_cast<LSTATUS>(key == HKEY_CURRENT_USER ? ERROR_FILE_NOT_FOUND
+                                                                 : ERROR_INVALID_HANDLE);
+        }
         if (!platform::posix::AppendSubKey(opened->keyPath, subKey)) {
             return ERROR_INVALID_PARAMETER;
         }
@@ -117,5 +120,5 @@ LSTATUS RegSetValueExA(HKEY key, LPCSTR valueName, DWORD /*reserved*/, DWORD typ
 
 LSTATUS RegCloseKey(HKEY key) {
     if (key == HKEY_CURRENT_USER) return ERROR_SUCCESS;  // a root is never really opened
-    return OpenKeys().Remove(key) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+    return static_cast<LSTATUS>(OpenKeys().Remove(key) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE);
 }
