@@ -42,10 +42,6 @@ ZEMUSER_SETTINGS_DIR=$(mktemp -d)
 export ZEMUSER_SETTINGS_DIR
 trap 'rm -rf "$ZEMUSER_SETTINGS_DIR"' EXIT
 
-soak_target() {  # the soak program, where this tree has one
-  [ -d tests/soak ] && echo soak || true
-}
-
 if [ -x scripts/install-deps.sh ]; then stage "install dependencies" scripts/install-deps.sh; fi
 
 stage "build" build build -DCMAKE_BUILD_TYPE=Release
@@ -60,8 +56,8 @@ stage "build (address, undefined)" build build-asan -DZEMUSER_SANITIZE=address,u
 stage "tests (address, undefined)" run_ctest build-asan -E '^(exported_symbols|soak)$'
 
 export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1"
-stage "build (thread)" build build-tsan -DZEMUSER_SANITIZE=thread -DZEMUSER_BUILD_TOOLS=OFF \
-  -- unit_tests net_tests api_tests session_probe host_probe $(soak_target build-tsan)
+stage "build (thread)" build build-tsan -DZEMUSER_SANITIZE=thread \
+  -- unit_tests net_tests api_tests session_probe host_probe soak zemuser_file_service
 # The threaded tests: cancellation, concurrent transfers, shared trace log and meter, the soak.
 GTEST_FILTER='*Thread*:*Concurren*:*Cancel*:*Parallel*' \
   stage "tests (thread)" run_ctest build-tsan -R '^(unit_tests|net_tests|api_tests|soak)$'

@@ -40,6 +40,7 @@ const char* OrEmpty(const char* text) { return text != nullptr ? text : ""; }
 
 std::int32_t ConferenceDownload(TransferSession& session, const char* url, const char* sessionId,
                                 const ServerFileName& fileName, const LocalPath& localPath) {
+    CloseHandlesOnExit closer(session);
     FieldAdder addFields = [&](TransferSession& s) {
         s.AddFormField("x", "kivStuff", false);
         s.AddFormField("act", "download", false);
@@ -65,6 +66,7 @@ std::int32_t ConferenceDownload(TransferSession& session, const char* url, const
 
 std::int32_t ConferenceUpload(TransferSession& session, const char* url, const char* sessionId,
                               const LocalPath& localPath, const UploadLines& lines) {
+    CloseHandlesOnExit closer(session);
     TraceWrite(0, lines.begin, OrEmpty(url), OrEmpty(sessionId), localPath.ForTrace().c_str());
     FieldAdder addFields = [&](TransferSession& s) {
         s.AddFormField("x", "kivStuff", false);

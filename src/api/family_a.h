@@ -28,6 +28,7 @@ std::int32_t RunFamilyA(const FamilyACall& call, Read&& read) {
     SessionRef given = FindSession(call.handle);
     if (call.handle != nullptr && !given) return kFamilyAFailed;
     TransferSession& session = given ? *given : temporary;
+    CloseHandlesOnExit closer(session);
 
     FrameOutcome outcome = RunTransferFrame(session, call.url, call.kind, call.addFields);
     if (outcome == FrameOutcome::NotSplit) return kFamilyAFailed;

@@ -17,3 +17,22 @@ using FieldAdder = std::function<void(TransferSession&)>;
 
 FrameOutcome RunTransferFrame(TransferSession& session, const char* url, RequestKind kind,
                               const FieldAdder& addFields);
+
+// Closes whatever the session still holds open when a transfer call is left by any way, an
+// exception (memory running out) included. The ordinary ways have closed everything already;
+// a session with nothing open is left untouched.
+class CloseHandlesOnExit {
+  public:
+    explicit CloseHandlesOnExit(TransferSession& session) : session_(session) {}
+    ~CloseHandlesOnExit() {
+        if (IsOpenHandle(session_.RequestHandle()) || IsOpenHandle(session_.ConnectionHandle()) ||
+            IsOpenHandle(session_.InternetHandle())) {
+            session_.CloseHandles();
+        }
+    }
+    CloseHandlesOnExit(const CloseHandlesOnExit&) = delete;
+    CloseHandlesOnExit& operator=(const CloseHandlesOnExit&) = delete;
+
+  private:
+    TransferSession& session_;
+};

@@ -41,6 +41,7 @@ struct DownloadLines {
 std::int32_t UrlDownload(TransferSession& session, const char* url, const PostFields* fields,
                          const LocalPath& localPath, const DownloadLines& lines,
                          const NameOut* nameOut) {
+    CloseHandlesOnExit closer(session);
     TraceWrite(0, "ZEMUrlDownloadFile Begin: %s, %s\n", url != nullptr ? url : "",
                localPath.ForTrace().c_str());
     FrameOutcome outcome = RunTransferFrame(session, url, RequestMultipart, TextFields(fields));
@@ -69,6 +70,7 @@ std::int32_t UrlDownload(TransferSession& session, const char* url, const PostFi
 
 std::int32_t UrlUpload(TransferSession& session, const char* url, const PostFields* fields,
                        const LocalPath& localPath) {
+    CloseHandlesOnExit closer(session);
     TraceWrite(0, "ZEMUrlUploadFile Begin: %s, %s\n", url != nullptr ? url : "",
                localPath.ForTrace().c_str());
     FieldAdder addFields = [&](TransferSession& s) {

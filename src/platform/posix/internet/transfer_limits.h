@@ -8,7 +8,7 @@ namespace platform::internet {
 
 struct TransferTimeouts {
     long connectMs = 60000;
-    long receiveMs = 60000;  // longest stretch without any byte moving
+    long receiveMs = 60000;  // longest stretch without any byte moving; a head's whole wait
 };
 
 TransferTimeouts CurrentTimeouts();
