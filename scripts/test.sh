@@ -62,7 +62,7 @@ stage "build (thread)" build build-tsan -DZEMUSER_SANITIZE=thread \
 GTEST_FILTER='*Thread*:*Concurren*:*Cancel*:*Parallel*' \
   stage "tests (thread)" run_ctest build-tsan -R '^(unit_tests|net_tests|api_tests|soak)$'
 
-stage "fuzzers" tests/fuzz/run-fuzzers.sh "${ZEMUSER_FUZZ_SECONDS:-30}"
+stage "fuzzers" tests/fuzz/run-fuzzers.sh "${ZEMUSER_FUZZ_SECONDS:-20}"
 stage "windows build, tests under Wine" env \
   ZEMUSER_FILE_SERVICE_BINARY="$PWD/build/bin/zemuser-file-service" tests/windows/run-wine-tests.sh
 
