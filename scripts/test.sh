@@ -46,6 +46,7 @@ if [ -x scripts/install-deps.sh ]; then stage "install dependencies" scripts/ins
 
 stage "build" build build -DCMAKE_BUILD_TYPE=Release
 stage "tests" run_ctest build
+stage "main job (scripts/demo.sh)" scripts/demo.sh
 stage "static analysis" scripts/static-analysis.sh build
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1
