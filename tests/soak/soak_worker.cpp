@@ -259,7 +259,9 @@ void Worker::CancelAnother() {
 void Worker::PollCpu() {
     std::int32_t process = -1;
     const std::int32_t machine = GetCPUUsage(&process);
-    if (machine < 0 || machine > 100 || process < 0 || process > 100) {
+    // The process's share comes from its own times (microseconds) and the machine's from the
+    // kernel's tick counts, so on a machine the soak keeps fully busy it can pass 100 a little.
+    if (machine < 0 || machine > 100 || process < 0 || process > 115) {
         tally_.Inconsistent("GetCPUUsage gave " + std::to_string(machine) + " and " +
                             std::to_string(process));
     }
