@@ -57,7 +57,7 @@ stage "build (address, undefined)" build build-asan -DZEMUSER_SANITIZE=address,u
 stage "tests (address, undefined)" run_ctest build-asan -E '^(exported_symbols|soak)$'
 
 export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1"
-stage "build (thread)" build build-tsan -DZEMUSER_SANITIZE=thread \
+stage "build (thread)" build build-tsan -DZEMUSER_SANITIZE=thread -DZEMUSER_BUILD_TOOLS=ON \
   -- unit_tests net_tests api_tests session_probe host_probe soak zemuser_file_service
 # The threaded tests: cancellation, concurrent transfers, shared trace log and meter, the soak.
 GTEST_FILTER='*Thread*:*Concurren*:*Cancel*:*Parallel*' \
