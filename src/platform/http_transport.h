@@ -16,10 +16,12 @@ namespace zemuser::platform {
 using ErrorCode = std::uint32_t;
 
 constexpr ErrorCode kNoError = 0;
+constexpr ErrorCode kInvalidHandle = 6;         // the object is closed already
 constexpr ErrorCode kInsufficientBuffer = 122;  // a header does not fit the buffer given
 
-// The platform's text for an internet error code, without a line end; empty for any other code
-// (a system error code, 0).
+// The platform's text for an internet error code, exactly as the platform words it (the
+// Windows message table ends its texts with a line end); empty for any other code (a system
+// error code, 0).
 std::string InternetErrorText(ErrorCode code);
 
 // What a send said beyond whether it was answered. The engine answers each of these.
@@ -76,7 +78,8 @@ class HttpRequest {
     virtual SendResult Send(const char* extraHeaders, const void* body, std::uint32_t length) = 0;
 
     // Sends the request in three steps: the head announcing `bodyLength`, the body in any
-    // number of writes, then the end, which waits for the answer.
+    // number of writes, then the end, which waits for the answer. StartSend counts as answered
+    // when the head has gone out.
     virtual SendResult StartSend(std::uint32_t bodyLength) = 0;
     virtual ErrorCode WriteBody(const void* data, std::uint32_t size) = 0;
     virtual SendResult EndSend() = 0;
