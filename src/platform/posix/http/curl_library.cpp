@@ -69,6 +69,8 @@ void ReturnPair(std::unique_ptr<TransferPair> pair, bool added) {
     if (!pair) return;
     // Removing an unfinished transfer closes its connection: connections are never reused.
     if (added) curl_multi_remove_handle(pair->multi, pair->easy);
+    // The reset drops the list of cookie files without freeing it (this library version).
+    curl_easy_setopt(pair->easy, CURLOPT_COOKIEFILE, nullptr);
     curl_easy_reset(pair->easy);
     if (tPool.size() >= kPairsKeptPerThread) return;
     try {
