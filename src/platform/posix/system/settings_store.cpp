@@ -102,14 +102,39 @@ class KeyFile {
     bool InUse() const { return users_ > 0; }
 
     // A key's open: takes the lock and reads the text.
-    void Begin() noexcept;
+    void Begin() noexcept {
+        if (users_++ > 0) return;
+        if (generation_ != forkGeneration) {
+            Forget();
+            generation_ = forkGeneration;
+        }
+        try {
+            for (int round = 0; round < 3; ++round) {
+                if (!lock_.valid()) OpenLock();
+                locked_ = lock_.valid() && Flock(lock_, writable_ ? LOCK_EX : LOCK_SH);
+                if (Refresh()) return;
+                Forget();  // replaced, perhaps with its folder and lock file: start afresh
+            }
+        } catch (const std::bad_alloc&) {
+        }
+        SetEmpty(false);
+    }
+
     // A key's close: writes what changed; the last user releases the lock.
-    void End() noexcept;
+    void End() noexcept {
+        try {
+            Commit();
+        } catch (const std::bad_alloc&) {
+            SetEmpty(false);  // the next key reads the file again
+        }
+        if (--users_ == 0 && std::exchange(locked_, false)) Flock(lock_, LOCK_UN);
+    }
 
     std::optional<std::uint32_t> Read(const char* name) const {
-        if (state_ == State::kUnusable) return std::nullopt;
+        if (!usable_) return std::nullopt;
         return document_.FindDword(name != nullptr ? name : "");
     }
+
     void Write(const char* name, std::uint32_t value) {
         const std::string_view valueName = name != nullptr ? name : "";
         if (!posix::IsStorableValueName(valueName)) return;
@@ -118,17 +143,124 @@ class KeyFile {
     }
 
   private:
-    // kUnusable: not a settings file (a folder, far too large, unreadable): never written.
-    enum class State { kMissing, kRead, kUnusable };
+    void OpenLock() {
+        const std::string lockPath = path_ + ".lock";
+        lock_ = posix::OpenRetrying(lockPath.c_str(), O_RDWR | O_CREAT);
+        if (!lock_.valid() && errno == ENOENT && CreateParentFolders(path_))
+            lock_ = posix::OpenRetrying(lockPath.c_str(), O_RDWR | O_CREAT);
+        writable_ = lock_.valid();
+        // In a folder we may not write to, an existing lock file still keeps us from reading
+        // half a rewrite; without one there is no writer to wait for.
+        if (!lock_.valid()) lock_ = posix::OpenRetrying(lockPath.c_str(), O_RDONLY);
+    }
 
-    void OpenLock();
-    bool Refresh();  // false when the file was replaced and must be opened afresh
-    bool OpenFile(int flags);
-    bool Load(std::size_t expected);
-    void Commit();
-    bool Rewrite(const std::string& text);
-    void SetEmpty(State state) noexcept;
-    void Forget() noexcept;
+    // False when the file was replaced and must be opened afresh.
+    bool Refresh() {
+        struct stat status {};
+        if (::stat(path_.c_str(), &status) != 0) {
+            if (file_.valid()) return false;  // removed since: its folder may be new as well
+            SetEmpty(errno == ENOENT || errno == ENOTDIR);
+            return true;
+        }
+        if (!file_.valid() && !OpenFile(writable_ ? O_RDWR : O_RDONLY)) {
+            SetEmpty(false);
+            return true;
+        }
+        if (status.st_dev != fileDevice_ || status.st_ino != fileInode_) return false;
+        if (!S_ISREG(status.st_mode) || status.st_size > kMaxFileBytes ||
+            !Load(static_cast<std::size_t>(status.st_size)))
+            SetEmpty(false);
+        return true;
+    }
+
+    bool OpenFile(int flags) {
+        file_ = posix::OpenRetrying(path_.c_str(), flags);
+        if (!file_.valid() && errno == EACCES && (flags & O_RDWR) != 0) {  // we may only read it
+            file_ = posix::OpenRetrying(path_.c_str(), O_RDONLY);
+            writable_ = false;
+        }
+        struct stat status {};
+        if (!file_.valid() || ::fstat(file_.get(), &status) != 0) {
+            file_.Reset();
+            return false;
+        }
+        fileDevice_ = status.st_dev;
+        fileInode_ = status.st_ino;
+        return true;
+    }
+
+    bool Load(std::size_t expected) {
+        // One byte more than the size shows the end of the file in a single read.
+        std::string text(expected + 1, '\0');
+        std::size_t length = 0;
+        while (true) {
+            const ssize_t count = ::pread(file_.get(), &text[length], text.size() - length,
+                                          static_cast<off_t>(length));
+            if (count < 0 && errno == EINTR) continue;
+            if (count < 0) return false;
+            length += static_cast<std::size_t>(count);
+            if (count == 0 || (length >= expected && length < text.size())) break;
+            if (length == text.size()) {  // grown meanwhile, by a writer that takes no lock
+                if (length > static_cast<std::size_t>(kMaxFileBytes)) return false;
+                text.resize(2 * length);
+            }
+        }
+        text.resize(length);
+        document_ = SettingsDocument::Parse(text);
+        diskText_ = std::move(text);
+        usable_ = true;
+        return true;
+    }
+
+    void Commit() {
+        if (!std::exchange(written_, false) || !usable_) return;
+        std::string text = document_.Serialize();
+        if (text == diskText_) return;
+        // A file we may only read is opened without write access, which OpenFile then tells.
+        const bool opened = locked_ && writable_ && (file_.valid() || OpenFile(O_RDWR | O_CREAT));
+        if (opened && writable_ && Rewrite(text)) {
+            diskText_ = std::move(text);
+        } else {
+            document_ = SettingsDocument::Parse(diskText_);  // dropped: the file's text counts
+        }
+    }
+
+    bool Rewrite(const std::string& text) {
+        auto writeAt0 = [this](const std::string& bytes) {
+            for (std::size_t done = 0; done < bytes.size();) {
+                const ssize_t count = ::pwrite(file_.get(), bytes.data() + done,
+                                               bytes.size() - done, static_cast<off_t>(done));
+                if (count < 0 && errno == EINTR) continue;
+                if (count <= 0) return false;
+                done += static_cast<std::size_t>(count);
+            }
+            return true;
+        };
+        // The end is cut only when the text gets shorter.
+        auto cut = [this](const std::string& bytes, std::size_t before) {
+            return bytes.size() >= before ||
+                   ::ftruncate(file_.get(), static_cast<off_t>(bytes.size())) == 0;
+        };
+        if (writeAt0(text) && cut(text, diskText_.size())) return true;
+        // Put the previous text back rather than leave a mixture of the two.
+        if (writeAt0(diskText_)) cut(diskText_, text.size());
+        return false;
+    }
+
+    // No text: a missing file (usable, the first write makes it) or one that is no settings
+    // file (a folder, far too large, unreadable), which is never written.
+    void SetEmpty(bool usable) noexcept {
+        usable_ = usable;
+        diskText_.clear();
+        document_ = SettingsDocument();
+        written_ = false;
+    }
+
+    void Forget() noexcept {
+        lock_.Reset();
+        locked_ = writable_ = false;
+        file_.Reset();
+    }
 
     const std::string path_;
     int users_ = 0;
@@ -139,157 +271,11 @@ class KeyFile {
     UniqueFd file_;
     dev_t fileDevice_ = 0;
     ino_t fileInode_ = 0;
-    State state_ = State::kMissing;
+    bool usable_ = true;
     std::string diskText_;       // the text as read or written
     SettingsDocument document_;  // the text with the writes of the open keys
     bool written_ = false;
 };
-
-void KeyFile::Begin() noexcept {
-    if (users_++ > 0) return;
-    if (generation_ != forkGeneration) {
-        Forget();
-        generation_ = forkGeneration;
-    }
-    try {
-        for (int round = 0; round < 3; ++round) {
-            if (!lock_.valid()) OpenLock();
-            locked_ = lock_.valid() && Flock(lock_, writable_ ? LOCK_EX : LOCK_SH);
-            if (Refresh()) return;
-            Forget();  // replaced, perhaps with its folder and lock file: start afresh
-        }
-    } catch (const std::bad_alloc&) {
-    }
-    SetEmpty(State::kUnusable);
-}
-
-void KeyFile::End() noexcept {
-    try {
-        Commit();
-    } catch (const std::bad_alloc&) {
-        SetEmpty(State::kUnusable);  // the next key reads the file again
-    }
-    if (--users_ > 0) return;
-    if (locked_) Flock(lock_, LOCK_UN);
-    locked_ = false;
-}
-
-void KeyFile::OpenLock() {
-    const std::string lockPath = path_ + ".lock";
-    lock_ = posix::OpenRetrying(lockPath.c_str(), O_RDWR | O_CREAT);
-    if (!lock_.valid() && errno == ENOENT && CreateParentFolders(path_))
-        lock_ = posix::OpenRetrying(lockPath.c_str(), O_RDWR | O_CREAT);
-    writable_ = lock_.valid();
-    // In a folder we may not write to, an existing lock file still keeps us from reading half
-    // a rewrite; without one there is no writer to wait for.
-    if (!lock_.valid()) lock_ = posix::OpenRetrying(lockPath.c_str(), O_RDONLY);
-}
-
-bool KeyFile::Refresh() {
-    struct stat status {};
-    if (::stat(path_.c_str(), &status) != 0) {
-        if (file_.valid()) return false;  // removed since: its folder may be new as well
-        SetEmpty(errno == ENOENT || errno == ENOTDIR ? State::kMissing : State::kUnusable);
-        return true;
-    }
-    if (!file_.valid() && !OpenFile(writable_ ? O_RDWR : O_RDONLY)) {
-        SetEmpty(State::kUnusable);
-        return true;
-    }
-    if (status.st_dev != fileDevice_ || status.st_ino != fileInode_) return false;
-    if (!S_ISREG(status.st_mode) || status.st_size > kMaxFileBytes ||
-        !Load(static_cast<std::size_t>(status.st_size)))
-        SetEmpty(State::kUnusable);
-    return true;
-}
-
-bool KeyFile::OpenFile(int flags) {
-    file_ = posix::OpenRetrying(path_.c_str(), flags);
-    if (!file_.valid() && errno == EACCES && (flags & O_RDWR) != 0) {  // a file we may only read
-        file_ = posix::OpenRetrying(path_.c_str(), O_RDONLY);
-        writable_ = false;
-    }
-    struct stat status {};
-    if (!file_.valid() || ::fstat(file_.get(), &status) != 0) {
-        file_.Reset();
-        return false;
-    }
-    fileDevice_ = status.st_dev;
-    fileInode_ = status.st_ino;
-    return true;
-}
-
-bool KeyFile::Load(std::size_t expected) {
-    // One byte more than the size shows the end of the file in a single read.
-    std::string text(expected + 1, '\0');
-    std::size_t length = 0;
-    while (true) {
-        const ssize_t count =
-            ::pread(file_.get(), &text[length], text.size() - length, static_cast<off_t>(length));
-        if (count < 0 && errno == EINTR) continue;
-        if (count < 0) return false;
-        length += static_cast<std::size_t>(count);
-        if (count == 0 || (length >= expected && length < text.size())) break;
-        if (length == text.size()) {  // grown meanwhile, by a writer that takes no lock
-            if (length > static_cast<std::size_t>(kMaxFileBytes)) return false;
-            text.resize(2 * length);
-        }
-    }
-    text.resize(length);
-    document_ = SettingsDocument::Parse(text);
-    diskText_ = std::move(text);
-    state_ = State::kRead;
-    return true;
-}
-
-void KeyFile::Commit() {
-    if (!std::exchange(written_, false) || state_ == State::kUnusable) return;
-    std::string text = document_.Serialize();
-    if (text == diskText_) return;
-    // A file we may only read is opened without write access, which OpenFile then tells.
-    const bool opened = locked_ && writable_ && (file_.valid() || OpenFile(O_RDWR | O_CREAT));
-    if (opened && writable_ && Rewrite(text)) {
-        diskText_ = std::move(text);
-        state_ = State::kRead;
-    } else {
-        document_ = SettingsDocument::Parse(diskText_);  // dropped: what the file holds counts
-    }
-}
-
-bool KeyFile::Rewrite(const std::string& text) {
-    auto writeAt0 = [this](const std::string& bytes) {
-        for (std::size_t done = 0; done < bytes.size();) {
-            const ssize_t count = ::pwrite(file_.get(), bytes.data() + done, bytes.size() - done,
-                                           static_cast<off_t>(done));
-            if (count < 0 && errno == EINTR) continue;
-            if (count <= 0) return false;
-            done += static_cast<std::size_t>(count);
-        }
-        return true;
-    };
-    // The end is cut only when the text gets shorter.
-    auto cut = [this](const std::string& bytes, std::size_t before) {
-        return bytes.size() >= before ||
-               ::ftruncate(file_.get(), static_cast<off_t>(bytes.size())) == 0;
-    };
-    if (writeAt0(text) && cut(text, diskText_.size())) return true;
-    // Put the previous text back rather than leave a mixture of the two.
-    if (writeAt0(diskText_)) cut(diskText_, text.size());
-    return false;
-}
-
-void KeyFile::SetEmpty(State state) noexcept {
-    state_ = state;
-    diskText_.clear();
-    document_ = SettingsDocument();
-    written_ = false;
-}
-
-void KeyFile::Forget() noexcept {
-    lock_.Reset();
-    locked_ = writable_ = false;
-    file_.Reset();
-}
 
 // The files of the keys this process opened. Never destroyed: the engine opens its key once
 // more while the process exits.
