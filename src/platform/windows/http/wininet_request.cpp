@@ -17,63 +17,48 @@ constexpr DWORD kProxyAuthenticationRequired = 407;
 // The option takes four bytes, as on the 32-bit platform.
 constexpr DWORD kClientCertificateLength = 4;
 
-SendSignal SignalOf(DWORD code) {
-    switch (code) {
-        case kProxyAuthenticationRequired:
-            return SendSignal::ProxyAuthentication;
-        case ERROR_INTERNET_FORCE_RETRY:
-            return SendSignal::RetryRequested;
-        case ERROR_HTTP_REDIRECT_NEEDS_CONFIRMATION:
-            return SendSignal::RedirectNeedsConfirmation;
-        case ERROR_INTERNET_CLIENT_AUTH_CERT_NEEDED:
-            return SendSignal::ClientCertificateWanted;
-        case ERROR_INTERNET_INVALID_CA:
-            return SendSignal::UnknownAuthority;
-        default:
-            return SendSignal::None;
-    }
-}
+// The codes a send leaves that the engine answers; any other code signals nothing.
+struct Signalled {
+    DWORD code;
+    SendSignal signal;
+};
+constexpr Signalled kSignals[] = {
+    {kProxyAuthenticationRequired, SendSignal::ProxyAuthentication},
+    {ERROR_INTERNET_FORCE_RETRY, SendSignal::RetryRequested},
+    {ERROR_HTTP_REDIRECT_NEEDS_CONFIRMATION, SendSignal::RedirectNeedsConfirmation},
+    {ERROR_INTERNET_CLIENT_AUTH_CERT_NEEDED, SendSignal::ClientCertificateWanted},
+    {ERROR_INTERNET_INVALID_CA, SendSignal::UnknownAuthority},
+};
 
 // `code` is the last error read right after the send, with no other call in between: WinINet
 // leaves 407 and 12032 there after an answered send too.
 SendResult ResultOf(BOOL answered, DWORD code) {
     SendResult result;
     result.answered = answered != FALSE;
-    result.signal = SignalOf(code);
     result.code = code;
-    return result;
-}
-
-SendResult ClosedResult() {
-    SendResult result;
-    result.code = kClosedObject;
+    for (const Signalled& entry : kSignals) {
+        if (entry.code == code) result.signal = entry.signal;
+    }
     return result;
 }
 
 DWORD ModifiersOf(HeaderMode mode) {
-    switch (mode) {
-        case HeaderMode::Replace:
-            return HTTP_ADDREQ_FLAG_REPLACE;
-        case HeaderMode::AddIfNew:
-            return HTTP_ADDREQ_FLAG_ADD_IF_NEW;
-        case HeaderMode::ReplaceOrAdd:
-            return HTTP_ADDREQ_FLAG_REPLACE | HTTP_ADDREQ_FLAG_ADD;
-    }
+    if (mode == HeaderMode::AddIfNew) return HTTP_ADDREQ_FLAG_ADD_IF_NEW;
+    if (mode == HeaderMode::ReplaceOrAdd) return HTTP_ADDREQ_FLAG_REPLACE | HTTP_ADDREQ_FLAG_ADD;
     return HTTP_ADDREQ_FLAG_REPLACE;
 }
 
 DWORD InfoLevelOf(AnswerHeader header) {
     switch (header) {
-        case AnswerHeader::StatusCode:
-            return HTTP_QUERY_STATUS_CODE;
         case AnswerHeader::ContentLength:
             return HTTP_QUERY_CONTENT_LENGTH;
         case AnswerHeader::ContentDisposition:
             return HTTP_QUERY_CONTENT_DISPOSITION;
         case AnswerHeader::Location:
             return HTTP_QUERY_LOCATION;
+        default:
+            return HTTP_QUERY_STATUS_CODE;
     }
-    return HTTP_QUERY_STATUS_CODE;
 }
 
 }  // namespace
@@ -95,7 +80,7 @@ ErrorCode WinInetRequest::AddHeader(const char* line, HeaderMode mode) {
 
 SendResult WinInetRequest::Send(const char* extraHeaders, const void* body, std::uint32_t length) {
     HINTERNET request = Handle();
-    if (request == nullptr) return ClosedResult();
+    if (request == nullptr) return ResultOf(FALSE, kClosedObject);
     const auto headersLength =
         static_cast<DWORD>(extraHeaders != nullptr ? std::strlen(extraHeaders) : 0);
     // WinINet only reads the body; its signature predates const.
@@ -107,7 +92,7 @@ SendResult WinInetRequest::Send(const char* extraHeaders, const void* body, std:
 
 SendResult WinInetRequest::StartSend(std::uint32_t bodyLength) {
     HINTERNET request = Handle();
-    if (request == nullptr) return ClosedResult();
+    if (request == nullptr) return ResultOf(FALSE, kClosedObject);
     INTERNET_BUFFERSA buffers{};
     buffers.dwStructSize = sizeof(buffers);
     buffers.dwBufferTotal = bodyLength;
@@ -127,7 +112,7 @@ ErrorCode WinInetRequest::WriteBody(const void* data, std::uint32_t size) {
 
 SendResult WinInetRequest::EndSend() {
     HINTERNET request = Handle();
-    if (request == nullptr) return ClosedResult();
+    if (request == nullptr) return ResultOf(FALSE, kClosedObject);
     const BOOL answered = HttpEndRequestA(request, nullptr, HSR_INITIATE, 0);
     const DWORD code = GetLastError();
     return ResultOf(answered, code);
