@@ -26,10 +26,8 @@ std::string InternetErrorText(ErrorCode code) {
         MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<LPSTR>(&allocated), 0, nullptr);
     const std::unique_ptr<char, LocalFreeDeleter> message(allocated);
     if (length == 0 || message == nullptr) return {};
-    std::string text(message.get(), length);
-    // The table's texts end with a line end; the caller puts its own.
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-    return text;
+    // As the table words it, line end included: the report writes it so.
+    return std::string(message.get(), length);
 }
 
 }  // namespace zemuser::platform
