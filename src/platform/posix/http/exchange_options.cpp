@@ -1,0 +1,125 @@
+// The transfer library's options for one exchange.
+#include <cstdlib>
+
+#include "platform/posix/http/error_codes.h"
+#include "platform/posix/http/exchange.h"
+#include "platform/posix/http/transfer_trace.h"
+
+namespace zemuser::platform::http {
+namespace {
+
+// Large enough that small reads cost little.
+constexpr long kReceiveBufferBytes = 96L * 1024;
+constexpr long kDefaultTimeoutMs = 60000;
+
+// A time-out the tests may shorten through the environment.
+long TimeoutMs(const char* name) {
+    const char* text = std::getenv(name);
+    if (text == nullptr || *text == '\0') return kDefaultTimeoutMs;
+    char* end = nullptr;
+    const long value = std::strtol(text, &end, 10);
+    return (*end == '\0' && value > 0) ? value : kDefaultTimeoutMs;
+}
+
+curl_slist* MakeList(const std::vector<std::string>& lines, bool* ok) {
+    curl_slist* list = nullptr;
+    for (const std::string& line : lines) {
+        curl_slist* grown = curl_slist_append(list, line.c_str());
+        if (grown == nullptr) {
+            *ok = false;
+            break;
+        }
+        list = grown;
+    }
+    return list;
+}
+
+}  // namespace
+
+ErrorCode Exchange::Configure() {
+    CURL* easy = pair_->easy;
+    trace_ = TransferTraceWanted();
+    receiveTimeoutMs_ = TimeoutMs("ZEMUSER_RECEIVE_TIMEOUT_MS");
+    bool ok = true;
+    headerList_.reset(MakeList(settings_.headerLines, &ok));
+    if (settings_.tunnel && !settings_.agent.empty()) {
+        proxyHeaderList_.reset(MakeList({"User-Agent: " + settings_.agent}, &ok));
+    }
+    if (!ok) return kNotEnoughMemory;
+
+    auto set = [&](CURLoption option, auto value) {
+        ok = ok && curl_easy_setopt(easy, option, value) == CURLE_OK;
+    };
+    set(CURLOPT_PROTOCOLS_STR, "http,https");
+    set(CURLOPT_URL, settings_.url.c_str());
+    set(CURLOPT_REQUEST_TARGET, settings_.target.c_str());
+    set(CURLOPT_HTTP_VERSION,
+        static_cast<long>(settings_.http11 ? CURL_HTTP_VERSION_1_1 : CURL_HTTP_VERSION_1_0));
+    if (settings_.verb == "HEAD") {
+        set(CURLOPT_NOBODY, 1L);
+    } else if (settings_.hasBody) {
+        set(CURLOPT_POST, 1L);
+        set(CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(settings_.bodyLength));
+        set(CURLOPT_READFUNCTION, &Exchange::OnUpload);
+        set(CURLOPT_READDATA, this);
+        set(CURLOPT_SEEKFUNCTION, &Exchange::OnSeek);
+        set(CURLOPT_SEEKDATA, this);
+    }
+    set(CURLOPT_CUSTOMREQUEST, settings_.verb.c_str());
+    set(CURLOPT_HTTPHEADER, headerList_.get());
+    // Server headers stay off the proxy's CONNECT, which gets only its own.
+    set(CURLOPT_HEADEROPT, static_cast<long>(CURLHEADER_SEPARATE));
+    set(CURLOPT_PROXYHEADER, proxyHeaderList_.get());
+
+    // The proxy is chosen by us, so it is known whether one is used; the empty no-proxy list
+    // keeps the library from applying the environment a second time.
+    set(CURLOPT_PROXY, settings_.proxy.url.c_str());
+    set(CURLOPT_NOPROXY, "");
+    if (settings_.proxyAuth != 0) {
+        set(CURLOPT_PROXYUSERNAME, settings_.proxyUser.c_str());
+        set(CURLOPT_PROXYPASSWORD, settings_.proxyPassword.c_str());
+        set(CURLOPT_PROXYAUTH, settings_.proxyAuth);
+    }
+    if (!settings_.serverUser.empty()) {
+        set(CURLOPT_USERNAME, settings_.serverUser.c_str());
+        set(CURLOPT_PASSWORD, settings_.serverPassword.c_str());
+        set(CURLOPT_HTTPAUTH, static_cast<unsigned long>(CURLAUTH_ANY));
+    }
+
+    if (settings_.secure) {
+        set(CURLOPT_SSL_VERIFYPEER, 1L);
+        set(CURLOPT_SSL_VERIFYHOST, settings_.verifyHost ? 2L : 0L);
+        set(CURLOPT_SSL_CTX_FUNCTION, &InstallTlsChecks);
+        set(CURLOPT_SSL_CTX_DATA, static_cast<void*>(&tls_));
+        // A session resumed from a handshake under a laxer policy would skip the checks.
+        set(CURLOPT_SSL_SESSIONID_CACHE, 0L);
+        // The trust store of the standard OpenSSL variables when they are set.
+        if (const char* file = std::getenv("SSL_CERT_FILE"); file != nullptr && *file != '\0') {
+            set(CURLOPT_CAINFO, file);
+        }
+        if (const char* dir = std::getenv("SSL_CERT_DIR"); dir != nullptr && *dir != '\0') {
+            set(CURLOPT_CAPATH, dir);
+        }
+    }
+
+    // Cookies live in the process-wide jar, in memory only: no file is ever written.
+    set(CURLOPT_SHARE, CookieShare());
+    set(CURLOPT_COOKIEFILE, "");
+    set(CURLOPT_FORBID_REUSE, 1L);
+    set(CURLOPT_NOSIGNAL, 1L);
+    set(CURLOPT_BUFFERSIZE, kReceiveBufferBytes);
+    set(CURLOPT_CONNECTTIMEOUT_MS, TimeoutMs("ZEMUSER_CONNECT_TIMEOUT_MS"));
+    set(CURLOPT_HEADERFUNCTION, &Exchange::OnHeader);
+    set(CURLOPT_HEADERDATA, this);
+    set(CURLOPT_WRITEFUNCTION, &Exchange::OnBody);
+    set(CURLOPT_WRITEDATA, this);
+    // The debug stream tells when the request head has gone out; it is also the trace.
+    if (trace_ || settings_.watchRequestHead) {
+        set(CURLOPT_VERBOSE, 1L);
+        set(CURLOPT_DEBUGFUNCTION, &Exchange::OnDebug);
+        set(CURLOPT_DEBUGDATA, this);
+    }
+    return ok ? kNoError : kInternalError;
+}
+
+}  // namespace zemuser::platform::http

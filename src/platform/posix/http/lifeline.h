@@ -1,0 +1,44 @@
+// The closed mark of a session, connection or request. Close may come from any thread: it
+// marks the object (and so everything opened under it) and wakes every exchange running in the
+// session's tree, so a blocked call returns at once; an exchange that finds itself not closed
+// simply waits again.
+#pragma once
+
+#include <curl/curl.h>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace zemuser::platform::http {
+
+class Lifeline : public std::enable_shared_from_this<Lifeline> {
+  public:
+    // The mark of a session: the root of a new tree.
+    static std::shared_ptr<Lifeline> ForSession();
+    // The mark of an object opened under this one.
+    std::shared_ptr<Lifeline> Child() const;
+
+    // True when this object or one it was opened under is closed.
+    bool closed() const;
+    void Close();
+
+    // A running exchange's multi handle, for Close to wake; detached before the handle goes.
+    void Attach(CURLM* multi);
+    void Detach(CURLM* multi);
+
+  private:
+    struct Tree {
+        std::mutex mutex;
+        std::vector<CURLM*> running;
+    };
+    Lifeline(std::shared_ptr<const Lifeline> parent, std::shared_ptr<Tree> tree)
+        : parent_(std::move(parent)), tree_(std::move(tree)) {}
+
+    std::atomic<bool> closed_{false};
+    const std::shared_ptr<const Lifeline> parent_;
+    const std::shared_ptr<Tree> tree_;
+};
+
+}  // namespace zemuser::platform::http

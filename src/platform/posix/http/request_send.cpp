@@ -1,0 +1,265 @@
+// Sending a request, whole or with the body in parts, and following the redirects that need
+// no confirmation; each hop is one exchange.
+#include <curl/curl.h>
+
+#include <cstdlib>
+
+#include "platform/posix/http/error_codes.h"
+#include "platform/posix/http/text_rules.h"
+#include "platform/posix/http/transport_objects.h"
+
+namespace zemuser::platform::http {
+namespace {
+
+constexpr int kMostRedirects = 10;
+
+struct UrlDeleter {
+    void operator()(CURLU* url) const { curl_url_cleanup(url); }
+};
+using Url = std::unique_ptr<CURLU, UrlDeleter>;
+
+std::string Part(CURLU* url, CURLUPart part, unsigned flags = 0) {
+    char* text = nullptr;
+    if (curl_url_get(url, part, &text, flags) != CURLUE_OK) return std::string();
+    std::string copy = text;
+    curl_free(text);
+    return copy;
+}
+
+std::string HostForUrl(const std::string& host) {
+    return host.find(':') != std::string::npos ? "[" + host + "]" : host;
+}
+
+// The absolute URL a hop stands for, as a plain request through a proxy names it.
+std::string AbsoluteUrl(const Destination& hop, bool secure) {
+    if (IsAbsoluteUrl(hop.target)) return hop.target;
+    const bool defaultPort = hop.port == (secure ? 443 : 80);
+    return std::string(secure ? "https://" : "http://") + HostForUrl(hop.host) +
+           (defaultPort ? "" : ":" + std::to_string(hop.port)) + hop.target;
+}
+
+// Where the library connects. The path is the hop's own when the library's parser takes it,
+// so that relative Locations resolve and cookies match against it.
+std::string LibraryUrl(const Destination& hop, bool secure) {
+    const std::string origin = std::string(secure ? "https://" : "http://") + HostForUrl(hop.host) +
+                               ":" + std::to_string(hop.port);
+    if (hop.target.empty() || hop.target[0] != '/') return origin + "/";
+    Url url(curl_url());
+    const std::string whole = origin + hop.target;
+    if (url && curl_url_set(url.get(), CURLUPART_URL, whole.c_str(), 0) == CURLUE_OK) return whole;
+    return origin + "/";
+}
+
+bool IsRedirect(int status) {
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+unsigned long SchemeBit(const std::string& challenge) {
+    const std::string scheme = ToLower(challenge.substr(0, challenge.find(' ')));
+    if (scheme == "basic") return CURLAUTH_BASIC;
+    if (scheme == "digest") return CURLAUTH_DIGEST;
+    if (scheme == "ntlm") return CURLAUTH_NTLM;
+    if (scheme == "negotiate") return CURLAUTH_NEGOTIATE;
+    return 0;
+}
+
+}  // namespace
+
+Destination Request::FirstHop(bool hasBody, std::uint64_t bodyLength) const {
+    Destination hop;
+    hop.host = connection_->host;
+    hop.port = connection_->port;
+    hop.target = target_;
+    hop.verb = verb_;
+    hop.hasBody = hasBody || verb_ == "POST" || verb_ == "PUT";
+    hop.bodyLength = bodyLength;
+    return hop;
+}
+
+ExchangeSettings Request::SettingsFor(const Destination& hop, const HeaderList& headers) const {
+    ExchangeSettings settings;
+    settings.proxy = ChooseProxy(secure_, hop.host);
+    const bool viaHttpProxy = !settings.proxy.url.empty() && settings.proxy.speaksHttp;
+    settings.tunnel = viaHttpProxy && secure_;
+    settings.url = LibraryUrl(hop, secure_);
+    settings.target = viaHttpProxy && !secure_ ? AbsoluteUrl(hop, secure_) : hop.target;
+    settings.verb = hop.verb;
+    settings.http11 = http11_;
+    OutgoingHead head;
+    head.headers = &headers;
+    head.agent = connection_->session->agent;
+    head.hasBody = hop.hasBody;
+    head.bodyLength = hop.bodyLength;
+    head.keepConnection = keepConnection_;
+    settings.headerLines = LibraryHeaderLines(head);
+    settings.agent = head.agent;
+    {
+        // The request's own credentials, else the connection's; sent only in a scheme that a
+        // proxy offered when it asked.
+        std::lock_guard<std::mutex> lock(connection_->credentialsMutex);
+        const ProxyCredentials& own = ownProxyCredentials;
+        const ProxyCredentials& chosen = own.set ? own : connection_->proxyCredentials;
+        const unsigned long schemes =
+            own.schemes != 0 ? own.schemes : connection_->proxyCredentials.schemes;
+        if (chosen.set && schemes != 0 && viaHttpProxy) {
+            settings.proxyAuth = schemes;
+            settings.proxyUser = chosen.user;
+            settings.proxyPassword = chosen.password;
+        }
+    }
+    settings.serverUser = connection_->user;
+    settings.serverPassword = connection_->password;
+    settings.secure = secure_;
+    settings.verifyHost = checkName_;
+    settings.tls.acceptDate = !checkDate_;
+    settings.tls.acceptUnknownIssuer = acceptUnknownIssuer_;
+    settings.tls.clientCertificateChosen = clientCertificateChosen_;
+    settings.hasBody = hop.hasBody;
+    settings.bodyLength = hop.bodyLength;
+    return settings;
+}
+
+ErrorCode Request::StartHop(const Destination& hop, const HeaderList& headers, bool watchHead) {
+    exchange_.reset();
+    ExchangeSettings settings = SettingsFor(hop, headers);
+    settings.watchRequestHead = watchHead;
+    exchange_ = std::make_unique<Exchange>(std::move(settings), *life_);
+    return exchange_->Start();
+}
+
+SendResult Request::Failed(ErrorCode code) {
+    exchange_.reset();
+    SendResult result;
+    result.code = code;
+    if (code == kUnknownAuthority) result.signal = SendSignal::UnknownAuthority;
+    if (code == kClientCertificateNeeded) result.signal = SendSignal::ClientCertificateWanted;
+    return result;
+}
+
+// Remembers the schemes the proxy offered in its 407, so that credentials go out with the next
+// send.
+void Request::LearnProxySchemes() {
+    unsigned long schemes = 0;
+    std::string challenge;
+    for (std::size_t i = 0; exchange_->Header("Proxy-Authenticate", i, &challenge); ++i) {
+        schemes |= SchemeBit(challenge);
+    }
+    if (schemes == 0) return;
+    std::lock_guard<std::mutex> lock(connection_->credentialsMutex);
+    ownProxyCredentials.schemes = schemes;
+    connection_->proxyCredentials.schemes = schemes;
+}
+
+// After the head of an answer: follows the redirects that need no confirmation.
+SendResult Request::FinishSend(Destination hop, HeaderList headers) {
+    for (int hops = 0;; ++hops) {
+        const int status = exchange_->status();
+        // Only the proxy's own 407 asks for proxy credentials: one that the server sends from
+        // inside a tunnel is an ordinary answer and must teach nothing.
+        const ExchangeSettings& settings = exchange_->settings();
+        if (status == 407 && (exchange_->answeredByTunnelProxy() ||
+                              (!settings.tunnel && settings.proxy.speaksHttp))) {
+            LearnProxySchemes();
+            return {true, SendSignal::ProxyAuthentication, kNoError};
+        }
+        std::string location;
+        if (!IsRedirect(status) || !exchange_->Header("Location", 0, &location) ||
+            location.empty()) {
+            return {true, SendSignal::None, kNoError};
+        }
+        Url next(curl_url());
+        const std::string resolved = exchange_->RedirectUrl();
+        if (!next || resolved.empty() ||
+            curl_url_set(next.get(), CURLUPART_URL, resolved.c_str(),
+                         CURLU_NON_SUPPORT_SCHEME | CURLU_ALLOW_SPACE) != CURLUE_OK) {
+            return Failed(kRedirectFailed);
+        }
+        // Another scheme is the caller's decision, as is repeating a body at a new place; the
+        // answer stays readable for it.
+        const bool bodyless = hop.verb == "GET" || hop.verb == "HEAD";
+        if (ToLower(Part(next.get(), CURLUPART_SCHEME)) != (secure_ ? "https" : "http") ||
+            (!bodyless && (status == 307 || status == 308))) {
+            return {false, SendSignal::RedirectNeedsConfirmation, kRedirectNeedsConfirmation};
+        }
+        if (hops == kMostRedirects) return Failed(kRedirectFailed);
+        std::string host = Part(next.get(), CURLUPART_HOST);
+        if (host.size() > 2 && host.front() == '[') host = host.substr(1, host.size() - 2);
+        const std::string query = Part(next.get(), CURLUPART_QUERY);
+        hop.host = host;
+        hop.port = static_cast<std::uint16_t>(std::strtoul(
+            Part(next.get(), CURLUPART_PORT, CURLU_DEFAULT_PORT).c_str(), nullptr, 10));
+        hop.target =
+            RequestTarget(Part(next.get(), CURLUPART_PATH) + (query.empty() ? "" : "?" + query));
+        // A followed redirect never repeats a body: 301, 302 and 303 turn a POST into a GET.
+        if (!bodyless) hop.verb = "GET";
+        if (hop.hasBody) headers.RemoveAll("Content-Type");
+        hop.hasBody = false;
+        hop.bodyLength = 0;
+        ErrorCode error = StartHop(hop, headers, false);
+        if (error == kNoError) error = exchange_->WaitForAnswer();
+        if (error != kNoError) return Failed(error);
+    }
+}
+
+SendResult Request::Send(const char* extraHeaders, const void* body, std::uint32_t length) {
+    if (life_->closed()) return Failed(kInvalidHandle);
+    if (body == nullptr && length != 0) return Failed(kInvalidParameter);
+    exchange_.reset();
+    parts_ = Parts{};
+    HeaderList headers = headers_;
+    if (extraHeaders != nullptr && *extraHeaders != '\0') {
+        const ErrorCode error = headers.Apply(extraHeaders, HeaderMode::ReplaceOrAdd);
+        if (error != kNoError) return Failed(error);
+    }
+    const Destination hop = FirstHop(body != nullptr, length);
+    ErrorCode error = StartHop(hop, headers, false);
+    if (error == kNoError) {
+        exchange_->SupplyBody(static_cast<const char*>(body), length);
+        error = exchange_->WaitForAnswer();
+        // The caller's body may go after the call; what the transfer has not taken yet (the
+        // server answered early) is kept.
+        exchange_->KeepUnsentBody();
+    }
+    if (error != kNoError) return Failed(error);
+    return FinishSend(hop, std::move(headers));
+}
+
+SendResult Request::StartSend(std::uint32_t bodyLength) {
+    if (life_->closed()) return Failed(kInvalidHandle);
+    exchange_.reset();
+    parts_ = Parts{};
+    const Destination hop = FirstHop(true, bodyLength);
+    // The head goes out now, so the connection and its handshake (and any certificate
+    // question) happen here.
+    ErrorCode error = StartHop(hop, headers_, true);
+    if (error == kNoError) error = exchange_->WaitUntilRequestSent();
+    if (error != kNoError) return Failed(error);
+    parts_.active = true;
+    parts_.destination = hop;
+    parts_.headers = headers_;
+    parts_.announced = bodyLength;
+    return {};
+}
+
+ErrorCode Request::WriteBody(const void* data, std::uint32_t size) {
+    if (life_->closed()) return kInvalidHandle;
+    if (!parts_.active || !exchange_) return kIncorrectState;
+    if (data == nullptr && size != 0) return kInvalidParameter;
+    parts_.written += size;
+    return exchange_->Upload(static_cast<const char*>(data), size);
+}
+
+SendResult Request::EndSend() {
+    if (life_->closed()) return Failed(kInvalidHandle);
+    if (!parts_.active || !exchange_) return Failed(kIncorrectState);
+    Parts parts = std::move(parts_);
+    parts_ = Parts{};
+    // A body shorter or longer than announced would leave the server waiting or reading the
+    // next request from its tail: the exchange is dropped instead.
+    if (parts.written != parts.announced) return Failed(kInvalidParameter);
+    const ErrorCode error = exchange_->WaitForAnswer();
+    if (error != kNoError) return Failed(error);
+    return FinishSend(parts.destination, std::move(parts.headers));
+}
+
+}  // namespace zemuser::platform::http
