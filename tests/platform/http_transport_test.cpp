@@ -27,17 +27,6 @@
 #include "support/scripted_server.h"
 
 namespace {
-std::mutex gTraceMutex;
-std::string gTrace;
-}  // namespace
-
-// The debug output, collected here for the trace assertions.
-void zemuser::platform::DebugOutput(const char* text) {
-    std::lock_guard<std::mutex> lock(gTraceMutex);
-    gTrace.append(text).append("\n");
-}
-
-namespace {
 
 using namespace zemuser::platform;
 using namespace testing_support;
@@ -297,7 +286,10 @@ ScriptedServer::Script ChallengingProxy() {
 TEST(HttpTransport, ProxyCredentialsGoOnlyToAProxyThatAsked) {
     ScriptedServer proxy(ChallengingProxy());
     ProxyEnvironment environment(proxy.url(""));
+    TempDir folder;
+    const std::string debugFile = folder.File("debug.txt");
     ScopedEnv trace("ZEMUSER_NET_TRACE", "1");
+    ScopedEnv debug("ZEMUSER_DEBUG_OUTPUT", debugFile);
     Opened o = Open("127.0.0.1", 8080, Line("GET", "/page"));
     o.connection->SetProxyCredentials("user", "secret", nullptr);  // before the proxy asked
     SendResult sent = o.request->Send(nullptr, nullptr, 0);
@@ -311,7 +303,7 @@ TEST(HttpTransport, ProxyCredentialsGoOnlyToAProxyThatAsked) {
     EXPECT_EQ(ParseRequest(proxy.requests()[0]).HeaderCount("Proxy-Authorization"), 0);
     EXPECT_EQ(ParseRequest(proxy.requests()[1]).Header("Proxy-Authorization"),
               "Basic dXNlcjpzZWNyZXQ=");
-    std::lock_guard<std::mutex> lock(gTraceMutex);
+    const std::string gTrace = ReadFileBytes(debugFile);
     EXPECT_NE(gTrace.find("zemuser net: > GET http://127.0.0.1:8080/page HTTP/1.0"),
               std::string::npos);
     EXPECT_NE(gTrace.find("Proxy-Authorization: (not shown)"), std::string::npos);
@@ -755,7 +747,7 @@ TEST(HttpTransport, CrackUrlGivesTodaysParts) {
         EXPECT_EQ(parts, c.parts) << c.url;
     }
     EXPECT_EQ(InternetErrorText(12017),
-              "The operation was abandoned because its handle was closed.");
+              "The operation was abandoned because its handle was closed.\r\n");
     EXPECT_EQ(InternetErrorText(6), "");
     EXPECT_EQ(AttemptConnect(), kNoError);
 }

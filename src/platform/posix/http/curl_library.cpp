@@ -7,7 +7,7 @@ namespace zemuser::platform::http {
 namespace {
 
 // Enough for a thread that runs a transfer while another one's pair is still held.
-constexpr std::size_t kPairsKeptPerThread = 4;
+constexpr std::size_t kPairsKeptPerThread = 2;
 
 // One lock per kind of shared data: the library may hold one kind while taking another.
 std::mutex gShareLocks[CURL_LOCK_DATA_LAST];

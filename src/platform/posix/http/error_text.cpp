@@ -43,7 +43,8 @@ constexpr Message kMessages[] = {
 
 std::string InternetErrorText(ErrorCode code) {
     for (const Message& message : kMessages) {
-        if (message.code == code) return message.text;
+        // With the line end of a message table's texts, as the reports have always shown them.
+        if (message.code == code) return std::string(message.text) + "\r\n";
     }
     return std::string();
 }

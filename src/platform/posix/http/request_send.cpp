@@ -101,7 +101,8 @@ ExchangeSettings Request::SettingsFor(const Destination& hop, const HeaderList& 
         const ProxyCredentials& chosen = own.set ? own : connection_->proxyCredentials;
         const unsigned long schemes =
             own.schemes != 0 ? own.schemes : connection_->proxyCredentials.schemes;
-        if (chosen.set && schemes != 0 && viaHttpProxy) {
+        // A proxy gets no credentials of an empty name: it answers for itself.
+        if (chosen.set && !chosen.user.empty() && schemes != 0 && viaHttpProxy) {
             settings.proxyAuth = schemes;
             settings.proxyUser = chosen.user;
             settings.proxyPassword = chosen.password;
@@ -154,10 +155,11 @@ void Request::LearnProxySchemes() {
 SendResult Request::FinishSend(Destination hop, HeaderList headers) {
     for (int hops = 0;; ++hops) {
         const int status = exchange_->status();
-        // Only the proxy's own 407 asks for proxy credentials: one that the server sends from
-        // inside a tunnel is an ordinary answer and must teach nothing.
+        // A 407 asks for proxy credentials unless the server sent it from inside a tunnel: that
+        // one is an ordinary answer and must teach nothing. Without a proxy the credentials
+        // have nowhere to go, and the caller's retries cost nothing more.
         const ExchangeSettings& settings = exchange_->settings();
-        if (status == 407 && (exchange_->answeredByTunnelProxy() ||
+        if (status == 407 && (exchange_->answeredByTunnelProxy() || settings.proxy.url.empty() ||
                               (!settings.tunnel && settings.proxy.speaksHttp))) {
             LearnProxySchemes();
             return {true, SendSignal::ProxyAuthentication, kNoError};
@@ -238,7 +240,7 @@ SendResult Request::StartSend(std::uint32_t bodyLength) {
     parts_.destination = hop;
     parts_.headers = headers_;
     parts_.announced = bodyLength;
-    return {};
+    return {true, SendSignal::None, kNoError};  // the head has gone out
 }
 
 ErrorCode Request::WriteBody(const void* data, std::uint32_t size) {
