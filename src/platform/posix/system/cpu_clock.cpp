@@ -13,7 +13,7 @@
 #include <cstring>
 #include <optional>
 
-#include "platform/posix/system/unique_fd.h"
+#include "platform/posix/system/support.h"
 #include "platform/system.h"
 
 namespace zemuser::platform {

@@ -29,7 +29,7 @@
 #include <vector>
 
 #include "platform/posix/system/settings_document.h"
-#include "platform/posix/system/unique_fd.h"
+#include "platform/posix/system/support.h"
 #include "platform/system.h"
 
 namespace zemuser::platform {
