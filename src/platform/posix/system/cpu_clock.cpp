@@ -5,52 +5,16 @@
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <time.h>
-#include <unistd.h>
 
-#include <array>
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
-#include <optional>
+#include <cstdio>
 
-#include "platform/posix/system/unique_fd.h"
-#include "platform/system.h"
+#include "platform/posix/system/support.h"
 
 namespace zemuser::platform {
 namespace {
 
 constexpr std::int64_t kUnitsPerSecond = 10'000'000;
-// Seconds from 1601-01-01 to 1970-01-01.
-constexpr std::int64_t kEpochDifferenceSeconds = 11'644'473'600;
-
-struct MachineTicks {
-    std::uint64_t idle = 0, kernel = 0, user = 0;
-};
-
-// The "cpu" line: user nice system idle iowait irq softirq steal, in clock ticks; older
-// kernels stop after idle. `text` is terminated.
-std::optional<MachineTicks> ParseCpuLine(const char* text) {
-    if (std::strncmp(text, "cpu ", 4) != 0) return std::nullopt;
-    std::array<std::uint64_t, 8> fields{};
-    std::size_t count = 0;
-    for (const char* cursor = text + 4; count < fields.size(); ++count) {
-        char* end = nullptr;
-        fields[count] = std::strtoull(cursor, &end, 10);  // stops at the next line's name
-        if (end == cursor) break;
-        cursor = end;
-    }
-    if (count < 4) return std::nullopt;
-    const auto& [user, nice, system, idle, iowait, irq, softirq, steal] = fields;
-    MachineTicks ticks;
-    ticks.idle = idle + iowait;
-    ticks.kernel = system + irq + softirq + steal + ticks.idle;
-    ticks.user = user + nice;
-    return ticks;
-}
-
-std::int64_t UnitsOf(const timeval& time) {
-    return static_cast<std::int64_t>(time.tv_sec) * kUnitsPerSecond + time.tv_usec * 10;
-}
+constexpr std::int64_t kSecondsFrom1601To1970 = 11'644'473'600;
 
 class ProcCpuClock final : public CpuClock {
   public:
@@ -58,38 +22,45 @@ class ProcCpuClock final : public CpuClock {
         timespec now{};
         ::clock_gettime(CLOCK_MONOTONIC, &now);
         // Wraps after 49.7 days, as on Windows.
-        return static_cast<std::uint32_t>(static_cast<std::uint64_t>(now.tv_sec) * 1000 +
-                                          static_cast<std::uint64_t>(now.tv_nsec) / 1'000'000);
+        return static_cast<std::uint32_t>(now.tv_sec * 1000 + now.tv_nsec / 1'000'000);
     }
 
     std::int64_t SystemTime() override {
         timespec now{};
         ::clock_gettime(CLOCK_REALTIME, &now);
-        return (now.tv_sec + kEpochDifferenceSeconds) * kUnitsPerSecond + now.tv_nsec / 100;
+        return (now.tv_sec + kSecondsFrom1601To1970) * kUnitsPerSecond + now.tv_nsec / 100;
     }
 
-    bool SystemTimes(std::int64_t* idle, std::int64_t* kernel, std::int64_t* user) override {
-        *idle = *kernel = *user = 0;
+    bool SystemTimes(std::int64_t* idleTime, std::int64_t* kernelTime,
+                     std::int64_t* userTime) override {
+        *idleTime = *kernelTime = *userTime = 0;
         if (!procStat_.valid()) return true;  // no /proc: a system without the query
-        // Read again from the start of the one open file rather than opened for each sample.
-        std::array<char, 512> buffer{};
-        ssize_t count;
-        do {
-            count = ::pread(procStat_.get(), buffer.data(), buffer.size() - 1, 0);
-        } while (count < 0 && errno == EINTR);
-        const auto ticks = count > 0 ? ParseCpuLine(buffer.data()) : std::nullopt;
-        if (!ticks || ticksPerSecond_ <= 0) return false;
-        *idle = Units(ticks->idle);
-        *kernel = Units(ticks->kernel);
-        *user = Units(ticks->user);
+        // The one open file is read again from its start rather than opened for each sample.
+        char text[512] = {};
+        const ssize_t count = posix::RetryOnSignal(
+            [&] { return ::pread(procStat_.get(), text, sizeof text - 1, 0); });
+        // In clock ticks: user nice system idle iowait irq softirq steal; older kernels stop
+        // after idle.
+        unsigned long long ticks[8] = {};
+        if (count <= 0 || ticksPerSecond_ <= 0 ||
+            std::sscanf(text, "cpu %llu %llu %llu %llu %llu %llu %llu %llu", &ticks[0], &ticks[1],
+                        &ticks[2], &ticks[3], &ticks[4], &ticks[5], &ticks[6], &ticks[7]) < 4)
+            return false;
+        const auto& [user, nice, system, idle, iowait, irq, softirq, steal] = ticks;
+        *idleTime = Units(idle + iowait);
+        *kernelTime = Units(system + irq + softirq + steal + idle + iowait);
+        *userTime = Units(user + nice);
         return true;
     }
 
     bool ProcessTimes(std::int64_t* kernel, std::int64_t* user) override {
         rusage usage{};
         if (::getrusage(RUSAGE_SELF, &usage) != 0) return false;
-        *kernel = UnitsOf(usage.ru_stime);
-        *user = UnitsOf(usage.ru_utime);
+        auto unitsOf = [](const timeval& time) {
+            return static_cast<std::int64_t>(time.tv_sec) * kUnitsPerSecond + time.tv_usec * 10;
+        };
+        *kernel = unitsOf(usage.ru_stime);
+        *user = unitsOf(usage.ru_utime);
         return true;
     }
 

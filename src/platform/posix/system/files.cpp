@@ -1,44 +1,18 @@
-// Files over POSIX descriptors, and the rules of file names on POSIX systems. Wide paths are
-// UTF-16 and reach the file of their UTF-8 name.
+// Files over POSIX descriptors, the rules of file names on POSIX systems, and the debug output,
+// which goes to a file. Wide paths are UTF-16 and reach the file of their UTF-8 name.
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <cerrno>
-#include <optional>
-#include <utility>
+#include <cstdlib>
+#include <cstring>
 
-#include "platform/posix/system/text.h"
-#include "platform/posix/system/unique_fd.h"
-#include "platform/system.h"
+#include "platform/posix/system/support.h"
 
 namespace zemuser::platform {
-namespace posix {
 
-UniqueFd OpenRetrying(const char* path, int flags, unsigned mode) {
-    int fd;
-    do {
-        fd = ::open(path, flags | O_CLOEXEC, mode);
-    } while (fd < 0 && errno == EINTR);
-    return UniqueFd(fd);
-}
-
-}  // namespace posix
-
-namespace {
-
-// A path with a lone surrogate names no file here, so it is refused rather than repaired.
-std::optional<std::string> Utf8Path(const WideChar* path) {
-    std::string converted;
-    if (path == nullptr || !posix::AppendUtf8(path, converted)) return std::nullopt;
-    return converted;
-}
-
-void CloseDescriptor(std::intptr_t handle) {
+static void CloseDescriptor(std::intptr_t handle) {
     if (handle >= 0) ::close(static_cast<int>(handle));
 }
-
-}  // namespace
 
 InputFile InputFile::Open(const char* path) {
     InputFile file;
@@ -53,12 +27,12 @@ InputFile InputFile::Open(const char* path) {
 }
 
 InputFile InputFile::Open(const WideChar* path) {
-    const auto converted = Utf8Path(path);
-    return converted ? Open(converted->c_str()) : InputFile();
+    return Open(posix::Utf8Path(path).c_str());
 }
 
-InputFile::InputFile(InputFile&& other) noexcept
-    : handle_(std::exchange(other.handle_, kClosed)), size_(std::exchange(other.size_, 0)) {}
+InputFile::InputFile(InputFile&& other) noexcept {
+    *this = std::move(other);
+}
 
 InputFile& InputFile::operator=(InputFile&& other) noexcept {
     if (this != &other) {
@@ -76,13 +50,10 @@ InputFile::~InputFile() {
 bool InputFile::Read(void* buffer, std::uint32_t size, std::uint32_t* count) {
     *count = 0;
     if (!IsOpen()) return false;
-    ssize_t done;
-    do {
-        done = ::read(static_cast<int>(handle_), buffer, size);
-    } while (done < 0 && errno == EINTR);
-    if (done < 0) return false;
-    *count = static_cast<std::uint32_t>(done);
-    return true;
+    const ssize_t done =
+        posix::RetryOnSignal([&] { return ::read(static_cast<int>(handle_), buffer, size); });
+    if (done > 0) *count = static_cast<std::uint32_t>(done);
+    return done >= 0;
 }
 
 OutputFile OutputFile::CreateAlways(const char* path) {
@@ -95,12 +66,12 @@ OutputFile OutputFile::CreateAlways(const char* path) {
 }
 
 OutputFile OutputFile::CreateAlways(const WideChar* path) {
-    const auto converted = Utf8Path(path);
-    return converted ? CreateAlways(converted->c_str()) : OutputFile();
+    return CreateAlways(posix::Utf8Path(path).c_str());
 }
 
-OutputFile::OutputFile(OutputFile&& other) noexcept
-    : handle_(std::exchange(other.handle_, kClosed)) {}
+OutputFile::OutputFile(OutputFile&& other) noexcept {
+    *this = std::move(other);
+}
 
 OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
     if (this != &other) {
@@ -115,16 +86,8 @@ OutputFile::~OutputFile() {
 }
 
 bool OutputFile::Write(const void* data, std::uint32_t size) {
-    if (!IsOpen()) return false;
-    const auto* bytes = static_cast<const char*>(data);
-    std::uint32_t done = 0;
-    while (done < size) {
-        const ssize_t count = ::write(static_cast<int>(handle_), bytes + done, size - done);
-        if (count < 0 && errno == EINTR) continue;
-        if (count <= 0) return false;
-        done += static_cast<std::uint32_t>(count);
-    }
-    return true;
+    return IsOpen() &&
+           posix::WriteAll(static_cast<int>(handle_), {static_cast<const char*>(data), size});
 }
 
 void OutputFile::Close() {
@@ -137,8 +100,7 @@ bool DeleteFile(const char* path) {
 }
 
 bool DeleteFile(const WideChar* path) {
-    const auto converted = Utf8Path(path);
-    return converted && DeleteFile(converted->c_str());
+    return DeleteFile(posix::Utf8Path(path).c_str());
 }
 
 bool IsFolder(const char* path) {
@@ -147,8 +109,7 @@ bool IsFolder(const char* path) {
 }
 
 bool IsFolder(const WideChar* path) {
-    const auto converted = Utf8Path(path);
-    return converted && IsFolder(converted->c_str());
+    return IsFolder(posix::Utf8Path(path).c_str());
 }
 
 const char* PathSeparator() {
@@ -166,8 +127,27 @@ bool IsDroppedFileNameCharacter(char) {
 bool IsUnusableFileName(const std::string& name) {
     // A separator or NUL would leave the folder or cut the name short; "." and ".." name
     // folders, not a file inside the folder.
-    return name.find('/') != std::string::npos || name.find('\0') != std::string::npos ||
-           name == "." || name == "..";
+    return name.find_first_of(std::string_view("/\0", 2)) != std::string::npos || name == "." ||
+           name == "..";
+}
+
+// There is no debugger to receive the texts, so they go to a file chosen by the environment,
+// opened for each text so that it may be moved or removed at any time.
+void DebugOutput(const char* text) {
+    const char* target = std::getenv("ZEMUSER_DEBUG_OUTPUT");
+    if (text == nullptr || *text == '\0' || target == nullptr || *target == '\0') return;
+    // A debugger shows every text as an entry of its own; in a file that takes a line break.
+    // One write per entry keeps the entries of concurrent threads and processes whole.
+    std::string entry(text);
+    if (entry.back() != '\n') entry.push_back('\n');
+    const int savedError = errno;
+    if (std::strcmp(target, "-") == 0) {
+        posix::WriteAll(STDERR_FILENO, entry);
+    } else if (auto file = posix::OpenRetrying(target, O_WRONLY | O_APPEND | O_CREAT, 0666);
+               file.valid()) {
+        posix::WriteAll(file.get(), entry);
+    }
+    errno = savedError;
 }
 
 }  // namespace zemuser::platform

@@ -1,45 +1,111 @@
-// The current user's settings as files: one file per key below the store folder, the key
-// Software\A as <store>/HKEY_CURRENT_USER/Software/A.reg, in the syntax of registry export files
-// (settings_document.h). Processes share the files under a flock on <file>.lock, shared for
-// reading and exclusive for a read-modify-write, so that a reader never sees half a rewrite and
-// two writers of different values lose neither. Files are rewritten in place: ext4 flushes a
-// file renamed over another, which costs milliseconds.
+// The current user's settings as files: the key Software\A is <store>/HKEY_CURRENT_USER/
+// Software/A.reg, in the syntax of registry export files, e.g. "EnableHttp1_1"=dword:00000000.
+// Only dword values are understood; every other line is kept exactly as it stands.
+//
+// Processes share a file under a flock on <file>.lock, shared for reading and exclusive for a
+// read-modify-write, so that no reader sees half a rewrite and no writer's value is lost. Files
+// are rewritten in place: ext4 flushes a file renamed over another, which costs milliseconds.
 //
 // The engine opens its key, reads and writes two values and closes it at the start and end of
 // every transfer, so a key must cost only a few system calls: the file and its lock file stay
-// open between keys, a key holds the lock from its open to its close, and it writes once, when
-// it is closed, and only when the text changed. The text is read again at every open: a file's
-// status cannot prove it unchanged, as two rewrites within one tick of the coarse file clock
-// leave the same status, and a read of so small a file costs no more than the status.
+// open between keys, a key holds the lock from its open to its close and writes once, when it
+// is closed, and only when the text changed. The text is read again at every open: two rewrites
+// within one tick of the coarse file clock leave the same status, and the read costs no more.
 #include <fcntl.h>
 #include <pthread.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
+#include <charconv>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <list>
 #include <mutex>
 #include <new>
-#include <optional>
-#include <string>
-#include <utility>
-#include <vector>
 
-#include "platform/posix/system/settings_document.h"
-#include "platform/posix/system/unique_fd.h"
-#include "platform/system.h"
+#include "platform/posix/system/support.h"
 
 namespace zemuser::platform {
 namespace {
 
-using posix::SettingsDocument;
-using posix::UniqueFd;
+char LowerAscii(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// The length of the line's "name"= part when the line assigns a value to `name`, else 0. Names
+// match without regard to case, as in the registry; \" and \\ are the only escapes.
+std::size_t NamePartLength(std::string_view line, std::string_view name) {
+    if (line.substr(0, 1) != "\"") return 0;
+    std::size_t i = 1;
+    for (char c : name) {
+        if ((c == '"' || c == '\\') && line.substr(i++, 1) != "\\") return 0;  // its escape first
+        if (i == line.size() || LowerAscii(line[i++]) != LowerAscii(c)) return 0;
+    }
+    return line.substr(i, 2) == "\"=" ? i + 2 : 0;
+}
+
+// "dword:" and one to eight hexadecimal digits, nothing else.
+std::optional<std::uint32_t> ParseDword(std::string_view data) {
+    if (!data.empty() && data.back() == '\r') data.remove_suffix(1);  // written on Windows
+    constexpr std::string_view kPrefix = "dword:";
+    if (data.substr(0, kPrefix.size()) != kPrefix) return std::nullopt;
+    data.remove_prefix(kPrefix.size());
+    std::uint32_t value = 0;
+    const char* end = data.data() + data.size();
+    if (data.empty() || data.size() > 8 || std::from_chars(data.data(), end, value, 16).ptr != end)
+        return std::nullopt;
+    return value;
+}
+
+template <typename Visit>
+void ForEachLine(std::string_view text, Visit visit) {
+    while (!text.empty()) {
+        const std::string_view line = text.substr(0, text.find('\n'));
+        visit(line);
+        text.remove_prefix(std::min(line.size() + 1, text.size()));
+    }
+}
+
+// When several lines name the value, the last one counts, as when such a file is imported; a
+// value that is not a well-formed dword counts as missing.
+bool FindDword(std::string_view text, std::string_view name, std::uint32_t* value) {
+    std::optional<std::uint32_t> found;
+    ForEachLine(text, [&](std::string_view line) {
+        if (const std::size_t named = NamePartLength(line, name))
+            found = ParseDword(line.substr(named));
+    });
+    if (found) *value = *found;
+    return found.has_value();
+}
+
+// The first line naming the value takes the new one, keeping the name's spelling there as the
+// registry does, and later ones go; without such a line, one is added. Every line ends in '\n'.
+std::string WithDword(std::string_view text, std::string_view name, std::uint32_t value) {
+    char dword[16];
+    std::snprintf(dword, sizeof dword, "dword:%08x\n", static_cast<unsigned>(value));
+    std::string result;
+    bool set = false;
+    ForEachLine(text, [&](std::string_view line) {
+        if (const std::size_t named = NamePartLength(line, name)) {
+            if (!std::exchange(set, true)) (result += line.substr(0, named)) += dword;
+        } else {
+            (result += line) += '\n';
+        }
+    });
+    if (set) return result;
+    result += '"';
+    for (char c : name) {
+        if (c == '"' || c == '\\') result += '\\';
+        result += c;
+    }
+    return (result += "\"=") += dword;
+}
 
 // Far beyond any settings file; a larger one is not read into memory, nor overwritten.
-constexpr off_t kMaxFileBytes = 1 << 20;
+constexpr std::size_t kMaxFileBytes = 1 << 20;
 // Files kept open while no key uses them; more come only from a changing store folder.
 constexpr std::size_t kMaxIdleFiles = 8;
 
@@ -66,13 +132,12 @@ std::optional<std::string> StoreFolder() {
 // or "..", or a "/" inside a segment.
 bool AppendSubKey(std::string& keyPath, std::string_view subKey) {
     while (!subKey.empty()) {
-        const std::size_t end = std::min(subKey.find('\\'), subKey.size());
-        const std::string_view segment = subKey.substr(0, end);
+        const std::string_view segment = subKey.substr(0, subKey.find('\\'));
         if (segment.empty() || segment == "." || segment == ".." ||
-            segment.find('/') != std::string_view::npos || end + 1 == subKey.size())
+            segment.find('/') != std::string_view::npos || segment.size() + 1 == subKey.size())
             return false;
         (keyPath += '/') += segment;
-        subKey.remove_prefix(std::min(end + 1, subKey.size()));
+        subKey.remove_prefix(std::min(segment.size() + 1, subKey.size()));
     }
     return true;
 }
@@ -86,12 +151,8 @@ bool CreateParentFolders(const std::string& path) {
     return true;
 }
 
-bool Flock(const UniqueFd& fd, int operation) {
-    int result;
-    do {
-        result = ::flock(fd.get(), operation);
-    } while (result != 0 && errno == EINTR);
-    return result == 0;
+bool Flock(const posix::UniqueFd& fd, int operation) {
+    return posix::RetryOnSignal([&] { return ::flock(fd.get(), operation); }) == 0;
 }
 
 // The file of one key. Used under the store's mutex only.
@@ -104,10 +165,7 @@ class KeyFile {
     // A key's open: takes the lock and reads the text.
     void Begin() noexcept {
         if (users_++ > 0) return;
-        if (generation_ != forkGeneration) {
-            Forget();
-            generation_ = forkGeneration;
-        }
+        if (std::exchange(generation_, forkGeneration) != forkGeneration) Forget();
         try {
             for (int round = 0; round < 3; ++round) {
                 if (!lock_.valid()) OpenLock();
@@ -130,16 +188,18 @@ class KeyFile {
         if (--users_ == 0 && std::exchange(locked_, false)) Flock(lock_, LOCK_UN);
     }
 
-    std::optional<std::uint32_t> Read(const char* name) const {
-        if (!usable_) return std::nullopt;
-        return document_.FindDword(name != nullptr ? name : "");
+    bool Read(const char* name, std::uint32_t* value) const {
+        return usable_ && FindDword(text_, name != nullptr ? name : "", value);
     }
 
-    void Write(const char* name, std::uint32_t value) {
-        const std::string_view valueName = name != nullptr ? name : "";
-        if (!posix::IsStorableValueName(valueName)) return;
-        document_.SetDword(valueName, value);
-        written_ = true;
+    // Dropped for a name that cannot stand on one line of the file, or without memory, like a
+    // write to a settings folder that cannot be written.
+    void Write(const char* name, std::uint32_t value) noexcept {
+        if (name == nullptr) name = "";
+        try {
+            if (usable_ && !std::strpbrk(name, "\r\n")) text_ = WithDword(text_, name, value);
+        } catch (const std::bad_alloc&) {
+        }
     }
 
   private:
@@ -159,15 +219,15 @@ class KeyFile {
         struct stat status {};
         if (::stat(path_.c_str(), &status) != 0) {
             if (file_.valid()) return false;  // removed since: its folder may be new as well
-            SetEmpty(errno == ENOENT || errno == ENOTDIR);
+            SetEmpty(errno == ENOENT || errno == ENOTDIR);  // missing: the first write makes it
             return true;
         }
-        if (!file_.valid() && !OpenFile(writable_ ? O_RDWR : O_RDONLY)) {
-            SetEmpty(false);
-            return true;
-        }
-        if (status.st_dev != fileDevice_ || status.st_ino != fileInode_) return false;
-        if (!S_ISREG(status.st_mode) || status.st_size > kMaxFileBytes ||
+        if (!file_.valid()) OpenFile(writable_ ? O_RDWR : O_RDONLY);
+        if (file_.valid() && (status.st_dev != fileDevice_ || status.st_ino != fileInode_))
+            return false;
+        // Neither a folder nor a file far too large or unreadable is a settings file.
+        if (!file_.valid() || !S_ISREG(status.st_mode) ||
+            static_cast<std::size_t>(status.st_size) > kMaxFileBytes ||
             !Load(static_cast<std::size_t>(status.st_size)))
             SetEmpty(false);
         return true;
@@ -189,71 +249,60 @@ class KeyFile {
         return true;
     }
 
-    bool Load(std::size_t expected) {
+    bool Load(std::size_t size) {
         // One byte more than the size shows the end of the file in a single read.
-        std::string text(expected + 1, '\0');
+        std::string text(size + 1, '\0');
         std::size_t length = 0;
-        while (true) {
-            const ssize_t count = ::pread(file_.get(), &text[length], text.size() - length,
-                                          static_cast<off_t>(length));
-            if (count < 0 && errno == EINTR) continue;
-            if (count < 0) return false;
-            length += static_cast<std::size_t>(count);
-            if (count == 0 || (length >= expected && length < text.size())) break;
+        ssize_t count;
+        do {
             if (length == text.size()) {  // grown meanwhile, by a writer that takes no lock
-                if (length > static_cast<std::size_t>(kMaxFileBytes)) return false;
+                if (length > kMaxFileBytes) return false;
                 text.resize(2 * length);
             }
-        }
+            count = posix::RetryOnSignal([&] {
+                return ::pread(file_.get(), &text[length], text.size() - length,
+                               static_cast<off_t>(length));
+            });
+            if (count < 0) return false;
+            length += static_cast<std::size_t>(count);
+        } while (count > 0 && (length < size || length == text.size()));
         text.resize(length);
-        document_ = SettingsDocument::Parse(text);
-        diskText_ = std::move(text);
+        text_ = diskText_ = std::move(text);
         usable_ = true;
         return true;
     }
 
     void Commit() {
-        if (!std::exchange(written_, false) || !usable_) return;
-        std::string text = document_.Serialize();
-        if (text == diskText_) return;
+        if (!usable_ || text_ == diskText_) return;
         // A file we may only read is opened without write access, which OpenFile then tells.
         const bool opened = locked_ && writable_ && (file_.valid() || OpenFile(O_RDWR | O_CREAT));
-        if (opened && writable_ && Rewrite(text)) {
-            diskText_ = std::move(text);
+        if (opened && writable_ && Rewrite()) {
+            diskText_ = text_;
         } else {
-            document_ = SettingsDocument::Parse(diskText_);  // dropped: the file's text counts
+            text_ = diskText_;  // dropped: the file's text counts
         }
     }
 
-    bool Rewrite(const std::string& text) {
-        auto writeAt0 = [this](const std::string& bytes) {
-            for (std::size_t done = 0; done < bytes.size();) {
-                const ssize_t count = ::pwrite(file_.get(), bytes.data() + done,
-                                               bytes.size() - done, static_cast<off_t>(done));
-                if (count < 0 && errno == EINTR) continue;
-                if (count <= 0) return false;
-                done += static_cast<std::size_t>(count);
-            }
-            return true;
+    // Puts the new text in place of the one on disk, or back the one on disk rather than leave
+    // a mixture of the two.
+    bool Rewrite() {
+        auto put = [this](const std::string& text, std::size_t before) {
+            // The end is cut only when the text gets shorter.
+            return posix::WriteAll(file_.get(), text, 0) &&
+                   (text.size() >= before ||
+                    ::ftruncate(file_.get(), static_cast<off_t>(text.size())) == 0);
         };
-        // The end is cut only when the text gets shorter.
-        auto cut = [this](const std::string& bytes, std::size_t before) {
-            return bytes.size() >= before ||
-                   ::ftruncate(file_.get(), static_cast<off_t>(bytes.size())) == 0;
-        };
-        if (writeAt0(text) && cut(text, diskText_.size())) return true;
-        // Put the previous text back rather than leave a mixture of the two.
-        if (writeAt0(diskText_)) cut(diskText_, text.size());
+        if (put(text_, diskText_.size())) return true;
+        put(diskText_, text_.size());
         return false;
     }
 
     // No text: a missing file (usable, the first write makes it) or one that is no settings
-    // file (a folder, far too large, unreadable), which is never written.
+    // file, which is never written.
     void SetEmpty(bool usable) noexcept {
         usable_ = usable;
         diskText_.clear();
-        document_ = SettingsDocument();
-        written_ = false;
+        text_.clear();
     }
 
     void Forget() noexcept {
@@ -265,22 +314,21 @@ class KeyFile {
     const std::string path_;
     int users_ = 0;
     unsigned generation_ = forkGeneration;
-    UniqueFd lock_;
+    posix::UniqueFd lock_;
     bool locked_ = false;
     bool writable_ = false;  // the lock file and the file opened for writing
-    UniqueFd file_;
+    posix::UniqueFd file_;
     dev_t fileDevice_ = 0;
     ino_t fileInode_ = 0;
     bool usable_ = true;
-    std::string diskText_;       // the text as read or written
-    SettingsDocument document_;  // the text with the writes of the open keys
-    bool written_ = false;
+    std::string diskText_;  // the text as read or written
+    std::string text_;      // the text with the writes of the open keys
 };
 
-// The files of the keys this process opened. Never destroyed: the engine opens its key once
-// more while the process exits.
+// The files of the keys this process opened.
 struct Store {
     static Store& Instance() {
+        // Never destroyed: the engine opens its key once more while the process exits.
         static Store* const store = [] {
             ::pthread_atfork(nullptr, nullptr, [] { forkGeneration.fetch_add(1); });
             return new Store;
@@ -289,19 +337,16 @@ struct Store {
     }
 
     KeyFile& FileFor(const std::string& path) {
-        for (const auto& file : files)
-            if (file->path() == path) return *file;
-        if (files.size() >= kMaxIdleFiles) {
-            files.erase(std::remove_if(files.begin(), files.end(),
-                                       [](const auto& file) { return !file->InUse(); }),
-                        files.end());
-        }
-        return *files.emplace_back(std::make_unique<KeyFile>(path));
+        for (KeyFile& file : files)
+            if (file.path() == path) return file;
+        if (files.size() >= kMaxIdleFiles)
+            files.remove_if([](const KeyFile& file) { return !file.InUse(); });
+        return files.emplace_back(path);
     }
 
     // Held by a key from its open to its close; a thread may hold several keys.
     std::recursive_mutex mutex;
-    std::vector<std::unique_ptr<KeyFile>> files;
+    std::list<KeyFile> files;
 };
 
 class FileSettingsKey final : public UserSettingsKey {
@@ -313,18 +358,10 @@ class FileSettingsKey final : public UserSettingsKey {
     ~FileSettingsKey() override { file_.End(); }
 
     bool ReadNumber(const char* name, std::uint32_t* value) override {
-        const std::optional<std::uint32_t> found = file_.Read(name);
-        if (found) *value = *found;
-        return found.has_value();
+        return file_.Read(name, value);
     }
 
-    void WriteNumber(const char* name, std::uint32_t value) override {
-        try {
-            file_.Write(name, value);
-        } catch (const std::bad_alloc&) {
-            // Dropped, like a write to a settings folder that cannot be written.
-        }
-    }
+    void WriteNumber(const char* name, std::uint32_t value) override { file_.Write(name, value); }
 
   private:
     std::unique_lock<std::recursive_mutex> hold_;
