@@ -74,8 +74,8 @@ class OutputFile {
     std::intptr_t handle_ = kClosed;
 };
 
-bool DeleteFile(const char* path);
-bool DeleteFile(const WideChar* path);
+bool RemoveFile(const char* path);
+bool RemoveFile(const WideChar* path);
 // True when the path names an existing folder.
 bool IsFolder(const char* path);
 bool IsFolder(const WideChar* path);

@@ -112,7 +112,7 @@ std::uint32_t TransferSession::ResponseToFile(const char* path) {
     std::uint32_t total = StoreBody(std::move(file));
     if (total == 0) {
         TraceWrite(2, "ResponseToFile %s error!\n", path);
-        platform::DeleteFile(path);
+        platform::RemoveFile(path);
     }
     return total;
 }
@@ -127,7 +127,7 @@ std::uint32_t TransferSession::ResponseToFile(const platform::WideChar* path) {
     std::uint32_t total = StoreBody(std::move(file));
     if (total == 0) {
         TraceWrite(2, "ResponseToFile %s error!\n", tracePath.c_str());
-        platform::DeleteFile(path);
+        platform::RemoveFile(path);
     }
     return total;
 }

@@ -119,7 +119,7 @@ TEST(SystemFiles, NamesReachTheirFilesAndFoldersAreNoFiles) {
         EXPECT_EQ(in.Size(), row.size);
         EXPECT_EQ(IsFolder(wide.c_str()), row.folder);
         in = InputFile();  // closed before it is deleted
-        EXPECT_EQ(DeleteFile(wide.c_str()), row.opens);
+        EXPECT_EQ(RemoveFile(wide.c_str()), row.opens);
         if (row.opens) {
             EXPECT_FALSE(FileExists(dir.File(row.utf8)));
         }

@@ -94,13 +94,13 @@ void OutputFile::Close() {
     CloseDescriptor(std::exchange(handle_, kClosed));
 }
 
-bool DeleteFile(const char* path) {
+bool RemoveFile(const char* path) {
     // unlink() refuses a folder, as DeleteFile does.
     return path != nullptr && ::unlink(path) == 0;
 }
 
-bool DeleteFile(const WideChar* path) {
-    return DeleteFile(posix::Utf8Path(path).c_str());
+bool RemoveFile(const WideChar* path) {
+    return RemoveFile(posix::Utf8Path(path).c_str());
 }
 
 bool IsFolder(const char* path) {

@@ -1,6 +1,6 @@
 // Debugger output: the system's own.
 #include "platform/system.h"
-#include "platform/windows/system/win32.h"
+#include <windows.h>
 
 namespace zemuser::platform {
 

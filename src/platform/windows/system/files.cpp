@@ -3,7 +3,7 @@
 #include <utility>
 
 #include "platform/system.h"
-#include "platform/windows/system/win32.h"
+#include <windows.h>
 
 namespace zemuser::platform {
 namespace {
@@ -121,11 +121,11 @@ void OutputFile::Close() {
     CloseOpen(std::exchange(handle_, kClosed));
 }
 
-bool DeleteFile(const char* path) {
+bool RemoveFile(const char* path) {
     return path != nullptr && DeleteFileA(path);
 }
 
-bool DeleteFile(const WideChar* path) {
+bool RemoveFile(const WideChar* path) {
     return path != nullptr && DeleteFileW(path);
 }
 

@@ -3,7 +3,7 @@
 #include <new>
 
 #include "platform/system.h"
-#include "platform/windows/system/win32.h"
+#include <windows.h>
 
 namespace zemuser::platform {
 namespace {

@@ -1,7 +1,7 @@
 // Text conversion with the system's own calls: UTF-8 for the wide text the engine sends, the
 // ANSI code page for the narrow names it turns into wide ones.
 #include "platform/system.h"
-#include "platform/windows/system/win32.h"
+#include <windows.h>
 
 namespace zemuser::platform {
 
