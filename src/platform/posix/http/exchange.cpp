@@ -223,10 +223,9 @@ void Exchange::HeadComplete() {
         return;
     }
     status_ = status;
-    // With credentials the library answers a challenge itself; the answer is final only if it
-    // gives up, which shows when a body comes or the transfer ends.
-    pendingAnswer_ = (status == 407 && settings_.proxyAuth != 0 && !settings_.tunnel) ||
-                     (status == 401 && !settings_.serverUser.empty());
+    // With credentials the library answers a proxy's challenge itself; the answer is final only
+    // if it gives up, which shows when a body comes or the transfer ends.
+    pendingAnswer_ = status == 407 && settings_.proxyAuth != 0 && !settings_.tunnel;
     answered_ = !pendingAnswer_;
 }
 

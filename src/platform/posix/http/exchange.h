@@ -33,7 +33,6 @@ struct ExchangeSettings {
     // The schemes the proxy offered; 0: the proxy has not asked, no credentials go out.
     unsigned long proxyAuth = 0;
     std::string proxyUser, proxyPassword;
-    std::string serverUser, serverPassword;
     bool secure = false;
     bool verifyHost = true;
     TlsPolicy tls;

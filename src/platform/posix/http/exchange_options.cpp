@@ -80,11 +80,6 @@ ErrorCode Exchange::Configure() {
         set(CURLOPT_PROXYPASSWORD, settings_.proxyPassword.c_str());
         set(CURLOPT_PROXYAUTH, settings_.proxyAuth);
     }
-    if (!settings_.serverUser.empty()) {
-        set(CURLOPT_USERNAME, settings_.serverUser.c_str());
-        set(CURLOPT_PASSWORD, settings_.serverPassword.c_str());
-        set(CURLOPT_HTTPAUTH, static_cast<unsigned long>(CURLAUTH_ANY));
-    }
 
     if (settings_.secure) {
         set(CURLOPT_SSL_VERIFYPEER, 1L);

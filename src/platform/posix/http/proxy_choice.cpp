@@ -1,9 +1,7 @@
 #include "platform/posix/http/proxy_choice.h"
 
-#include <arpa/inet.h>
-
+#include <algorithm>
 #include <cstdlib>
-#include <cstring>
 
 #include "platform/posix/http/text_rules.h"
 
@@ -18,72 +16,27 @@ std::string FirstSet(std::initializer_list<const char*> names) {
     return std::string();
 }
 
-struct Address {
-    int family = 0;
-    unsigned char bytes[16] = {};
-};
-
-bool ParseAddress(const std::string& text, Address* address) {
-    for (int family : {AF_INET, AF_INET6}) {
-        if (inet_pton(family, text.c_str(), address->bytes) == 1) {
-            address->family = family;
-            return true;
+// The no-proxy list as the transfer library documents it: "*" covers every host, a name covers
+// itself and the names under it ("example.com" covers "www.example.com", not
+// "badexample.com"), an address covers only itself.
+bool HostBypassesProxy(std::string_view host, std::string_view list) {
+    if (!host.empty() && host.back() == '.') host.remove_suffix(1);
+    const bool isAddress = host.find(':') != std::string_view::npos ||
+                           host.find_first_not_of("0123456789.") == std::string_view::npos;
+    while (!list.empty()) {
+        const std::size_t end = std::min(list.find_first_of(", \t"), list.size());
+        std::string_view token = list.substr(0, end);
+        list.remove_prefix(std::min(end + 1, list.size()));
+        if (token == "*") return true;
+        if (token.size() > 2 && token.front() == '[' && token.back() == ']') {
+            token = token.substr(1, token.size() - 2);
         }
-    }
-    return false;
-}
-
-bool AddressMatches(const Address& host, std::string token) {
-    int bits = -1;
-    const std::size_t slash = token.find('/');
-    if (slash != std::string::npos) {
-        bits = static_cast<int>(std::strtol(token.c_str() + slash + 1, nullptr, 10));
-        token.resize(slash);
-    }
-    if (token.size() > 2 && token.front() == '[' && token.back() == ']') {
-        token = token.substr(1, token.size() - 2);
-    }
-    Address net;
-    if (!ParseAddress(token, &net) || net.family != host.family) return false;
-    const int width = host.family == AF_INET ? 32 : 128;
-    if (bits < 0 || bits > width) bits = width;
-    const int whole = bits / 8;
-    if (std::memcmp(host.bytes, net.bytes, static_cast<std::size_t>(whole)) != 0) return false;
-    const int remaining = bits % 8;
-    if (remaining == 0) return true;
-    const unsigned char mask = static_cast<unsigned char>(0xFF << (8 - remaining));
-    return (host.bytes[whole] & mask) == (net.bytes[whole] & mask);
-}
-
-// Names match on whole labels: "example.com" covers "www.example.com", not "badexample.com".
-bool NameMatches(const std::string& host, std::string token) {
-    if (!token.empty() && token.front() == '.') token.erase(0, 1);
-    if (!token.empty() && token.back() == '.') token.pop_back();
-    if (token.empty() || token.size() > host.size()) return false;
-    if (token.size() == host.size()) return EqualsIgnoreCase(token, host);
-    const std::size_t start = host.size() - token.size();
-    return host[start - 1] == '.' && EqualsIgnoreCase(host.substr(start), token);
-}
-
-bool HostBypassesProxy(std::string host, const std::string& noProxy) {
-    if (noProxy.empty()) return false;
-    if (host.size() > 2 && host.front() == '[' && host.back() == ']') {
-        host = host.substr(1, host.size() - 2);
-    }
-    if (!host.empty() && host.back() == '.') host.pop_back();
-    Address address;
-    const bool isAddress = ParseAddress(host, &address);
-    std::size_t pos = 0;
-    while (pos < noProxy.size()) {
-        const std::size_t end = noProxy.find_first_of(", \t;", pos);
-        const std::string token =
-            noProxy.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
-        pos = end == std::string::npos ? noProxy.size() : end + 1;
-        if (token.empty()) continue;
-        if (token == "*" || (token == "<local>" && host.find('.') == std::string::npos)) {
-            return true;
-        }
-        if (isAddress ? AddressMatches(address, token) : NameMatches(host, token)) return true;
+        if (!token.empty() && token.front() == '.') token.remove_prefix(1);
+        if (!token.empty() && token.back() == '.') token.remove_suffix(1);
+        if (token.empty() || token.size() > host.size()) continue;
+        const std::size_t start = host.size() - token.size();
+        const bool wholeLabels = start == 0 || (!isAddress && host[start - 1] == '.');
+        if (wholeLabels && EqualsIgnoreCase(host.substr(start), token)) return true;
     }
     return false;
 }

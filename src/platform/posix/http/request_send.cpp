@@ -108,8 +108,6 @@ ExchangeSettings Request::SettingsFor(const Destination& hop, const HeaderList& 
             settings.proxyPassword = chosen.password;
         }
     }
-    settings.serverUser = connection_->user;
-    settings.serverPassword = connection_->password;
     settings.secure = secure_;
     settings.verifyHost = checkName_;
     settings.tls.acceptDate = !checkDate_;

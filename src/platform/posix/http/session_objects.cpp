@@ -21,7 +21,7 @@ ErrorCode AttemptConnect() {
 namespace http {
 
 std::shared_ptr<HttpConnection> Session::Connect(const char* host, std::uint16_t port,
-                                                 const char* user, const char* password,
+                                                 const char* /*user*/, const char* /*password*/,
                                                  ErrorCode* failure) {
     *failure = kNoError;
     if (life->closed()) {
@@ -37,9 +37,7 @@ std::shared_ptr<HttpConnection> Session::Connect(const char* host, std::uint16_t
     if (name.size() > 2 && name.front() == '[' && name.back() == ']') {
         name = name.substr(1, name.size() - 2);
     }
-    return std::make_shared<Connection>(shared_from_this(), std::move(name), port == 0 ? 80 : port,
-                                        user == nullptr ? "" : user,
-                                        password == nullptr ? "" : password);
+    return std::make_shared<Connection>(shared_from_this(), std::move(name), port == 0 ? 80 : port);
 }
 
 std::shared_ptr<HttpRequest> Connection::OpenRequest(const RequestLine& line, ErrorCode* failure) {

@@ -25,6 +25,7 @@ struct ProxyCredentials {
 class Session final : public InternetSession, public std::enable_shared_from_this<Session> {
   public:
     explicit Session(std::string agent) : agent(std::move(agent)) {}
+    // The engine never logs in to a server: `user` and `password` are ignored.
     std::shared_ptr<HttpConnection> Connect(const char* host, std::uint16_t port, const char* user,
                                             const char* password, ErrorCode* failure) override;
     void Close() override { life->Close(); }
@@ -35,13 +36,10 @@ class Session final : public InternetSession, public std::enable_shared_from_thi
 
 class Connection final : public HttpConnection, public std::enable_shared_from_this<Connection> {
   public:
-    Connection(std::shared_ptr<const Session> session, std::string host, std::uint16_t port,
-               std::string user, std::string password)
+    Connection(std::shared_ptr<const Session> session, std::string host, std::uint16_t port)
         : session(std::move(session)),
           host(std::move(host)),
           port(port),
-          user(std::move(user)),
-          password(std::move(password)),
           life(this->session->life->Child()) {}
     std::shared_ptr<HttpRequest> OpenRequest(const RequestLine& line, ErrorCode* failure) override;
     void SetProxyCredentials(const std::string& user, const std::string& password,
@@ -51,7 +49,6 @@ class Connection final : public HttpConnection, public std::enable_shared_from_t
     const std::shared_ptr<const Session> session;
     const std::string host;
     const std::uint16_t port;
-    const std::string user, password;  // the server's, given to Connect
     const std::shared_ptr<Lifeline> life;
     std::mutex credentialsMutex;  // guards these and every request's own credentials
     ProxyCredentials proxyCredentials;
