@@ -3,13 +3,12 @@
 #include <curl/header.h>
 
 #include <algorithm>
-#include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string_view>
 
 #include "platform/posix/http/error_codes.h"
-#include "platform/posix/http/failure_mapping.h"
 #include "platform/posix/http/transfer_trace.h"
 #include "platform/system.h"
 
@@ -18,35 +17,18 @@ namespace {
 
 // Upper bound of one wait, so a lost wake-up costs at most this much.
 constexpr int kLongestPollMs = 1000;
-// Body bytes held for the reader before the transfer pauses.
-constexpr std::size_t kBodyWindowBytes = std::size_t{512} * 1024;
 // A head beyond this is no answer a client should hold in memory.
 constexpr std::size_t kLargestHeadBytes = std::size_t{256} * 1024;
-
-// The code of a status line ("HTTP/1.1 200 OK"); 0 when the line is none.
-int StatusOf(std::string_view line) {
-    if (line.substr(0, 5) != "HTTP/") return 0;
-    const std::size_t space = line.find(' ');
-    if (space == std::string_view::npos || line.size() < space + 4) return 0;
-    int status = 0;
-    for (std::size_t i = space + 1; i < space + 4; ++i) {
-        if (!std::isdigit(static_cast<unsigned char>(line[i]))) return 0;
-        status = status * 10 + (line[i] - '0');
-    }
-    const bool ends =
-        line.size() == space + 4 || !std::isdigit(static_cast<unsigned char>(line[space + 4]));
-    return ends ? status : 0;
-}
 
 }  // namespace
 
 Exchange::Exchange(ExchangeSettings settings, Lifeline& life)
-    : settings_(std::move(settings)), life_(life), window_(kBodyWindowBytes) {
+    : settings_(std::move(settings)), life_(life) {
     tls_.policy = settings_.tls;
 }
 
 Exchange::~Exchange() {
-    if (attached_) life_.Detach(pair_->multi);
+    if (added_) life_.Detach(pair_->multi);
     ReturnPair(std::move(pair_), added_);
 }
 
@@ -58,7 +40,6 @@ ErrorCode Exchange::Start() {
     if (curl_multi_add_handle(pair_->multi, pair_->easy) != CURLM_OK) return Fail(kInternalError);
     added_ = true;
     life_.Attach(pair_->multi);
-    attached_ = true;
     return kNoError;
 }
 
@@ -108,84 +89,112 @@ void Exchange::CollectResult() {
         if (message->msg != CURLMSG_DONE) continue;
         finished_ = true;
         const CURLcode code = message->data.result;
+        long connectCode = 0;  // the proxy's answer to the CONNECT of a tunnel
+        curl_easy_getinfo(pair_->easy, CURLINFO_HTTP_CONNECTCODE, &connectCode);
         if (code == CURLE_OK) {
             PromotePendingAnswer();
             // A transfer that ends without a head did not speak HTTP.
             if (!answered_) Fail(kInvalidServerResponse);
-            continue;
-        }
-        if (connectStatus_ == 407 && !answered_) {
+        } else if (connectCode == 407 && !answered_) {
             // The proxy refused the tunnel until it gets credentials: that is the answer, so
             // the caller can supply them and send again.
             status_ = 407;
             answered_ = answeredByTunnelProxy_ = true;
-            continue;
+        } else {
+            Fail(FailureCode(code, connectCode));
         }
-        FailureContext context;
-        context.code = code;
-        context.invalidResponse = invalidResponse_;
-        context.awaitingHead = !answered_;
-        context.tunnelRefused = connectStatus_ >= 300;
-        context.tls = tls_.findings;
-        curl_easy_getinfo(pair_->easy, CURLINFO_OS_ERRNO, &context.osErrno);
-        Fail(MapFailure(context));
     }
 }
 
-ErrorCode Exchange::WaitUntilRequestSent() {
-    return Drive([this] { return requestSent_ || answered_; });
+ErrorCode Exchange::FailureCode(CURLcode code, long connectCode) const {
+    const TlsFindings& tls = tls_.findings;
+    if (invalidResponse_) return kInvalidServerResponse;
+    if (connectCode >= 300) return kCannotConnect;
+    switch (code) {
+        case CURLE_UNSUPPORTED_PROTOCOL:  // also an answer without a status line
+        case CURLE_WEIRD_SERVER_REPLY:
+        case CURLE_GOT_NOTHING:
+        case CURLE_BAD_CONTENT_ENCODING:
+            return kInvalidServerResponse;
+        case CURLE_URL_MALFORMAT:
+            return kInvalidUrl;
+        case CURLE_COULDNT_RESOLVE_HOST:
+        case CURLE_COULDNT_RESOLVE_PROXY:
+            return kNameNotResolved;
+        case CURLE_COULDNT_CONNECT:
+        case CURLE_PROXY:
+            return kCannotConnect;
+        case CURLE_OPERATION_TIMEDOUT:
+            return kTimeout;
+        case CURLE_PARTIAL_FILE:
+        case CURLE_SEND_FAIL_REWIND:
+            return kConnectionAborted;
+        case CURLE_SEND_ERROR:
+        case CURLE_RECV_ERROR: {
+            // A server that demanded a certificate often just resets the connection afterwards.
+            if (tls.clientCertificateRequested) return kClientCertificateNeeded;
+            long osErrno = 0;
+            curl_easy_getinfo(pair_->easy, CURLINFO_OS_ERRNO, &osErrno);
+            return osErrno == ECONNRESET ? kConnectionReset : kConnectionAborted;
+        }
+        case CURLE_OUT_OF_MEMORY:
+            // The library refuses a giant header line this way.
+            return answered_ ? kNotEnoughMemory : kInvalidServerResponse;
+        default:
+            break;
+    }
+    // Any other failure before a secure answer is the handshake's, whatever the library calls
+    // it; the checks know which.
+    if (tls.clientCertificateRequested) return kClientCertificateNeeded;
+    if (tls.unknownIssuer) return kUnknownAuthority;
+    return settings_.secure && !answered_ ? kSecureFailure : kInternalError;
 }
 
-ErrorCode Exchange::WaitForAnswer() {
-    return Drive([this] { return answered_; });
-}
-
-ErrorCode Exchange::Upload(const char* data, std::size_t size) {
-    const std::uint64_t supplied = bodyBytesSupplied();
-    const std::uint64_t room =
-        settings_.bodyLength > supplied ? settings_.bodyLength - supplied : 0;
-    feedBase_ = supplied;
-    feed_ = data;
-    feedSize_ = static_cast<std::size_t>(std::min<std::uint64_t>(size, room));
-    feedTaken_ = 0;
-    UpdatePause();
-    const ErrorCode error = Drive([this] { return feedTaken_ == feedSize_; });
-    // What was not taken goes with the caller's buffer.
-    feedBase_ += feedTaken_;
-    feed_ = nullptr;
-    feedSize_ = feedTaken_ = 0;
+ErrorCode Exchange::SendAndWait(const char* body, std::size_t size) {
+    Feed(body, size);
+    const ErrorCode error = WaitForAnswer();
+    // What the transfer has not taken yet (the server answered early) is kept.
+    EndFeed(true);
     return error;
 }
 
-void Exchange::SupplyBody(const char* data, std::size_t size) {
+ErrorCode Exchange::Upload(const char* data, std::size_t size) {
+    const std::uint64_t room = settings_.bodyLength - std::min(settings_.bodyLength, feedBase_);
+    Feed(data, static_cast<std::size_t>(std::min<std::uint64_t>(size, room)));
+    const ErrorCode error = Drive([this] { return feedTaken_ == feedSize_; });
+    EndFeed(false);  // what was not taken goes with the caller's buffer
+    return error;
+}
+
+void Exchange::Feed(const char* data, std::size_t size) {
     feed_ = data;
     feedSize_ = size;
     feedTaken_ = 0;
-    feedBase_ = 0;
+    Resume();
 }
 
-void Exchange::KeepUnsentBody() {
-    if (feed_ == nullptr || feedTaken_ == feedSize_) {
-        feed_ = nullptr;
-        feedBase_ += feedTaken_;
-        feedSize_ = feedTaken_ = 0;
-        return;
-    }
-    keptBody_.assign(feed_ + feedTaken_, feed_ + feedSize_);
+void Exchange::EndFeed(bool keepRest) {
+    const std::size_t rest = feedSize_ - feedTaken_;
+    const char* restStart = rest > 0 ? feed_ + feedTaken_ : nullptr;
     feedBase_ += feedTaken_;
+    feed_ = nullptr;
+    feedSize_ = feedTaken_ = 0;
+    if (!keepRest || rest == 0) return;
+    keptBody_.assign(restStart, restStart + rest);
     feed_ = keptBody_.data();
-    feedSize_ = keptBody_.size();
-    feedTaken_ = 0;
+    feedSize_ = rest;
 }
 
 ErrorCode Exchange::Read(char* out, std::size_t size, std::size_t* count) {
-    readGot_ = window_.Take(out, size);
+    readGot_ = std::min(size, pending_.size() - pendingTaken_);
+    std::copy_n(pending_.data() + pendingTaken_, readGot_, out);
+    pendingTaken_ += readGot_;
     ErrorCode error = kNoError;
     if (readGot_ < size && !finished_ && failure_ == kNoError) {
         // Bytes that come while the reader waits go straight into its buffer.
         readTarget_ = out;
         readWanted_ = size;
-        UpdatePause();
+        Resume();
         error = Drive([this] { return readGot_ == readWanted_; });
         readTarget_ = nullptr;
     }
@@ -196,33 +205,27 @@ ErrorCode Exchange::Read(char* out, std::size_t size, std::size_t* count) {
     return error != kNoError ? error : failure_;
 }
 
-// Resumes whichever direction has what it waited for: room for the held piece, or body bytes.
-void Exchange::UpdatePause() {
-    const bool keepReceivePaused =
-        receivePaused_ && window_.available() > 0 && window_.free() < pausedPiece_;
-    const bool keepSendPaused = sendPaused_ && feedTaken_ == feedSize_;
-    if (keepReceivePaused == receivePaused_ && keepSendPaused == sendPaused_) return;
-    receivePaused_ = keepReceivePaused;
-    sendPaused_ = keepSendPaused;
+// Resumes whichever direction has what it waited for: a reader for the held piece, or body
+// bytes.
+void Exchange::Resume() {
+    const bool holdReceive = receivePaused_ && pendingTaken_ < pending_.size();
+    const bool holdSend = sendPaused_ && feedTaken_ == feedSize_;
+    if (holdReceive == receivePaused_ && holdSend == sendPaused_) return;
+    receivePaused_ = holdReceive;
+    sendPaused_ = holdSend;
     // Resuming may hand over held bytes at once, through the callbacks, which may pause again.
-    curl_easy_pause(pair_->easy, (keepReceivePaused ? CURLPAUSE_RECV : 0) |
-                                     (keepSendPaused ? CURLPAUSE_SEND : 0));
+    curl_easy_pause(pair_->easy,
+                    (holdReceive ? CURLPAUSE_RECV : 0) | (holdSend ? CURLPAUSE_SEND : 0));
 }
 
 void Exchange::HeadComplete() {
-    const int status = headStatus_;
-    headStatus_ = 0;
     headBytes_ = 0;
-    if (status < 200) return;  // interim answers are skipped
-    if (settings_.tunnel && !tunnelUp_) {
-        if (status < 300) {
-            tunnelUp_ = true;
-        } else {
-            connectStatus_ = status;
-        }
-        return;
-    }
-    status_ = status;
+    long status = 0;
+    curl_easy_getinfo(pair_->easy, CURLINFO_RESPONSE_CODE, &status);
+    // Interim answers are skipped, as is the proxy's answer to the CONNECT of a tunnel (its code
+    // is not the answer's).
+    if (status < 200) return;
+    status_ = static_cast<int>(status);
     // With credentials the library answers a proxy's challenge itself; the answer is final only
     // if it gives up, which shows when a body comes or the transfer ends.
     pendingAnswer_ = status == 407 && settings_.proxyAuth != 0 && !settings_.tunnel;
@@ -235,11 +238,10 @@ void Exchange::PromotePendingAnswer() {
     answered_ = true;
 }
 
-bool Exchange::Header(const char* name, std::size_t index, std::string* value) const {
+bool Exchange::Header(const char* name, std::string* value) const {
     curl_header* header = nullptr;
     const unsigned origin = answeredByTunnelProxy_ ? CURLH_CONNECT : CURLH_HEADER;
-    if (!answered_ ||
-        curl_easy_header(pair_->easy, name, index, origin, -1, &header) != CURLHE_OK) {
+    if (!answered_ || curl_easy_header(pair_->easy, name, 0, origin, -1, &header) != CURLHE_OK) {
         return false;
     }
     *value = header->value;
@@ -252,6 +254,12 @@ std::string Exchange::RedirectUrl() const {
     return url == nullptr ? std::string() : std::string(url);
 }
 
+unsigned long Exchange::ProxySchemes() const {
+    long schemes = 0;
+    curl_easy_getinfo(pair_->easy, CURLINFO_PROXYAUTH_AVAIL, &schemes);
+    return static_cast<unsigned long>(schemes);
+}
+
 size_t Exchange::OnHeader(char* data, size_t size, size_t count, void* self) {
     Exchange& exchange = *static_cast<Exchange*>(self);
     const std::size_t bytes = size * count;
@@ -262,20 +270,12 @@ size_t Exchange::OnHeader(char* data, size_t size, size_t count, void* self) {
     // Lines of a head are no progress: the whole head must come within the receive time-out,
     // or a server sending one line after another would hold the call forever.
     exchange.headBytes_ += bytes;
-    const std::string_view line(data, bytes);
     if (exchange.headBytes_ > kLargestHeadBytes) {
         exchange.invalidResponse_ = true;
         return 0;
     }
-    if (exchange.headStatus_ == 0) {
-        exchange.headStatus_ = StatusOf(line);
-        if (exchange.headStatus_ == 0) {
-            exchange.invalidResponse_ = true;
-            return 0;
-        }
-    } else if (line == "\r\n" || line == "\n") {
-        exchange.HeadComplete();
-    }
+    const std::string_view line(data, bytes);
+    if (line == "\r\n" || line == "\n") exchange.HeadComplete();
     return bytes;
 }
 
@@ -284,23 +284,25 @@ size_t Exchange::OnBody(char* data, size_t size, size_t count, void* self) {
     const std::size_t bytes = size * count;
     exchange.Touch();
     exchange.PromotePendingAnswer();  // the library delivers no body of a challenge it answers
+    if (exchange.pendingTaken_ < exchange.pending_.size()) {
+        exchange.receivePaused_ = true;
+        return CURL_WRITEFUNC_PAUSE;
+    }
     std::size_t direct = 0;
-    if (exchange.readTarget_ != nullptr && exchange.window_.available() == 0) {
+    if (exchange.readTarget_ != nullptr) {
         direct = std::min(bytes, exchange.readWanted_ - exchange.readGot_);
         std::memcpy(exchange.readTarget_ + exchange.readGot_, data, direct);
         exchange.readGot_ += direct;
     }
     // No exception may cross the library's C frames: running out of memory ends the transfer.
     try {
-        // After a direct copy the window is empty, and an empty window takes any piece.
-        if (exchange.window_.Append(data + direct, bytes - direct)) return bytes;
+        exchange.pending_.assign(data + direct, bytes - direct);
     } catch (...) {
         exchange.Fail(kNotEnoughMemory);
         return 0;
     }
-    exchange.receivePaused_ = true;
-    exchange.pausedPiece_ = bytes;
-    return CURL_WRITEFUNC_PAUSE;
+    exchange.pendingTaken_ = 0;
+    return bytes;
 }
 
 size_t Exchange::OnUpload(char* buffer, size_t size, size_t count, void* self) {
@@ -313,7 +315,7 @@ size_t Exchange::OnUpload(char* buffer, size_t size, size_t count, void* self) {
         exchange.Touch();
         return bytes;
     }
-    if (exchange.bodyBytesSupplied() >= exchange.settings_.bodyLength) return 0;
+    if (exchange.feedBase_ + exchange.feedSize_ >= exchange.settings_.bodyLength) return 0;
     exchange.sendPaused_ = true;  // until the caller writes more of the body
     return CURL_READFUNC_PAUSE;
 }
@@ -322,9 +324,9 @@ int Exchange::OnSeek(void* self, curl_off_t offset, int origin) {
     Exchange& exchange = *static_cast<Exchange*>(self);
     // Rewinding (to repeat the body for an authentication round) works within the bytes at
     // hand; earlier ones are gone.
-    if (origin != SEEK_SET || offset < 0) return CURL_SEEKFUNC_CANTSEEK;
     const std::uint64_t position = static_cast<std::uint64_t>(offset);
-    if (position < exchange.feedBase_ || position > exchange.feedBase_ + exchange.feedSize_) {
+    if (origin != SEEK_SET || offset < 0 || position < exchange.feedBase_ ||
+        position > exchange.feedBase_ + exchange.feedSize_) {
         return CURL_SEEKFUNC_CANTSEEK;
     }
     exchange.feedTaken_ = static_cast<std::size_t>(position - exchange.feedBase_);

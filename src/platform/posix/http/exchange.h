@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "platform/http_transport.h"
-#include "platform/posix/http/body_window.h"
 #include "platform/posix/http/curl_library.h"
 #include "platform/posix/http/lifeline.h"
 #include "platform/posix/http/proxy_choice.h"
@@ -50,8 +49,14 @@ class Exchange {
 
     // Each returns kNoError or the code of the failure.
     ErrorCode Start();
-    ErrorCode WaitUntilRequestSent();
-    ErrorCode WaitForAnswer();
+    ErrorCode WaitUntilRequestSent() {
+        return Drive([this] { return requestSent_ || answered_; });
+    }
+    ErrorCode WaitForAnswer() {
+        return Drive([this] { return answered_; });
+    }
+    // Sends the whole body and waits for the answer; `body` need only live for the call.
+    ErrorCode SendAndWait(const char* body, std::size_t size);
     // Hands body bytes to the transfer and returns once all are taken; they are read straight
     // from `data`, which need only live for the call.
     ErrorCode Upload(const char* data, std::size_t size);
@@ -59,31 +64,29 @@ class Exchange {
     // failure are returned first (with kNoError), the failure by the next call.
     ErrorCode Read(char* out, std::size_t size, std::size_t* count);
 
-    // The whole body of a send in one call; it must live until KeepUnsentBody.
-    void SupplyBody(const char* data, std::size_t size);
-    // Copies the body bytes the transfer has not taken yet, so the caller's buffer may go.
-    void KeepUnsentBody();
-
     const ExchangeSettings& settings() const { return settings_; }
     bool answered() const { return answered_; }
     int status() const { return status_; }
     // True when the answer is the proxy's refusal of the tunnel rather than the server's.
     bool answeredByTunnelProxy() const { return answeredByTunnelProxy_; }
-    // The `index`-th value of a header of the answer.
-    bool Header(const char* name, std::size_t index, std::string* value) const;
+    bool Header(const char* name, std::string* value) const;
     // Where a redirect of the answer points, resolved against the request's URL; empty if none.
     std::string RedirectUrl() const;
-    std::uint64_t bodyBytesSupplied() const { return feedBase_ + feedSize_; }
+    // The schemes a proxy offered when it asked for credentials (CURLAUTH_* bits).
+    unsigned long ProxySchemes() const;
 
   private:
     ErrorCode Configure();
     ErrorCode Drive(const std::function<bool()>& goal);
     void CollectResult();
+    ErrorCode FailureCode(CURLcode code, long connectCode) const;
     ErrorCode Fail(ErrorCode code);
     void Touch() { lastActivity_ = std::chrono::steady_clock::now(); }
     void HeadComplete();
     void PromotePendingAnswer();
-    void UpdatePause();
+    void Feed(const char* data, std::size_t size);
+    void EndFeed(bool keepRest);
+    void Resume();
 
     static size_t OnHeader(char* data, size_t size, size_t count, void* self);
     static size_t OnBody(char* data, size_t size, size_t count, void* self);
@@ -94,22 +97,17 @@ class Exchange {
     struct ListDeleter {
         void operator()(curl_slist* list) const { curl_slist_free_all(list); }
     };
-    using HeaderLines = std::unique_ptr<curl_slist, ListDeleter>;
 
     ExchangeSettings settings_;
     Lifeline& life_;
     TlsState tls_;
-    HeaderLines headerList_, proxyHeaderList_;
+    std::unique_ptr<curl_slist, ListDeleter> headerList_, proxyHeaderList_;
     std::unique_ptr<TransferPair> pair_;
     bool added_ = false;
-    bool attached_ = false;
     bool trace_ = false;
     long receiveTimeoutMs_ = 0;
 
-    int headStatus_ = 0;  // of the head being read; 0 before its status line
-    std::size_t headBytes_ = 0;
-    bool tunnelUp_ = false;
-    int connectStatus_ = 0;  // the proxy's refusal of the tunnel
+    std::size_t headBytes_ = 0;  // of the head being read
     int status_ = 0;
     bool answered_ = false;
     bool pendingAnswer_ = false;  // a challenge the library may still answer itself
@@ -117,9 +115,11 @@ class Exchange {
     bool requestSent_ = false;
     bool invalidResponse_ = false;
 
-    BodyWindow window_;
+    // The rest of the last piece of the body, for the next reads; while it lasts, the library
+    // holds the next piece (paused), so memory stays bounded whatever the body's size.
+    std::string pending_;
+    std::size_t pendingTaken_ = 0;
     bool receivePaused_ = false;
-    std::size_t pausedPiece_ = 0;
     char* readTarget_ = nullptr;  // a waiting reader's buffer: body bytes go straight there
     std::size_t readWanted_ = 0;
     std::size_t readGot_ = 0;

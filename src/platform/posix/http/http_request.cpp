@@ -42,7 +42,7 @@ ErrorCode Request::QueryHeader(AnswerHeader header, char* buffer, std::uint32_t*
             const char* name = header == AnswerHeader::ContentLength        ? "Content-Length"
                                : header == AnswerHeader::ContentDisposition ? "Content-Disposition"
                                                                             : "Location";
-            if (!exchange_->Header(name, 0, &text)) return kHeaderNotFound;
+            if (!exchange_->Header(name, &text)) return kHeaderNotFound;
             break;
         }
     }

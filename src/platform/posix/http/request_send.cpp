@@ -1,9 +1,5 @@
 // Sending a request, whole or with the body in parts, and following the redirects that need
 // no confirmation; each hop is one exchange.
-#include <curl/curl.h>
-
-#include <cstdlib>
-
 #include "platform/posix/http/error_codes.h"
 #include "platform/posix/http/text_rules.h"
 #include "platform/posix/http/transport_objects.h"
@@ -12,19 +8,6 @@ namespace zemuser::platform::http {
 namespace {
 
 constexpr int kMostRedirects = 10;
-
-struct UrlDeleter {
-    void operator()(CURLU* url) const { curl_url_cleanup(url); }
-};
-using Url = std::unique_ptr<CURLU, UrlDeleter>;
-
-std::string Part(CURLU* url, CURLUPart part, unsigned flags = 0) {
-    char* text = nullptr;
-    if (curl_url_get(url, part, &text, flags) != CURLUE_OK) return std::string();
-    std::string copy = text;
-    curl_free(text);
-    return copy;
-}
 
 std::string HostForUrl(const std::string& host) {
     return host.find(':') != std::string::npos ? "[" + host + "]" : host;
@@ -38,29 +21,15 @@ std::string AbsoluteUrl(const Destination& hop, bool secure) {
            (defaultPort ? "" : ":" + std::to_string(hop.port)) + hop.target;
 }
 
-// Where the library connects. The path is the hop's own when the library's parser takes it,
-// so that relative Locations resolve and cookies match against it.
+// Where the library connects: the hop's own path, so that relative Locations resolve and
+// cookies match against it.
 std::string LibraryUrl(const Destination& hop, bool secure) {
-    const std::string origin = std::string(secure ? "https://" : "http://") + HostForUrl(hop.host) +
-                               ":" + std::to_string(hop.port);
-    if (hop.target.empty() || hop.target[0] != '/') return origin + "/";
-    Url url(curl_url());
-    const std::string whole = origin + hop.target;
-    if (url && curl_url_set(url.get(), CURLUPART_URL, whole.c_str(), 0) == CURLUE_OK) return whole;
-    return origin + "/";
+    return std::string(secure ? "https://" : "http://") + HostForUrl(hop.host) + ":" +
+           std::to_string(hop.port) + (hop.target.rfind('/', 0) == 0 ? hop.target : "/");
 }
 
 bool IsRedirect(int status) {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
-}
-
-unsigned long SchemeBit(const std::string& challenge) {
-    const std::string scheme = ToLower(challenge.substr(0, challenge.find(' ')));
-    if (scheme == "basic") return CURLAUTH_BASIC;
-    if (scheme == "digest") return CURLAUTH_DIGEST;
-    if (scheme == "ntlm") return CURLAUTH_NTLM;
-    if (scheme == "negotiate") return CURLAUTH_NEGOTIATE;
-    return 0;
 }
 
 }  // namespace
@@ -138,11 +107,7 @@ SendResult Request::Failed(ErrorCode code) {
 // Remembers the schemes the proxy offered in its 407, so that credentials go out with the next
 // send.
 void Request::LearnProxySchemes() {
-    unsigned long schemes = 0;
-    std::string challenge;
-    for (std::size_t i = 0; exchange_->Header("Proxy-Authenticate", i, &challenge); ++i) {
-        schemes |= SchemeBit(challenge);
-    }
+    const unsigned long schemes = exchange_->ProxySchemes();
     if (schemes == 0) return;
     std::lock_guard<std::mutex> lock(connection_->credentialsMutex);
     ownProxyCredentials.schemes = schemes;
@@ -163,33 +128,22 @@ SendResult Request::FinishSend(Destination hop, HeaderList headers) {
             return {true, SendSignal::ProxyAuthentication, kNoError};
         }
         std::string location;
-        if (!IsRedirect(status) || !exchange_->Header("Location", 0, &location) ||
-            location.empty()) {
+        if (!IsRedirect(status) || !exchange_->Header("Location", &location) || location.empty()) {
             return {true, SendSignal::None, kNoError};
         }
-        Url next(curl_url());
-        const std::string resolved = exchange_->RedirectUrl();
-        if (!next || resolved.empty() ||
-            curl_url_set(next.get(), CURLUPART_URL, resolved.c_str(),
-                         CURLU_NON_SUPPORT_SCHEME | CURLU_ALLOW_SPACE) != CURLUE_OK) {
-            return Failed(kRedirectFailed);
-        }
+        CrackedUrl next;
+        if (!CrackUrl(exchange_->RedirectUrl().c_str(), &next)) return Failed(kRedirectFailed);
         // Another scheme is the caller's decision, as is repeating a body at a new place; the
         // answer stays readable for it.
         const bool bodyless = hop.verb == "GET" || hop.verb == "HEAD";
-        if (ToLower(Part(next.get(), CURLUPART_SCHEME)) != (secure_ ? "https" : "http") ||
+        if (next.scheme != (secure_ ? UrlScheme::Https : UrlScheme::Http) ||
             (!bodyless && (status == 307 || status == 308))) {
             return {false, SendSignal::RedirectNeedsConfirmation, kRedirectNeedsConfirmation};
         }
         if (hops == kMostRedirects) return Failed(kRedirectFailed);
-        std::string host = Part(next.get(), CURLUPART_HOST);
-        if (host.size() > 2 && host.front() == '[') host = host.substr(1, host.size() - 2);
-        const std::string query = Part(next.get(), CURLUPART_QUERY);
-        hop.host = host;
-        hop.port = static_cast<std::uint16_t>(std::strtoul(
-            Part(next.get(), CURLUPART_PORT, CURLU_DEFAULT_PORT).c_str(), nullptr, 10));
-        hop.target =
-            RequestTarget(Part(next.get(), CURLUPART_PATH) + (query.empty() ? "" : "?" + query));
+        hop.host = next.host;
+        hop.port = next.port;
+        hop.target = RequestTarget(next.path.substr(0, next.path.find('#')));
         // A followed redirect never repeats a body: 301, 302 and 303 turn a POST into a GET.
         if (!bodyless) hop.verb = "GET";
         if (hop.hasBody) headers.RemoveAll("Content-Type");
@@ -214,11 +168,7 @@ SendResult Request::Send(const char* extraHeaders, const void* body, std::uint32
     const Destination hop = FirstHop(body != nullptr, length);
     ErrorCode error = StartHop(hop, headers, false);
     if (error == kNoError) {
-        exchange_->SupplyBody(static_cast<const char*>(body), length);
-        error = exchange_->WaitForAnswer();
-        // The caller's body may go after the call; what the transfer has not taken yet (the
-        // server answered early) is kept.
-        exchange_->KeepUnsentBody();
+        error = exchange_->SendAndWait(static_cast<const char*>(body), length);
     }
     if (error != kNoError) return Failed(error);
     return FinishSend(hop, std::move(headers));
