@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "platform/posix/http/error_codes.h"
-#include "platform/posix/http/transfer_trace.h"
+#include "platform/posix/http/text_rules.h"
 #include "platform/system.h"
 
 namespace zemuser::platform::http {
@@ -20,12 +20,49 @@ constexpr int kLongestPollMs = 1000;
 // A head beyond this is no answer a client should hold in memory.
 constexpr std::size_t kLargestHeadBytes = std::size_t{256} * 1024;
 
+// The library's failures that name one of ours whatever else is known.
+constexpr std::pair<CURLcode, ErrorCode> kPlainFailures[] = {
+    {CURLE_UNSUPPORTED_PROTOCOL, kInvalidServerResponse},  // also a head without a status line
+    {CURLE_WEIRD_SERVER_REPLY, kInvalidServerResponse},
+    {CURLE_GOT_NOTHING, kInvalidServerResponse},
+    {CURLE_BAD_CONTENT_ENCODING, kInvalidServerResponse},
+    {CURLE_URL_MALFORMAT, kInvalidUrl},
+    {CURLE_COULDNT_RESOLVE_HOST, kNameNotResolved},
+    {CURLE_COULDNT_RESOLVE_PROXY, kNameNotResolved},
+    {CURLE_COULDNT_CONNECT, kCannotConnect},
+    {CURLE_PROXY, kCannotConnect},
+    {CURLE_OPERATION_TIMEDOUT, kTimeout},
+    {CURLE_PARTIAL_FILE, kConnectionAborted},
+    {CURLE_SEND_FAIL_REWIND, kConnectionAborted},
+};
+
+// The wire trace that ZEMUSER_NET_TRACE turns on: one debug output entry per piece of what the
+// library says and sends, bodies left out and credentials blanked.
+std::string TraceEntry(curl_infotype type, std::string_view text) {
+    static const char* const kPrefixes[] = {"* ", "< ", "> "};  // text, header in, header out
+    if (type > CURLINFO_HEADER_OUT) return std::string();
+    std::string entry = std::string("zemuser net: ") + kPrefixes[type];
+    while (!text.empty()) {
+        const std::size_t end = std::min(text.find('\n'), text.size());
+        std::string_view line = text.substr(0, end);
+        text.remove_prefix(std::min(end + 1, text.size()));
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        const std::string_view name = line.substr(0, line.find(':'));
+        if (EqualsIgnoreCase(name, "Authorization") ||
+            EqualsIgnoreCase(name, "Proxy-Authorization")) {
+            entry.append(name).append(": (not shown)");
+        } else {
+            entry.append(line);
+        }
+        if (!text.empty() && text != "\r\n") entry += '\n';
+    }
+    return entry;
+}
+
 }  // namespace
 
 Exchange::Exchange(ExchangeSettings settings, Lifeline& life)
-    : settings_(std::move(settings)), life_(life) {
-    tls_.policy = settings_.tls;
-}
+    : settings_(std::move(settings)), life_(life) {}
 
 Exchange::~Exchange() {
     if (added_) life_.Detach(pair_->multi);
@@ -107,46 +144,24 @@ void Exchange::CollectResult() {
 }
 
 ErrorCode Exchange::FailureCode(CURLcode code, long connectCode) const {
-    const TlsFindings& tls = tls_.findings;
+    const TlsChecks& tls = settings_.tls;
     if (invalidResponse_) return kInvalidServerResponse;
-    if (connectCode >= 300) return kCannotConnect;
-    switch (code) {
-        case CURLE_UNSUPPORTED_PROTOCOL:  // also an answer without a status line
-        case CURLE_WEIRD_SERVER_REPLY:
-        case CURLE_GOT_NOTHING:
-        case CURLE_BAD_CONTENT_ENCODING:
-            return kInvalidServerResponse;
-        case CURLE_URL_MALFORMAT:
-            return kInvalidUrl;
-        case CURLE_COULDNT_RESOLVE_HOST:
-        case CURLE_COULDNT_RESOLVE_PROXY:
-            return kNameNotResolved;
-        case CURLE_COULDNT_CONNECT:
-        case CURLE_PROXY:
-            return kCannotConnect;
-        case CURLE_OPERATION_TIMEDOUT:
-            return kTimeout;
-        case CURLE_PARTIAL_FILE:
-        case CURLE_SEND_FAIL_REWIND:
-            return kConnectionAborted;
-        case CURLE_SEND_ERROR:
-        case CURLE_RECV_ERROR: {
-            // A server that demanded a certificate often just resets the connection afterwards.
-            if (tls.clientCertificateRequested) return kClientCertificateNeeded;
-            long osErrno = 0;
-            curl_easy_getinfo(pair_->easy, CURLINFO_OS_ERRNO, &osErrno);
-            return osErrno == ECONNRESET ? kConnectionReset : kConnectionAborted;
-        }
-        case CURLE_OUT_OF_MEMORY:
-            // The library refuses a giant header line this way.
-            return answered_ ? kNotEnoughMemory : kInvalidServerResponse;
-        default:
-            break;
+    if (connectCode >= 300) return kCannotConnect;  // the proxy refused the tunnel
+    for (const auto& [failure, ours] : kPlainFailures) {
+        if (code == failure) return ours;
     }
-    // Any other failure before a secure answer is the handshake's, whatever the library calls
-    // it; the checks know which.
+    // A server that demanded a certificate often just resets the connection afterwards.
     if (tls.clientCertificateRequested) return kClientCertificateNeeded;
-    if (tls.unknownIssuer) return kUnknownAuthority;
+    if (code == CURLE_SEND_ERROR || code == CURLE_RECV_ERROR) {
+        long osErrno = 0;
+        curl_easy_getinfo(pair_->easy, CURLINFO_OS_ERRNO, &osErrno);
+        return osErrno == ECONNRESET ? kConnectionReset : kConnectionAborted;
+    }
+    // The library refuses a giant header line this way.
+    if (code == CURLE_OUT_OF_MEMORY) return answered_ ? kNotEnoughMemory : kInvalidServerResponse;
+    // Any other failure before a secure answer is the handshake's, whatever the library calls
+    // it.
+    if (tls.unknownIssuerMet) return kUnknownAuthority;
     return settings_.secure && !answered_ ? kSecureFailure : kInternalError;
 }
 
@@ -307,6 +322,7 @@ size_t Exchange::OnBody(char* data, size_t size, size_t count, void* self) {
 
 size_t Exchange::OnUpload(char* buffer, size_t size, size_t count, void* self) {
     Exchange& exchange = *static_cast<Exchange*>(self);
+    exchange.bodyAsked_ = true;
     const std::size_t left = exchange.feedSize_ - exchange.feedTaken_;
     if (left > 0) {
         const std::size_t bytes = std::min(left, size * count);
@@ -333,18 +349,11 @@ int Exchange::OnSeek(void* self, curl_off_t offset, int origin) {
     return CURL_SEEKFUNC_OK;
 }
 
-int Exchange::OnDebug(CURL* /*easy*/, curl_infotype type, char* data, size_t size, void* self) {
-    Exchange& exchange = *static_cast<Exchange*>(self);
-    const std::string_view text(data, size);
-    if (type == CURLINFO_HEADER_OUT && text.substr(0, 8) != "CONNECT ") {
-        exchange.requestSent_ = true;
-    }
-    if (exchange.trace_) {
-        try {
-            const std::string entry = TransferTraceText(type, text);
-            if (!entry.empty()) DebugOutput(entry.c_str());
-        } catch (...) {  // out of memory: the entry is dropped, the transfer goes on
-        }
+int Exchange::OnDebug(CURL* /*easy*/, curl_infotype type, char* data, size_t size, void*) {
+    try {
+        const std::string entry = TraceEntry(type, std::string_view(data, size));
+        if (!entry.empty()) DebugOutput(entry.c_str());
+    } catch (...) {  // out of memory: the entry is dropped, the transfer goes on
     }
     return 0;
 }

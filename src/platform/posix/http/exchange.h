@@ -25,19 +25,17 @@ struct ExchangeSettings {
     std::string target;  // the request line's target, sent as it stands
     std::string verb;
     bool http11 = false;
-    std::vector<std::string> headerLines;  // after the library's Host line, in order
-    std::string agent;                     // for the CONNECT of a tunnel
+    std::vector<std::string> headerLines;       // after the library's Host line, in order
+    std::vector<std::string> proxyHeaderLines;  // for the CONNECT of a tunnel
     ProxyChoice proxy;
     bool tunnel = false;  // a secure request through an HTTP proxy
     // The schemes the proxy offered; 0: the proxy has not asked, no credentials go out.
     unsigned long proxyAuth = 0;
     std::string proxyUser, proxyPassword;
     bool secure = false;
-    bool verifyHost = true;
-    TlsPolicy tls;
+    TlsChecks tls;  // the request's choices; the handshake's findings come back in them
     bool hasBody = false;
     std::uint64_t bodyLength = 0;
-    bool watchRequestHead = false;  // a send in parts waits until the head has gone out
 };
 
 class Exchange {
@@ -49,8 +47,9 @@ class Exchange {
 
     // Each returns kNoError or the code of the failure.
     ErrorCode Start();
+    // Once the head has gone out, the library asks for the body.
     ErrorCode WaitUntilRequestSent() {
-        return Drive([this] { return requestSent_ || answered_; });
+        return Drive([this] { return bodyAsked_ || answered_; });
     }
     ErrorCode WaitForAnswer() {
         return Drive([this] { return answered_; });
@@ -92,7 +91,7 @@ class Exchange {
     static size_t OnBody(char* data, size_t size, size_t count, void* self);
     static size_t OnUpload(char* buffer, size_t size, size_t count, void* self);
     static int OnSeek(void* self, curl_off_t offset, int origin);
-    static int OnDebug(CURL* easy, curl_infotype type, char* data, size_t size, void* self);
+    static int OnDebug(CURL* easy, curl_infotype type, char* data, size_t size, void* unused);
 
     struct ListDeleter {
         void operator()(curl_slist* list) const { curl_slist_free_all(list); }
@@ -100,11 +99,9 @@ class Exchange {
 
     ExchangeSettings settings_;
     Lifeline& life_;
-    TlsState tls_;
     std::unique_ptr<curl_slist, ListDeleter> headerList_, proxyHeaderList_;
     std::unique_ptr<TransferPair> pair_;
     bool added_ = false;
-    bool trace_ = false;
     long receiveTimeoutMs_ = 0;
 
     std::size_t headBytes_ = 0;  // of the head being read
@@ -112,7 +109,7 @@ class Exchange {
     bool answered_ = false;
     bool pendingAnswer_ = false;  // a challenge the library may still answer itself
     bool answeredByTunnelProxy_ = false;
-    bool requestSent_ = false;
+    bool bodyAsked_ = false;
     bool invalidResponse_ = false;
 
     // The rest of the last piece of the body, for the next reads; while it lasts, the library

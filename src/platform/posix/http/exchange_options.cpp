@@ -3,7 +3,6 @@
 
 #include "platform/posix/http/error_codes.h"
 #include "platform/posix/http/exchange.h"
-#include "platform/posix/http/transfer_trace.h"
 
 namespace zemuser::platform::http {
 namespace {
@@ -15,19 +14,19 @@ constexpr long kDefaultTimeoutMs = 60000;
 // A time-out the tests may shorten through the environment.
 long TimeoutMs(const char* name) {
     const char* text = std::getenv(name);
-    if (text == nullptr || *text == '\0') return kDefaultTimeoutMs;
     char* end = nullptr;
-    const long value = std::strtol(text, &end, 10);
-    return (*end == '\0' && value > 0) ? value : kDefaultTimeoutMs;
+    const long value = text == nullptr ? 0 : std::strtol(text, &end, 10);
+    return value > 0 && *end == '\0' ? value : kDefaultTimeoutMs;
 }
 
-curl_slist* MakeList(const std::vector<std::string>& lines, bool* ok) {
+// Null when out of memory.
+curl_slist* MakeList(const std::vector<std::string>& lines) {
     curl_slist* list = nullptr;
     for (const std::string& line : lines) {
         curl_slist* grown = curl_slist_append(list, line.c_str());
         if (grown == nullptr) {
-            *ok = false;
-            break;
+            curl_slist_free_all(list);
+            return nullptr;
         }
         list = grown;
     }
@@ -37,18 +36,17 @@ curl_slist* MakeList(const std::vector<std::string>& lines, bool* ok) {
 }  // namespace
 
 ErrorCode Exchange::Configure() {
-    CURL* easy = pair_->easy;
-    trace_ = TransferTraceWanted();
     receiveTimeoutMs_ = TimeoutMs("ZEMUSER_RECEIVE_TIMEOUT_MS");
-    bool ok = true;
-    headerList_.reset(MakeList(settings_.headerLines, &ok));
-    if (settings_.tunnel && !settings_.agent.empty()) {
-        proxyHeaderList_.reset(MakeList({"User-Agent: " + settings_.agent}, &ok));
+    headerList_.reset(MakeList(settings_.headerLines));
+    proxyHeaderList_.reset(MakeList(settings_.proxyHeaderLines));
+    if ((!headerList_ && !settings_.headerLines.empty()) ||
+        (!proxyHeaderList_ && !settings_.proxyHeaderLines.empty())) {
+        return kNotEnoughMemory;
     }
-    if (!ok) return kNotEnoughMemory;
 
+    bool ok = true;
     auto set = [&](CURLoption option, auto value) {
-        ok = ok && curl_easy_setopt(easy, option, value) == CURLE_OK;
+        ok = ok && curl_easy_setopt(pair_->easy, option, value) == CURLE_OK;
     };
     set(CURLOPT_PROTOCOLS_STR, "http,https");
     set(CURLOPT_URL, settings_.url.c_str());
@@ -83,9 +81,9 @@ ErrorCode Exchange::Configure() {
 
     if (settings_.secure) {
         set(CURLOPT_SSL_VERIFYPEER, 1L);
-        set(CURLOPT_SSL_VERIFYHOST, settings_.verifyHost ? 2L : 0L);
+        set(CURLOPT_SSL_VERIFYHOST, settings_.tls.checkName ? 2L : 0L);
         set(CURLOPT_SSL_CTX_FUNCTION, &InstallTlsChecks);
-        set(CURLOPT_SSL_CTX_DATA, static_cast<void*>(&tls_));
+        set(CURLOPT_SSL_CTX_DATA, static_cast<void*>(&settings_.tls));
         // A session resumed from a handshake under a laxer policy would skip the checks.
         set(CURLOPT_SSL_SESSIONID_CACHE, 0L);
         // The trust store of the standard OpenSSL variables when they are set.
@@ -108,11 +106,10 @@ ErrorCode Exchange::Configure() {
     set(CURLOPT_HEADERDATA, this);
     set(CURLOPT_WRITEFUNCTION, &Exchange::OnBody);
     set(CURLOPT_WRITEDATA, this);
-    // The debug stream tells when the request head has gone out; it is also the trace.
-    if (trace_ || settings_.watchRequestHead) {
+    if (const char* trace = std::getenv("ZEMUSER_NET_TRACE");
+        trace != nullptr && *trace != '\0' && *trace != '0') {
         set(CURLOPT_VERBOSE, 1L);
         set(CURLOPT_DEBUGFUNCTION, &Exchange::OnDebug);
-        set(CURLOPT_DEBUGDATA, this);
     }
     return ok ? kNoError : kInternalError;
 }

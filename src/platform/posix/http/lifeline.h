@@ -6,6 +6,7 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <mutex>
@@ -16,17 +17,35 @@ namespace zemuser::platform::http {
 class Lifeline : public std::enable_shared_from_this<Lifeline> {
   public:
     // The mark of a session: the root of a new tree.
-    static std::shared_ptr<Lifeline> ForSession();
+    static std::shared_ptr<Lifeline> ForSession() {
+        return std::shared_ptr<Lifeline>(new Lifeline(nullptr, std::make_shared<Tree>()));
+    }
     // The mark of an object opened under this one.
-    std::shared_ptr<Lifeline> Child() const;
+    std::shared_ptr<Lifeline> Child() const {
+        return std::shared_ptr<Lifeline>(new Lifeline(shared_from_this(), tree_));
+    }
 
     // True when this object or one it was opened under is closed.
-    bool closed() const;
-    void Close();
+    bool closed() const {
+        return closed_.load(std::memory_order_acquire) || (parent_ && parent_->closed());
+    }
+    void Close() {
+        closed_.store(true, std::memory_order_release);
+        // An exchange attaches before it first looks at the mark, so this wake-up is never lost.
+        std::lock_guard<std::mutex> lock(tree_->mutex);
+        for (CURLM* multi : tree_->running) curl_multi_wakeup(multi);
+    }
 
     // A running exchange's multi handle, for Close to wake; detached before the handle goes.
-    void Attach(CURLM* multi);
-    void Detach(CURLM* multi);
+    void Attach(CURLM* multi) {
+        std::lock_guard<std::mutex> lock(tree_->mutex);
+        tree_->running.push_back(multi);
+    }
+    void Detach(CURLM* multi) {
+        std::lock_guard<std::mutex> lock(tree_->mutex);
+        auto& running = tree_->running;
+        running.erase(std::remove(running.begin(), running.end(), multi), running.end());
+    }
 
   private:
     struct Tree {

@@ -11,42 +11,30 @@
 
 namespace zemuser::platform::http {
 
-struct HeaderField {
-    std::string name;
-    std::string value;
-};
-
 class HeaderList {
   public:
     // Applies every "Name: value" line of `text`. All lines apply or none: kNoError, or the
     // code of the first line that cannot be applied.
     ErrorCode Apply(std::string_view text, HeaderMode mode);
-
-    const std::vector<HeaderField>& fields() const { return fields_; }
-    const HeaderField* Find(std::string_view name) const;
-    void RemoveAll(std::string_view name);
     void Append(std::string name, std::string value) {
         fields_.push_back({std::move(name), std::move(value)});
     }
+    void RemoveAll(std::string_view name);
+
+    // Everything the library sends after its own Host line (and the cookies of its jar), in
+    // order; `hasBody` adds the body's length.
+    std::vector<std::string> LibraryLines(const std::string& agent, bool hasBody,
+                                          std::uint64_t bodyLength, bool keepConnection) const;
 
   private:
-    ErrorCode ApplyOne(const HeaderField& field, HeaderMode mode);
+    struct Field {
+        std::string name;
+        std::string value;
+    };
+    bool Has(std::string_view name) const;
+    ErrorCode ApplyOne(const Field& field, HeaderMode mode);
 
-    std::vector<HeaderField> fields_;
+    std::vector<Field> fields_;
 };
-
-// Everything the library sends after its own Host line (and the cookies of its jar), in order.
-struct OutgoingHead {
-    const HeaderList* headers = nullptr;
-    std::string agent;
-    bool hasBody = false;
-    std::uint64_t bodyLength = 0;
-    bool keepConnection = false;
-};
-std::vector<std::string> LibraryHeaderLines(const OutgoingHead& head);
-
-// The object name made fit for the request line: control characters and spaces escaped, and a
-// "/" in front of what is neither a path, "*" nor an absolute URL.
-std::string RequestTarget(std::string_view objectName);
 
 }  // namespace zemuser::platform::http

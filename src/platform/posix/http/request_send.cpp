@@ -1,5 +1,5 @@
 // Sending a request, whole or with the body in parts, and following the redirects that need
-// no confirmation; each hop is one exchange.
+// no confirmation.
 #include "platform/posix/http/error_codes.h"
 #include "platform/posix/http/text_rules.h"
 #include "platform/posix/http/transport_objects.h"
@@ -9,94 +9,71 @@ namespace {
 
 constexpr int kMostRedirects = 10;
 
-std::string HostForUrl(const std::string& host) {
-    return host.find(':') != std::string::npos ? "[" + host + "]" : host;
-}
-
-// The absolute URL a hop stands for, as a plain request through a proxy names it.
-std::string AbsoluteUrl(const Destination& hop, bool secure) {
-    if (IsAbsoluteUrl(hop.target)) return hop.target;
-    const bool defaultPort = hop.port == (secure ? 443 : 80);
-    return std::string(secure ? "https://" : "http://") + HostForUrl(hop.host) +
-           (defaultPort ? "" : ":" + std::to_string(hop.port)) + hop.target;
-}
-
-// Where the library connects: the hop's own path, so that relative Locations resolve and
-// cookies match against it.
-std::string LibraryUrl(const Destination& hop, bool secure) {
-    return std::string(secure ? "https://" : "http://") + HostForUrl(hop.host) + ":" +
-           std::to_string(hop.port) + (hop.target.rfind('/', 0) == 0 ? hop.target : "/");
-}
-
 bool IsRedirect(int status) {
-    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+    return (status >= 301 && status <= 303) || status == 307 || status == 308;
 }
 
 }  // namespace
 
-Destination Request::FirstHop(bool hasBody, std::uint64_t bodyLength) const {
-    Destination hop;
-    hop.host = connection_->host;
-    hop.port = connection_->port;
-    hop.target = target_;
-    hop.verb = verb_;
-    hop.hasBody = hasBody || verb_ == "POST" || verb_ == "PUT";
-    hop.bodyLength = bodyLength;
-    return hop;
+void Request::BeginSend(bool hasBody, std::uint64_t bodyLength) {
+    exchange_.reset();
+    inParts_ = false;
+    written_ = 0;
+    hop_ = Hop{connection_->host,
+               connection_->port,
+               target_,
+               verb_,
+               hasBody || verb_ == "POST" || verb_ == "PUT",
+               bodyLength,
+               headers_};
 }
 
-ExchangeSettings Request::SettingsFor(const Destination& hop, const HeaderList& headers) const {
+ErrorCode Request::StartHop() {
+    exchange_.reset();
     ExchangeSettings settings;
-    settings.proxy = ChooseProxy(secure_, hop.host);
+    settings.proxy = ChooseProxy(secure_, hop_.host);
     const bool viaHttpProxy = !settings.proxy.url.empty() && settings.proxy.speaksHttp;
     settings.tunnel = viaHttpProxy && secure_;
-    settings.url = LibraryUrl(hop, secure_);
-    settings.target = viaHttpProxy && !secure_ ? AbsoluteUrl(hop, secure_) : hop.target;
-    settings.verb = hop.verb;
+    const std::string scheme = secure_ ? "https://" : "http://";
+    const std::string host =
+        hop_.host.find(':') == std::string::npos ? hop_.host : "[" + hop_.host + "]";
+    const std::string port = ":" + std::to_string(hop_.port);
+    // The library connects to the hop's own path, so that relative Locations resolve and
+    // cookies match against it.
+    settings.url = scheme + host + port + (hop_.target.rfind('/', 0) == 0 ? hop_.target : "/");
+    settings.target = hop_.target;
+    if (viaHttpProxy && !secure_ && !IsAbsoluteUrl(hop_.target)) {
+        // A plain request through a proxy names the whole URL.
+        settings.target = scheme + host + (hop_.port == 80 ? "" : port) + hop_.target;
+    }
+    settings.verb = hop_.verb;
     settings.http11 = http11_;
-    OutgoingHead head;
-    head.headers = &headers;
-    head.agent = connection_->session->agent;
-    head.hasBody = hop.hasBody;
-    head.bodyLength = hop.bodyLength;
-    head.keepConnection = keepConnection_;
-    settings.headerLines = LibraryHeaderLines(head);
-    settings.agent = head.agent;
+    const std::string& agent = connection_->session->agent;
+    settings.headerLines =
+        hop_.headers.LibraryLines(agent, hop_.hasBody, hop_.bodyLength, keepConnection_);
+    if (settings.tunnel && !agent.empty()) settings.proxyHeaderLines = {"User-Agent: " + agent};
     {
-        // The request's own credentials, else the connection's; sent only in a scheme that a
-        // proxy offered when it asked.
+        // Sent only in a scheme that a proxy offered when it asked; a proxy gets no
+        // credentials of an empty name: it answers for itself.
         std::lock_guard<std::mutex> lock(connection_->credentialsMutex);
-        const ProxyCredentials& own = ownProxyCredentials;
-        const ProxyCredentials& chosen = own.set ? own : connection_->proxyCredentials;
-        const unsigned long schemes =
-            own.schemes != 0 ? own.schemes : connection_->proxyCredentials.schemes;
-        // A proxy gets no credentials of an empty name: it answers for itself.
-        if (chosen.set && !chosen.user.empty() && schemes != 0 && viaHttpProxy) {
-            settings.proxyAuth = schemes;
-            settings.proxyUser = chosen.user;
-            settings.proxyPassword = chosen.password;
+        const ProxyCredentials& credentials = connection_->proxyCredentials;
+        if (viaHttpProxy && credentials.schemes != 0 && !credentials.user.empty()) {
+            settings.proxyAuth = credentials.schemes;
+            settings.proxyUser = credentials.user;
+            settings.proxyPassword = credentials.password;
         }
     }
     settings.secure = secure_;
-    settings.verifyHost = checkName_;
-    settings.tls.acceptDate = !checkDate_;
-    settings.tls.acceptUnknownIssuer = acceptUnknownIssuer_;
-    settings.tls.clientCertificateChosen = clientCertificateChosen_;
-    settings.hasBody = hop.hasBody;
-    settings.bodyLength = hop.bodyLength;
-    return settings;
-}
-
-ErrorCode Request::StartHop(const Destination& hop, const HeaderList& headers, bool watchHead) {
-    exchange_.reset();
-    ExchangeSettings settings = SettingsFor(hop, headers);
-    settings.watchRequestHead = watchHead;
+    settings.tls = {checkName_, !checkDate_, acceptUnknownIssuer_, clientCertificateChosen_};
+    settings.hasBody = hop_.hasBody;
+    settings.bodyLength = hop_.bodyLength;
     exchange_ = std::make_unique<Exchange>(std::move(settings), *life_);
     return exchange_->Start();
 }
 
 SendResult Request::Failed(ErrorCode code) {
     exchange_.reset();
+    inParts_ = false;
     SendResult result;
     result.code = code;
     if (code == kUnknownAuthority) result.signal = SendSignal::UnknownAuthority;
@@ -104,27 +81,21 @@ SendResult Request::Failed(ErrorCode code) {
     return result;
 }
 
-// Remembers the schemes the proxy offered in its 407, so that credentials go out with the next
-// send.
-void Request::LearnProxySchemes() {
-    const unsigned long schemes = exchange_->ProxySchemes();
-    if (schemes == 0) return;
-    std::lock_guard<std::mutex> lock(connection_->credentialsMutex);
-    ownProxyCredentials.schemes = schemes;
-    connection_->proxyCredentials.schemes = schemes;
-}
-
 // After the head of an answer: follows the redirects that need no confirmation.
-SendResult Request::FinishSend(Destination hop, HeaderList headers) {
+SendResult Request::FinishSend() {
     for (int hops = 0;; ++hops) {
         const int status = exchange_->status();
         // A 407 asks for proxy credentials unless the server sent it from inside a tunnel: that
         // one is an ordinary answer and must teach nothing. Without a proxy the credentials
         // have nowhere to go, and the caller's retries cost nothing more.
-        const ExchangeSettings& settings = exchange_->settings();
-        if (status == 407 && (exchange_->answeredByTunnelProxy() || settings.proxy.url.empty() ||
-                              (!settings.tunnel && settings.proxy.speaksHttp))) {
-            LearnProxySchemes();
+        const ProxyChoice& proxy = exchange_->settings().proxy;
+        if (status == 407 && (exchange_->answeredByTunnelProxy() || proxy.url.empty() ||
+                              (proxy.speaksHttp && !exchange_->settings().tunnel))) {
+            // Credentials go out with the next send, in a scheme the proxy offered.
+            if (const unsigned long schemes = exchange_->ProxySchemes(); schemes != 0) {
+                std::lock_guard<std::mutex> lock(connection_->credentialsMutex);
+                connection_->proxyCredentials.schemes = schemes;
+            }
             return {true, SendSignal::ProxyAuthentication, kNoError};
         }
         std::string location;
@@ -135,21 +106,21 @@ SendResult Request::FinishSend(Destination hop, HeaderList headers) {
         if (!CrackUrl(exchange_->RedirectUrl().c_str(), &next)) return Failed(kRedirectFailed);
         // Another scheme is the caller's decision, as is repeating a body at a new place; the
         // answer stays readable for it.
-        const bool bodyless = hop.verb == "GET" || hop.verb == "HEAD";
+        const bool bodyless = hop_.verb == "GET" || hop_.verb == "HEAD";
         if (next.scheme != (secure_ ? UrlScheme::Https : UrlScheme::Http) ||
             (!bodyless && (status == 307 || status == 308))) {
             return {false, SendSignal::RedirectNeedsConfirmation, kRedirectNeedsConfirmation};
         }
         if (hops == kMostRedirects) return Failed(kRedirectFailed);
-        hop.host = next.host;
-        hop.port = next.port;
-        hop.target = RequestTarget(next.path.substr(0, next.path.find('#')));
         // A followed redirect never repeats a body: 301, 302 and 303 turn a POST into a GET.
-        if (!bodyless) hop.verb = "GET";
-        if (hop.hasBody) headers.RemoveAll("Content-Type");
-        hop.hasBody = false;
-        hop.bodyLength = 0;
-        ErrorCode error = StartHop(hop, headers, false);
+        if (hop_.hasBody) hop_.headers.RemoveAll("Content-Type");
+        hop_.host = next.host;
+        hop_.port = next.port;
+        hop_.target = RequestTarget(next.path.substr(0, next.path.find('#')));
+        hop_.verb = bodyless ? hop_.verb : "GET";
+        hop_.hasBody = false;
+        hop_.bodyLength = 0;
+        ErrorCode error = StartHop();
         if (error == kNoError) error = exchange_->WaitForAnswer();
         if (error != kNoError) return Failed(error);
     }
@@ -158,58 +129,45 @@ SendResult Request::FinishSend(Destination hop, HeaderList headers) {
 SendResult Request::Send(const char* extraHeaders, const void* body, std::uint32_t length) {
     if (life_->closed()) return Failed(kInvalidHandle);
     if (body == nullptr && length != 0) return Failed(kInvalidParameter);
-    exchange_.reset();
-    parts_ = Parts{};
-    HeaderList headers = headers_;
+    BeginSend(body != nullptr, length);
+    ErrorCode error = kNoError;
     if (extraHeaders != nullptr && *extraHeaders != '\0') {
-        const ErrorCode error = headers.Apply(extraHeaders, HeaderMode::ReplaceOrAdd);
-        if (error != kNoError) return Failed(error);
+        error = hop_.headers.Apply(extraHeaders, HeaderMode::ReplaceOrAdd);
     }
-    const Destination hop = FirstHop(body != nullptr, length);
-    ErrorCode error = StartHop(hop, headers, false);
-    if (error == kNoError) {
-        error = exchange_->SendAndWait(static_cast<const char*>(body), length);
-    }
-    if (error != kNoError) return Failed(error);
-    return FinishSend(hop, std::move(headers));
+    if (error == kNoError) error = StartHop();
+    if (error == kNoError) error = exchange_->SendAndWait(static_cast<const char*>(body), length);
+    return error == kNoError ? FinishSend() : Failed(error);
 }
 
 SendResult Request::StartSend(std::uint32_t bodyLength) {
     if (life_->closed()) return Failed(kInvalidHandle);
-    exchange_.reset();
-    parts_ = Parts{};
-    const Destination hop = FirstHop(true, bodyLength);
+    BeginSend(true, bodyLength);
     // The head goes out now, so the connection and its handshake (and any certificate
     // question) happen here.
-    ErrorCode error = StartHop(hop, headers_, true);
+    ErrorCode error = StartHop();
     if (error == kNoError) error = exchange_->WaitUntilRequestSent();
     if (error != kNoError) return Failed(error);
-    parts_.active = true;
-    parts_.destination = hop;
-    parts_.headers = headers_;
-    parts_.announced = bodyLength;
+    inParts_ = true;
     return {true, SendSignal::None, kNoError};  // the head has gone out
 }
 
 ErrorCode Request::WriteBody(const void* data, std::uint32_t size) {
     if (life_->closed()) return kInvalidHandle;
-    if (!parts_.active || !exchange_) return kIncorrectState;
+    if (!inParts_) return kIncorrectState;
     if (data == nullptr && size != 0) return kInvalidParameter;
-    parts_.written += size;
+    written_ += size;
     return exchange_->Upload(static_cast<const char*>(data), size);
 }
 
 SendResult Request::EndSend() {
     if (life_->closed()) return Failed(kInvalidHandle);
-    if (!parts_.active || !exchange_) return Failed(kIncorrectState);
-    Parts parts = std::move(parts_);
-    parts_ = Parts{};
+    if (!inParts_) return Failed(kIncorrectState);
+    inParts_ = false;
     // A body shorter or longer than announced would leave the server waiting or reading the
     // next request from its tail: the exchange is dropped instead.
-    if (parts.written != parts.announced) return Failed(kInvalidParameter);
+    if (written_ != hop_.bodyLength) return Failed(kInvalidParameter);
     const ErrorCode error = exchange_->WaitForAnswer();
-    if (error != kNoError) return Failed(error);
-    return FinishSend(parts.destination, std::move(parts.headers));
+    return error == kNoError ? FinishSend() : Failed(error);
 }
 
 }  // namespace zemuser::platform::http

@@ -6,26 +6,19 @@
 
 namespace zemuser::platform::http {
 
-struct TlsPolicy {
+// What the handshake callbacks read and write; lives as long as the exchange's connection.
+struct TlsChecks {
+    bool checkName = true;             // refuse a certificate issued for another host name
     bool acceptDate = false;           // expired or not yet valid
     bool acceptUnknownIssuer = false;  // issuer not in the trust store, self-signed included
     bool clientCertificateChosen = false;
-};
-
-struct TlsFindings {
-    bool unknownIssuer = false;
-    bool otherVerifyFailure = false;
+    // Found by the handshake:
+    bool unknownIssuerMet = false;
     bool clientCertificateRequested = false;
 };
 
-// What the handshake callbacks read and write; lives as long as the exchange's connection.
-struct TlsState {
-    TlsPolicy policy;
-    TlsFindings findings;
-};
-
 // The transfer library's SSL context callback: installs the verify and client-certificate
-// callbacks of `state` (a TlsState*) into a fresh OpenSSL context.
-CURLcode InstallTlsChecks(CURL* curl, void* sslContext, void* state);
+// callbacks of `checks` (a TlsChecks*) into a fresh OpenSSL context.
+CURLcode InstallTlsChecks(CURL* curl, void* sslContext, void* checks);
 
 }  // namespace zemuser::platform::http

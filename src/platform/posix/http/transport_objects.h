@@ -15,13 +15,6 @@
 
 namespace zemuser::platform::http {
 
-// Proxy credentials and the schemes the proxy offered when it asked for them.
-struct ProxyCredentials {
-    bool set = false;
-    std::string user, password;
-    unsigned long schemes = 0;  // CURLAUTH_* bits; 0 until a proxy asked
-};
-
 class Session final : public InternetSession, public std::enable_shared_from_this<Session> {
   public:
     explicit Session(std::string agent) : agent(std::move(agent)) {}
@@ -34,6 +27,13 @@ class Session final : public InternetSession, public std::enable_shared_from_thi
     const std::shared_ptr<Lifeline> life = Lifeline::ForSession();
 };
 
+// Proxy credentials, and the schemes the proxy offered when it asked for them (CURLAUTH_* bits;
+// 0 until a proxy asked).
+struct ProxyCredentials {
+    std::string user, password;
+    unsigned long schemes = 0;
+};
+
 class Connection final : public HttpConnection, public std::enable_shared_from_this<Connection> {
   public:
     Connection(std::shared_ptr<const Session> session, std::string host, std::uint16_t port)
@@ -42,6 +42,8 @@ class Connection final : public HttpConnection, public std::enable_shared_from_t
           port(port),
           life(this->session->life->Child()) {}
     std::shared_ptr<HttpRequest> OpenRequest(const RequestLine& line, ErrorCode* failure) override;
+    // Every send of a request takes the connection's credentials as they are then, so the
+    // request needs none of its own.
     void SetProxyCredentials(const std::string& user, const std::string& password,
                              HttpRequest* request) override;
     void Close() override { life->Close(); }
@@ -50,18 +52,8 @@ class Connection final : public HttpConnection, public std::enable_shared_from_t
     const std::string host;
     const std::uint16_t port;
     const std::shared_ptr<Lifeline> life;
-    std::mutex credentialsMutex;  // guards these and every request's own credentials
-    ProxyCredentials proxyCredentials;
-};
-
-// Where one hop of a send goes and what it carries.
-struct Destination {
-    std::string host;
-    std::uint16_t port = 0;
-    std::string target;
-    std::string verb;
-    bool hasBody = false;
-    std::uint64_t bodyLength = 0;
+    std::mutex credentialsMutex;
+    ProxyCredentials proxyCredentials;  // guarded by credentialsMutex
 };
 
 class Request final : public HttpRequest {
@@ -80,24 +72,21 @@ class Request final : public HttpRequest {
     ErrorCode Read(void* buffer, std::uint32_t size, std::uint32_t* count) override;
     void Close() override { life_->Close(); }
 
-    ProxyCredentials ownProxyCredentials;  // guarded by the connection's credentialsMutex
-
   private:
-    // A send in parts between its start and its end.
-    struct Parts {
-        bool active = false;
-        Destination destination;
+    // Where one hop of a send goes and what it carries; each hop is one exchange.
+    struct Hop {
+        std::string host;
+        std::uint16_t port = 0;
+        std::string target, verb;
+        bool hasBody = false;
+        std::uint64_t bodyLength = 0;
         HeaderList headers;
-        std::uint64_t announced = 0;
-        std::uint64_t written = 0;
     };
 
-    Destination FirstHop(bool hasBody, std::uint64_t bodyLength) const;
-    ExchangeSettings SettingsFor(const Destination& hop, const HeaderList& headers) const;
-    ErrorCode StartHop(const Destination& hop, const HeaderList& headers, bool watchHead);
+    void BeginSend(bool hasBody, std::uint64_t bodyLength);
+    ErrorCode StartHop();
+    SendResult FinishSend();
     SendResult Failed(ErrorCode code);
-    SendResult FinishSend(Destination hop, HeaderList headers);
-    void LearnProxySchemes();
 
     const std::shared_ptr<Connection> connection_;
     const std::shared_ptr<Lifeline> life_;
@@ -107,8 +96,10 @@ class Request final : public HttpRequest {
     HeaderList headers_;
     bool acceptUnknownIssuer_ = false;
     bool clientCertificateChosen_ = false;
+    Hop hop_;                             // of the current send
     std::unique_ptr<Exchange> exchange_;  // the current (or last) answer
-    Parts parts_;
+    bool inParts_ = false;                // between StartSend and EndSend
+    std::uint64_t written_ = 0;           // body bytes given to WriteBody
 };
 
 }  // namespace zemuser::platform::http
