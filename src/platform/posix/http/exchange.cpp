@@ -8,7 +8,6 @@
 #include <cstring>
 #include <string_view>
 
-#include "platform/posix/http/error_codes.h"
 #include "platform/posix/http/text_rules.h"
 #include "platform/system.h"
 
@@ -16,13 +15,14 @@ namespace zemuser::platform::http {
 namespace {
 
 // Upper bound of one wait, so a lost wake-up costs at most this much.
-constexpr int kLongestPollMs = 1000;
+constexpr std::chrono::milliseconds kLongestPoll{1000};
 // A head beyond this is no answer a client should hold in memory.
 constexpr std::size_t kLargestHeadBytes = std::size_t{256} * 1024;
 
-// The library's failures that name one of ours whatever else is known.
+// The library's failures that name one of ours whatever else is known (an unsupported
+// protocol: also a head without a status line).
 constexpr std::pair<CURLcode, ErrorCode> kPlainFailures[] = {
-    {CURLE_UNSUPPORTED_PROTOCOL, kInvalidServerResponse},  // also a head without a status line
+    {CURLE_UNSUPPORTED_PROTOCOL, kInvalidServerResponse},
     {CURLE_WEIRD_SERVER_REPLY, kInvalidServerResponse},
     {CURLE_GOT_NOTHING, kInvalidServerResponse},
     {CURLE_BAD_CONTENT_ENCODING, kInvalidServerResponse},
@@ -90,33 +90,24 @@ ErrorCode Exchange::Drive(const std::function<bool()>& goal) {
     for (;;) {
         if (life_.closed()) return Fail(kCancelled);
         if (goal()) return kNoError;
-        if (failure_ != kNoError) return failure_;
-        if (finished_) return kNoError;
-
+        if (failure_ != kNoError || finished_) return failure_;
         int running = 0;
         if (curl_multi_perform(pair_->multi, &running) != CURLM_OK) return Fail(kInternalError);
         CollectResult();
         if (finished_ || failure_ != kNoError || goal()) continue;
-
-        if (!connected_) {
-            long port = 0;
-            curl_easy_getinfo(pair_->easy, CURLINFO_PRIMARY_PORT, &port);
-            // Until then the library's connect time-out applies.
-            if (port != 0) {
-                connected_ = true;
-                Touch();
-            }
+        // The receive time-out runs once connected; until then the library's connect time-out
+        // applies.
+        long port = 0;
+        if (!connected_ &&
+            curl_easy_getinfo(pair_->easy, CURLINFO_PRIMARY_PORT, &port) == CURLE_OK && port != 0) {
+            connected_ = true;
+            Touch();
         }
-        long waitMs = kLongestPollMs;
-        if (connected_) {
-            const long idle =
-                static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                      std::chrono::steady_clock::now() - lastActivity_)
-                                      .count());
-            if (idle >= receiveTimeoutMs_) return Fail(kTimeout);
-            waitMs = std::min(waitMs, receiveTimeoutMs_ - idle);
-        }
-        curl_multi_poll(pair_->multi, nullptr, 0, static_cast<int>(waitMs), nullptr);
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+            idleDeadline_ - std::chrono::steady_clock::now());
+        if (connected_ && left.count() <= 0) return Fail(kTimeout);
+        const auto wait = connected_ ? std::min(kLongestPoll, left) : kLongestPoll;
+        curl_multi_poll(pair_->multi, nullptr, 0, static_cast<int>(wait.count()), nullptr);
     }
 }
 
@@ -129,9 +120,9 @@ void Exchange::CollectResult() {
         long connectCode = 0;  // the proxy's answer to the CONNECT of a tunnel
         curl_easy_getinfo(pair_->easy, CURLINFO_HTTP_CONNECTCODE, &connectCode);
         if (code == CURLE_OK) {
-            PromotePendingAnswer();
             // A transfer that ends without a head did not speak HTTP.
-            if (!answered_) Fail(kInvalidServerResponse);
+            if (status_ == 0) Fail(kInvalidServerResponse);
+            answered_ = status_ != 0;
         } else if (connectCode == 407 && !answered_) {
             // The proxy refused the tunnel until it gets credentials: that is the answer, so
             // the caller can supply them and send again.
@@ -166,18 +157,21 @@ ErrorCode Exchange::FailureCode(CURLcode code, long connectCode) const {
 }
 
 ErrorCode Exchange::SendAndWait(const char* body, std::size_t size) {
-    Feed(body, size);
-    const ErrorCode error = WaitForAnswer();
-    // What the transfer has not taken yet (the server answered early) is kept.
-    EndFeed(true);
-    return error;
+    // The transfer reads a copy: the caller's bytes may go when the call returns, even when the
+    // server answered before taking them all.
+    if (size > 0) keptBody_.assign(body, body + size);
+    Feed(keptBody_.data(), keptBody_.size());
+    return WaitForAnswer();
 }
 
 ErrorCode Exchange::Upload(const char* data, std::size_t size) {
     const std::uint64_t room = settings_.bodyLength - std::min(settings_.bodyLength, feedBase_);
     Feed(data, static_cast<std::size_t>(std::min<std::uint64_t>(size, room)));
     const ErrorCode error = Drive([this] { return feedTaken_ == feedSize_; });
-    EndFeed(false);  // what was not taken goes with the caller's buffer
+    // What was not taken goes with the caller's buffer.
+    feedBase_ += feedTaken_;
+    feed_ = nullptr;
+    feedSize_ = feedTaken_ = 0;
     return error;
 }
 
@@ -188,32 +182,19 @@ void Exchange::Feed(const char* data, std::size_t size) {
     Resume();
 }
 
-void Exchange::EndFeed(bool keepRest) {
-    const std::size_t rest = feedSize_ - feedTaken_;
-    const char* restStart = rest > 0 ? feed_ + feedTaken_ : nullptr;
-    feedBase_ += feedTaken_;
-    feed_ = nullptr;
-    feedSize_ = feedTaken_ = 0;
-    if (!keepRest || rest == 0) return;
-    keptBody_.assign(restStart, restStart + rest);
-    feed_ = keptBody_.data();
-    feedSize_ = rest;
-}
-
-ErrorCode Exchange::Read(char* out, std::size_t size, std::size_t* count) {
-    readGot_ = std::min(size, pending_.size() - pendingTaken_);
-    std::copy_n(pending_.data() + pendingTaken_, readGot_, out);
-    pendingTaken_ += readGot_;
+ErrorCode Exchange::Read(char* out, std::uint32_t size, std::uint32_t* count) {
+    *count = 0;
     ErrorCode error = kNoError;
-    if (readGot_ < size && !finished_ && failure_ == kNoError) {
-        // Bytes that come while the reader waits go straight into its buffer.
-        readTarget_ = out;
-        readWanted_ = size;
+    while (*count < size && error == kNoError) {
+        const std::size_t piece =
+            std::min<std::size_t>(size - *count, pending_.size() - pendingTaken_);
+        std::copy_n(pending_.data() + pendingTaken_, piece, out + *count);
+        pendingTaken_ += piece;
+        *count += static_cast<std::uint32_t>(piece);
+        if (*count == size || finished_ || failure_ != kNoError) break;
         Resume();
-        error = Drive([this] { return readGot_ == readWanted_; });
-        readTarget_ = nullptr;
+        error = Drive([this] { return pendingTaken_ < pending_.size(); });
     }
-    *count = readGot_;
     // Bytes that arrived are never lost: a close or a failure after some bytes of this call is
     // reported by the next call.
     if (*count > 0) return kNoError;
@@ -243,14 +224,7 @@ void Exchange::HeadComplete() {
     status_ = static_cast<int>(status);
     // With credentials the library answers a proxy's challenge itself; the answer is final only
     // if it gives up, which shows when a body comes or the transfer ends.
-    pendingAnswer_ = status == 407 && settings_.proxyAuth != 0 && !settings_.tunnel;
-    answered_ = !pendingAnswer_;
-}
-
-void Exchange::PromotePendingAnswer() {
-    if (!pendingAnswer_) return;
-    pendingAnswer_ = false;
-    answered_ = true;
+    answered_ = status != 407 || settings_.proxyAuth == 0 || settings_.tunnel;
 }
 
 bool Exchange::Header(const char* name, std::string* value) const {
@@ -261,18 +235,6 @@ bool Exchange::Header(const char* name, std::string* value) const {
     }
     *value = header->value;
     return true;
-}
-
-std::string Exchange::RedirectUrl() const {
-    char* url = nullptr;
-    curl_easy_getinfo(pair_->easy, CURLINFO_REDIRECT_URL, &url);
-    return url == nullptr ? std::string() : std::string(url);
-}
-
-unsigned long Exchange::ProxySchemes() const {
-    long schemes = 0;
-    curl_easy_getinfo(pair_->easy, CURLINFO_PROXYAUTH_AVAIL, &schemes);
-    return static_cast<unsigned long>(schemes);
 }
 
 size_t Exchange::OnHeader(char* data, size_t size, size_t count, void* self) {
@@ -298,20 +260,14 @@ size_t Exchange::OnBody(char* data, size_t size, size_t count, void* self) {
     Exchange& exchange = *static_cast<Exchange*>(self);
     const std::size_t bytes = size * count;
     exchange.Touch();
-    exchange.PromotePendingAnswer();  // the library delivers no body of a challenge it answers
+    exchange.answered_ = true;  // the library delivers no body of a challenge it answers
     if (exchange.pendingTaken_ < exchange.pending_.size()) {
         exchange.receivePaused_ = true;
         return CURL_WRITEFUNC_PAUSE;
     }
-    std::size_t direct = 0;
-    if (exchange.readTarget_ != nullptr) {
-        direct = std::min(bytes, exchange.readWanted_ - exchange.readGot_);
-        std::memcpy(exchange.readTarget_ + exchange.readGot_, data, direct);
-        exchange.readGot_ += direct;
-    }
     // No exception may cross the library's C frames: running out of memory ends the transfer.
     try {
-        exchange.pending_.assign(data + direct, bytes - direct);
+        exchange.pending_.assign(data, bytes);
     } catch (...) {
         exchange.Fail(kNotEnoughMemory);
         return 0;
@@ -340,12 +296,11 @@ int Exchange::OnSeek(void* self, curl_off_t offset, int origin) {
     Exchange& exchange = *static_cast<Exchange*>(self);
     // Rewinding (to repeat the body for an authentication round) works within the bytes at
     // hand; earlier ones are gone.
-    const std::uint64_t position = static_cast<std::uint64_t>(offset);
-    if (origin != SEEK_SET || offset < 0 || position < exchange.feedBase_ ||
-        position > exchange.feedBase_ + exchange.feedSize_) {
+    const curl_off_t inFeed = offset - static_cast<curl_off_t>(exchange.feedBase_);
+    if (origin != SEEK_SET || inFeed < 0 || inFeed > static_cast<curl_off_t>(exchange.feedSize_)) {
         return CURL_SEEKFUNC_CANTSEEK;
     }
-    exchange.feedTaken_ = static_cast<std::size_t>(position - exchange.feedBase_);
+    exchange.feedTaken_ = static_cast<std::size_t>(inFeed);
     return CURL_SEEKFUNC_OK;
 }
 

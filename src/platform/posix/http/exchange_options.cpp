@@ -1,7 +1,6 @@
 // The transfer library's options for one exchange.
 #include <cstdlib>
 
-#include "platform/posix/http/error_codes.h"
 #include "platform/posix/http/exchange.h"
 
 namespace zemuser::platform::http {
@@ -14,33 +13,27 @@ constexpr long kDefaultTimeoutMs = 60000;
 // A time-out the tests may shorten through the environment.
 long TimeoutMs(const char* name) {
     const char* text = std::getenv(name);
-    char* end = nullptr;
-    const long value = text == nullptr ? 0 : std::strtol(text, &end, 10);
-    return value > 0 && *end == '\0' ? value : kDefaultTimeoutMs;
+    const long value = text == nullptr ? 0 : std::atol(text);
+    return value > 0 ? value : kDefaultTimeoutMs;
 }
 
-// Null when out of memory.
-curl_slist* MakeList(const std::vector<std::string>& lines) {
-    curl_slist* list = nullptr;
+// Appends `lines` to the library's list `list` (an owning pointer); false when out of memory.
+template <typename List>
+bool AppendLines(List& list, const std::vector<std::string>& lines) {
     for (const std::string& line : lines) {
-        curl_slist* grown = curl_slist_append(list, line.c_str());
-        if (grown == nullptr) {
-            curl_slist_free_all(list);
-            return nullptr;
-        }
-        list = grown;
+        curl_slist* head = curl_slist_append(list.get(), line.c_str());
+        if (head == nullptr) return false;
+        if (!list) list.reset(head);
     }
-    return list;
+    return true;
 }
 
 }  // namespace
 
 ErrorCode Exchange::Configure() {
-    receiveTimeoutMs_ = TimeoutMs("ZEMUSER_RECEIVE_TIMEOUT_MS");
-    headerList_.reset(MakeList(settings_.headerLines));
-    proxyHeaderList_.reset(MakeList(settings_.proxyHeaderLines));
-    if ((!headerList_ && !settings_.headerLines.empty()) ||
-        (!proxyHeaderList_ && !settings_.proxyHeaderLines.empty())) {
+    receiveTimeout_ = std::chrono::milliseconds(TimeoutMs("ZEMUSER_RECEIVE_TIMEOUT_MS"));
+    if (!AppendLines(headerList_, settings_.headerLines) ||
+        !AppendLines(proxyHeaderList_, settings_.proxyHeaderLines)) {
         return kNotEnoughMemory;
     }
 
@@ -71,7 +64,7 @@ ErrorCode Exchange::Configure() {
 
     // The proxy is chosen by us, so it is known whether one is used; the empty no-proxy list
     // keeps the library from applying the environment a second time.
-    set(CURLOPT_PROXY, settings_.proxy.url.c_str());
+    set(CURLOPT_PROXY, settings_.proxy.c_str());
     set(CURLOPT_NOPROXY, "");
     if (settings_.proxyAuth != 0) {
         set(CURLOPT_PROXYUSERNAME, settings_.proxyUser.c_str());
@@ -87,11 +80,10 @@ ErrorCode Exchange::Configure() {
         // A session resumed from a handshake under a laxer policy would skip the checks.
         set(CURLOPT_SSL_SESSIONID_CACHE, 0L);
         // The trust store of the standard OpenSSL variables when they are set.
-        if (const char* file = std::getenv("SSL_CERT_FILE"); file != nullptr && *file != '\0') {
-            set(CURLOPT_CAINFO, file);
-        }
-        if (const char* dir = std::getenv("SSL_CERT_DIR"); dir != nullptr && *dir != '\0') {
-            set(CURLOPT_CAPATH, dir);
+        for (const auto& [variable, option] : {std::pair{"SSL_CERT_FILE", CURLOPT_CAINFO},
+                                               std::pair{"SSL_CERT_DIR", CURLOPT_CAPATH}}) {
+            const char* value = std::getenv(variable);
+            if (value != nullptr && *value != '\0') set(option, value);
         }
     }
 

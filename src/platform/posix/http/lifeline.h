@@ -14,16 +14,11 @@
 
 namespace zemuser::platform::http {
 
-class Lifeline : public std::enable_shared_from_this<Lifeline> {
+class Lifeline {
   public:
-    // The mark of a session: the root of a new tree.
-    static std::shared_ptr<Lifeline> ForSession() {
-        return std::shared_ptr<Lifeline>(new Lifeline(nullptr, std::make_shared<Tree>()));
-    }
-    // The mark of an object opened under this one.
-    std::shared_ptr<Lifeline> Child() const {
-        return std::shared_ptr<Lifeline>(new Lifeline(shared_from_this(), tree_));
-    }
+    // The mark of an object opened under `parent`, or of a session: the root of a new tree.
+    explicit Lifeline(std::shared_ptr<const Lifeline> parent = nullptr)
+        : parent_(std::move(parent)), tree_(parent_ ? parent_->tree_ : std::make_shared<Tree>()) {}
 
     // True when this object or one it was opened under is closed.
     bool closed() const {
@@ -52,9 +47,6 @@ class Lifeline : public std::enable_shared_from_this<Lifeline> {
         std::mutex mutex;
         std::vector<CURLM*> running;
     };
-    Lifeline(std::shared_ptr<const Lifeline> parent, std::shared_ptr<Tree> tree)
-        : parent_(std::move(parent)), tree_(std::move(tree)) {}
-
     std::atomic<bool> closed_{false};
     const std::shared_ptr<const Lifeline> parent_;
     const std::shared_ptr<Tree> tree_;

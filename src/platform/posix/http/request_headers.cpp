@@ -1,10 +1,9 @@
-#include "platform/posix/http/request_headers.h"
-
+// A request's own header lines and the rules by which added lines meet them.
 #include <algorithm>
 #include <cstring>
 
-#include "platform/posix/http/error_codes.h"
 #include "platform/posix/http/text_rules.h"
+#include "platform/posix/http/transport_objects.h"
 
 namespace zemuser::platform::http {
 namespace {
@@ -65,20 +64,15 @@ ErrorCode HeaderList::Apply(std::string_view text, HeaderMode mode) {
 
 ErrorCode HeaderList::ApplyOne(const Field& field, HeaderMode mode) {
     const auto existing = std::find_if(fields_.begin(), fields_.end(), Named(field.name));
-    if (mode == HeaderMode::AddIfNew) {
-        if (existing != fields_.end()) return kHeaderExists;
-        fields_.push_back(field);
-    } else if (existing != fields_.end()) {
-        // Replace acts on the first header of the name; an empty value removes it.
-        if (field.value.empty()) {
-            fields_.erase(existing);
-        } else {
-            existing->value = field.value;
-        }
-    } else if (mode == HeaderMode::Replace) {
-        return kHeaderNotFound;
-    } else if (!field.value.empty()) {
-        fields_.push_back(field);
+    if (existing == fields_.end()) {
+        if (mode == HeaderMode::Replace) return kHeaderNotFound;
+        if (mode == HeaderMode::AddIfNew || !field.value.empty()) fields_.push_back(field);
+    } else if (mode == HeaderMode::AddIfNew) {
+        return kHeaderExists;
+    } else if (field.value.empty()) {  // an empty value removes the first header of the name
+        fields_.erase(existing);
+    } else {
+        existing->value = field.value;
     }
     return kNoError;
 }

@@ -1,6 +1,8 @@
-// Sending a request, whole or with the body in parts, and following the redirects that need
-// no confirmation.
-#include "platform/posix/http/error_codes.h"
+// Sending a request, whole or with the body in parts, through the proxy the environment names,
+// and following the redirects that need no confirmation.
+#include <cstdlib>
+
+#include "platform/posix/http/exchange.h"
 #include "platform/posix/http/text_rules.h"
 #include "platform/posix/http/transport_objects.h"
 
@@ -9,8 +11,51 @@ namespace {
 
 constexpr int kMostRedirects = 10;
 
-bool IsRedirect(int status) {
-    return (status >= 301 && status <= 303) || status == 307 || status == 308;
+// The first variable that is set; set but empty still counts, and means "none".
+std::string FirstSet(std::initializer_list<const char*> names) {
+    for (const char* name : names) {
+        if (const char* value = std::getenv(name)) return value;
+    }
+    return std::string();
+}
+
+// The no-proxy list as the transfer library documents it: "*" covers every host, a name covers
+// itself and the names under it ("example.com" or ".example.com" covers "www.example.com", not
+// "badexample.com"), an address covers only itself.
+bool HostBypassesProxy(std::string_view host, std::string_view list) {
+    const bool isAddress = host.find(':') != std::string_view::npos ||
+                           host.find_first_not_of("0123456789.") == std::string_view::npos;
+    while (!list.empty()) {
+        const std::size_t end = std::min(list.find_first_of(", \t"), list.size());
+        std::string_view token = list.substr(0, end);
+        list.remove_prefix(std::min(end + 1, list.size()));
+        if (token == "*") return true;
+        if (!token.empty() && token.front() == '.') token.remove_prefix(1);
+        if (token.empty() || token.size() > host.size()) continue;
+        const std::size_t start = host.size() - token.size();
+        const bool wholeLabels = start == 0 || (!isAddress && host[start - 1] == '.');
+        if (wholeLabels && EqualsIgnoreCase(host.substr(start), token)) return true;
+    }
+    return false;
+}
+
+// The proxy a request to `host` goes through; empty for none. The environment is read with the
+// transfer library's own rules, so a request and a command-line transfer in the same
+// environment take the same road: lower-case http_proxy only (an upper-case HTTP_PROXY is
+// ignored on purpose), https_proxy or HTTPS_PROXY, then all_proxy or ALL_PROXY; no_proxy or
+// NO_PROXY.
+std::string ProxyFor(bool secure, const std::string& host) {
+    const std::string proxy =
+        secure ? FirstSet({"https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"})
+               : FirstSet({"http_proxy", "all_proxy", "ALL_PROXY"});
+    const bool bypass = HostBypassesProxy(host, FirstSet({"no_proxy", "NO_PROXY"}));
+    return bypass ? std::string() : proxy;
+}
+
+// An HTTP proxy: plain requests name the whole URL to it, secure ones tunnel through it.
+bool SpeaksHttp(std::string_view proxy) {
+    const std::string_view scheme = proxy.substr(0, proxy.find("://"));
+    return scheme == proxy || EqualsIgnoreCase(scheme, "http") || EqualsIgnoreCase(scheme, "https");
 }
 
 }  // namespace
@@ -31,9 +76,12 @@ void Request::BeginSend(bool hasBody, std::uint64_t bodyLength) {
 ErrorCode Request::StartHop() {
     exchange_.reset();
     ExchangeSettings settings;
-    settings.proxy = ChooseProxy(secure_, hop_.host);
-    const bool viaHttpProxy = !settings.proxy.url.empty() && settings.proxy.speaksHttp;
+    settings.proxy = ProxyFor(secure_, hop_.host);
+    const bool viaHttpProxy = !settings.proxy.empty() && SpeaksHttp(settings.proxy);
     settings.tunnel = viaHttpProxy && secure_;
+    // A 407 asks for proxy credentials where a proxy sent it, and without a proxy (where they
+    // have nowhere to go, and the caller's retries cost nothing more); not from inside a tunnel.
+    hop_.proxyMayAsk = settings.proxy.empty() || (viaHttpProxy && !secure_);
     const std::string scheme = secure_ ? "https://" : "http://";
     const std::string host =
         hop_.host.find(':') == std::string::npos ? hop_.host : "[" + hop_.host + "]";
@@ -56,15 +104,14 @@ ErrorCode Request::StartHop() {
         // Sent only in a scheme that a proxy offered when it asked; a proxy gets no
         // credentials of an empty name: it answers for itself.
         std::lock_guard<std::mutex> lock(connection_->credentialsMutex);
-        const ProxyCredentials& credentials = connection_->proxyCredentials;
-        if (viaHttpProxy && credentials.schemes != 0 && !credentials.user.empty()) {
-            settings.proxyAuth = credentials.schemes;
-            settings.proxyUser = credentials.user;
-            settings.proxyPassword = credentials.password;
+        if (viaHttpProxy && connection_->proxySchemes != 0 && !connection_->proxyUser.empty()) {
+            settings.proxyAuth = connection_->proxySchemes;
+            settings.proxyUser = connection_->proxyUser;
+            settings.proxyPassword = connection_->proxyPassword;
         }
     }
     settings.secure = secure_;
-    settings.tls = {checkName_, !checkDate_, acceptUnknownIssuer_, clientCertificateChosen_};
+    settings.tls = tls_;
     settings.hasBody = hop_.hasBody;
     settings.bodyLength = hop_.bodyLength;
     exchange_ = std::make_unique<Exchange>(std::move(settings), *life_);
@@ -74,36 +121,32 @@ ErrorCode Request::StartHop() {
 SendResult Request::Failed(ErrorCode code) {
     exchange_.reset();
     inParts_ = false;
-    SendResult result;
-    result.code = code;
-    if (code == kUnknownAuthority) result.signal = SendSignal::UnknownAuthority;
-    if (code == kClientCertificateNeeded) result.signal = SendSignal::ClientCertificateWanted;
-    return result;
+    return {false,
+            code == kUnknownAuthority          ? SendSignal::UnknownAuthority
+            : code == kClientCertificateNeeded ? SendSignal::ClientCertificateWanted
+                                               : SendSignal::None,
+            code};
 }
 
 // After the head of an answer: follows the redirects that need no confirmation.
 SendResult Request::FinishSend() {
     for (int hops = 0;; ++hops) {
         const int status = exchange_->status();
-        // A 407 asks for proxy credentials unless the server sent it from inside a tunnel: that
-        // one is an ordinary answer and must teach nothing. Without a proxy the credentials
-        // have nowhere to go, and the caller's retries cost nothing more.
-        const ProxyChoice& proxy = exchange_->settings().proxy;
-        if (status == 407 && (exchange_->answeredByTunnelProxy() || proxy.url.empty() ||
-                              (proxy.speaksHttp && !exchange_->settings().tunnel))) {
+        if (status == 407 && (hop_.proxyMayAsk || exchange_->answeredByTunnelProxy())) {
             // Credentials go out with the next send, in a scheme the proxy offered.
             if (const unsigned long schemes = exchange_->ProxySchemes(); schemes != 0) {
                 std::lock_guard<std::mutex> lock(connection_->credentialsMutex);
-                connection_->proxyCredentials.schemes = schemes;
+                connection_->proxySchemes = schemes;
             }
             return {true, SendSignal::ProxyAuthentication, kNoError};
         }
+        const bool redirect = (status >= 301 && status <= 303) || status == 307 || status == 308;
         std::string location;
-        if (!IsRedirect(status) || !exchange_->Header("Location", &location) || location.empty()) {
+        if (!redirect || !exchange_->Header("Location", &location) || location.empty()) {
             return {true, SendSignal::None, kNoError};
         }
         CrackedUrl next;
-        if (!CrackUrl(exchange_->RedirectUrl().c_str(), &next)) return Failed(kRedirectFailed);
+        if (!CrackUrl(exchange_->RedirectUrl(), &next)) return Failed(kRedirectFailed);
         // Another scheme is the caller's decision, as is repeating a body at a new place; the
         // answer stays readable for it.
         const bool bodyless = hop_.verb == "GET" || hop_.verb == "HEAD";

@@ -1,10 +1,12 @@
-#include "platform/posix/http/tls_checks.h"
-
+// Certificate checks of one exchange: which failures the request accepts, and which failure
+// the handshake met, so that the send reports the code that names it.
 #include <openssl/ssl.h>
 #include <openssl/x509_vfy.h>
 
 #include <algorithm>
 #include <iterator>
+
+#include "platform/posix/http/exchange.h"
 
 namespace zemuser::platform::http {
 namespace {

@@ -1,12 +1,11 @@
-// Opening the session and its connections and requests; a request's headers and the reading
-// of its answer.
+// Opening the session and its connections and requests, and setting cookies; a request's
+// headers and the reading of its answer.
 #include "platform/posix/http/transport_objects.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "platform/posix/http/curl_library.h"
-#include "platform/posix/http/error_codes.h"
+#include "platform/posix/http/exchange.h"
 #include "platform/posix/http/text_rules.h"
 
 namespace zemuser::platform {
@@ -22,6 +21,40 @@ std::shared_ptr<InternetSession> OpenInternet(const char* agent, ErrorCode* fail
 // The connection is made by the first send; there is nothing to try beforehand.
 ErrorCode AttemptConnect() {
     return kNoError;
+}
+
+// Cookies the caller sets go to the transfer library's process-wide jar, which also keeps what
+// servers set, and sends both back to matching requests.
+// The cookie belongs to the URL's host alone and to the folder of its path; the value is taken
+// as it stands: no attributes are read from it.
+ErrorCode SetCookie(const char* url, const char* name, const char* value) {
+    CrackedUrl cracked;
+    if (url == nullptr || value == nullptr) return kInvalidParameter;
+    if (!CrackUrl(url, &cracked) || cracked.host.empty()) return kInvalidUrl;
+    const std::string cookie =
+        name != nullptr && *name != '\0' ? std::string(name) + "=" + value : std::string(value);
+    const std::size_t equals = cookie.find('=');
+    // Control characters (tabs too: they separate the fields of the jar's lines) could split
+    // the request the cookie goes with.
+    if (equals == 0 || equals == std::string::npos ||
+        std::any_of(cookie.begin(), cookie.end(),
+                    [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; })) {
+        return kInvalidParameter;
+    }
+    const std::string path = cracked.path.substr(0, cracked.path.find_first_of("?#"));
+    const std::size_t slash = path.rfind('/');
+    const std::string folder =
+        slash == std::string::npos || slash == 0 ? "/" : path.substr(0, slash);
+    // The jar's own line format: domain, subdomains, path, secure, expiry (0: for the
+    // session), name, value.
+    const std::string line = cracked.host + "\tFALSE\t" + folder + "\tFALSE\t0\t" +
+                             cookie.substr(0, equals) + "\t" + cookie.substr(equals + 1);
+    std::unique_ptr<TransferPair> pair = TakePair();
+    if (!pair) return kNotEnoughMemory;
+    const bool added = curl_easy_setopt(pair->easy, CURLOPT_SHARE, CookieShare()) == CURLE_OK &&
+                       curl_easy_setopt(pair->easy, CURLOPT_COOKIELIST, line.c_str()) == CURLE_OK;
+    ReturnPair(std::move(pair), false);
+    return added ? kNoError : kNotEnoughMemory;
 }
 
 namespace http {
@@ -58,22 +91,22 @@ std::shared_ptr<HttpRequest> Connection::OpenRequest(const RequestLine& line, Er
 void Connection::SetProxyCredentials(const std::string& user, const std::string& password,
                                      HttpRequest* /*request*/) {
     std::lock_guard<std::mutex> lock(credentialsMutex);
-    proxyCredentials.user = user;
-    proxyCredentials.password = password;
+    proxyUser = user;
+    proxyPassword = password;
 }
 
 Request::Request(std::shared_ptr<Connection> connection, const RequestLine& line, std::string verb)
     : connection_(std::move(connection)),
-      life_(connection_->life->Child()),
+      life_(std::make_shared<Lifeline>(connection_->life)),
       verb_(std::move(verb)),
       target_(RequestTarget(line.target == nullptr ? "" : line.target)),
       http11_(line.version == nullptr || EqualsIgnoreCase(line.version, "HTTP/1.1")),
       secure_(line.secure),
-      checkName_(line.checkCertificateName),
-      checkDate_(line.checkCertificateDate),
       keepConnection_(line.keepConnection) {
+    tls_.checkName = line.checkCertificateName;
+    tls_.acceptDate = !line.checkCertificateDate;
     if (line.acceptType != nullptr && *line.acceptType != '\0') {
-        headers_.Append("Accept", line.acceptType);
+        headers_.Apply(std::string("Accept: ") + line.acceptType, HeaderMode::AddIfNew);
     }
 }
 
@@ -107,10 +140,7 @@ ErrorCode Request::Read(void* buffer, std::uint32_t size, std::uint32_t* count) 
     if (life_->closed()) return kInvalidHandle;
     if (!exchange_ || !exchange_->answered()) return kIncorrectState;
     if (buffer == nullptr && size != 0) return kInvalidParameter;
-    std::size_t got = 0;
-    const ErrorCode error = exchange_->Read(static_cast<char*>(buffer), size, &got);
-    *count = static_cast<std::uint32_t>(got);
-    return error;
+    return exchange_->Read(static_cast<char*>(buffer), size, count);
 }
 
 }  // namespace http

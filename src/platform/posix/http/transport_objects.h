@@ -10,10 +10,33 @@
 
 #include "platform/http_transport.h"
 #include "platform/posix/http/exchange.h"
-#include "platform/posix/http/lifeline.h"
-#include "platform/posix/http/request_headers.h"
 
 namespace zemuser::platform::http {
+
+// A request's own header lines in order, the rules by which added lines meet them (in
+// request_headers.cpp), and the lines handed to the transfer library for one send.
+class HeaderList {
+  public:
+    // Applies every "Name: value" line of `text`. All lines apply or none: kNoError, or the
+    // code of the first line that cannot be applied.
+    ErrorCode Apply(std::string_view text, HeaderMode mode);
+    void RemoveAll(std::string_view name);
+
+    // Everything the library sends after its own Host line (and the cookies of its jar), in
+    // order; `hasBody` adds the body's length.
+    std::vector<std::string> LibraryLines(const std::string& agent, bool hasBody,
+                                          std::uint64_t bodyLength, bool keepConnection) const;
+
+  private:
+    struct Field {
+        std::string name;
+        std::string value;
+    };
+    bool Has(std::string_view name) const;
+    ErrorCode ApplyOne(const Field& field, HeaderMode mode);
+
+    std::vector<Field> fields_;
+};
 
 class Session final : public InternetSession, public std::enable_shared_from_this<Session> {
   public:
@@ -24,14 +47,7 @@ class Session final : public InternetSession, public std::enable_shared_from_thi
     void Close() override { life->Close(); }
 
     const std::string agent;
-    const std::shared_ptr<Lifeline> life = Lifeline::ForSession();
-};
-
-// Proxy credentials, and the schemes the proxy offered when it asked for them (CURLAUTH_* bits;
-// 0 until a proxy asked).
-struct ProxyCredentials {
-    std::string user, password;
-    unsigned long schemes = 0;
+    const std::shared_ptr<Lifeline> life = std::make_shared<Lifeline>();
 };
 
 class Connection final : public HttpConnection, public std::enable_shared_from_this<Connection> {
@@ -40,7 +56,7 @@ class Connection final : public HttpConnection, public std::enable_shared_from_t
         : session(std::move(session)),
           host(std::move(host)),
           port(port),
-          life(this->session->life->Child()) {}
+          life(std::make_shared<Lifeline>(this->session->life)) {}
     std::shared_ptr<HttpRequest> OpenRequest(const RequestLine& line, ErrorCode* failure) override;
     // Every send of a request takes the connection's credentials as they are then, so the
     // request needs none of its own.
@@ -52,8 +68,9 @@ class Connection final : public HttpConnection, public std::enable_shared_from_t
     const std::string host;
     const std::uint16_t port;
     const std::shared_ptr<Lifeline> life;
-    std::mutex credentialsMutex;
-    ProxyCredentials proxyCredentials;  // guarded by credentialsMutex
+    std::mutex credentialsMutex;  // guards the proxy's credentials and the schemes it offered
+    std::string proxyUser, proxyPassword;
+    unsigned long proxySchemes = 0;  // CURLAUTH_* bits; 0 until a proxy asked
 };
 
 class Request final : public HttpRequest {
@@ -64,8 +81,8 @@ class Request final : public HttpRequest {
     SendResult StartSend(std::uint32_t bodyLength) override;
     ErrorCode WriteBody(const void* data, std::uint32_t size) override;
     SendResult EndSend() override;
-    void AcceptUnknownAuthority() override { acceptUnknownIssuer_ = true; }
-    void ChooseClientCertificate() override { clientCertificateChosen_ = true; }
+    void AcceptUnknownAuthority() override { tls_.acceptUnknownIssuer = true; }
+    void ChooseClientCertificate() override { tls_.clientCertificateChosen = true; }
     // There is no dialog to ask the user with.
     bool AskProxyCredentials() override { return false; }
     ErrorCode QueryHeader(AnswerHeader header, char* buffer, std::uint32_t* length) override;
@@ -81,6 +98,7 @@ class Request final : public HttpRequest {
         bool hasBody = false;
         std::uint64_t bodyLength = 0;
         HeaderList headers;
+        bool proxyMayAsk = false;  // whether a 407 of the answer asks for proxy credentials
     };
 
     void BeginSend(bool hasBody, std::uint64_t bodyLength);
@@ -92,10 +110,9 @@ class Request final : public HttpRequest {
     const std::shared_ptr<Lifeline> life_;
     const std::string verb_;
     const std::string target_;
-    const bool http11_, secure_, checkName_, checkDate_, keepConnection_;
+    const bool http11_, secure_, keepConnection_;
+    TlsChecks tls_;  // the choices only: each exchange finds for itself
     HeaderList headers_;
-    bool acceptUnknownIssuer_ = false;
-    bool clientCertificateChosen_ = false;
     Hop hop_;                             // of the current send
     std::unique_ptr<Exchange> exchange_;  // the current (or last) answer
     bool inParts_ = false;                // between StartSend and EndSend

@@ -18,18 +18,18 @@ namespace {
 // The longest host or path the engine takes.
 constexpr std::size_t kLongestPart = 2083;
 
+// The schemes with a default port are the ones that need a host.
 struct SchemeEntry {
     const char* name;
     UrlScheme scheme;
     std::uint16_t defaultPort;
-    bool needsHost;
 };
 
 constexpr SchemeEntry kSchemes[] = {
-    {"ftp", UrlScheme::Ftp, 21, true},       {"gopher", UrlScheme::Gopher, 70, true},
-    {"http", UrlScheme::Http, 80, true},     {"https", UrlScheme::Https, 443, true},
-    {"file", UrlScheme::File, 0, false},     {"news", UrlScheme::News, 0, false},
-    {"mailto", UrlScheme::Mailto, 0, false},
+    {"ftp", UrlScheme::Ftp, 21},      {"gopher", UrlScheme::Gopher, 70},
+    {"http", UrlScheme::Http, 80},    {"https", UrlScheme::Https, 443},
+    {"file", UrlScheme::File, 0},     {"news", UrlScheme::News, 0},
+    {"mailto", UrlScheme::Mailto, 0},
 };
 
 bool IsBlank(char c) {
@@ -40,19 +40,15 @@ bool IsUnsafe(unsigned char c) {
     return c <= 0x20 || c >= 0x7F || std::strchr("\"<>\\^`{|}", c) != nullptr;
 }
 
-// Splits "scheme:rest"; false when the text does not start with a valid scheme.
-bool SplitScheme(std::string_view url, std::string_view* scheme, std::string_view* rest) {
+// The length of the scheme that starts `url`, before its ':'; 0 when it starts with none.
+std::size_t SchemeLength(std::string_view url) {
     const std::size_t colon = url.find(':');
-    if (colon == std::string_view::npos || colon == 0 ||
-        !std::isalpha(static_cast<unsigned char>(url[0])) ||
-        !std::all_of(url.begin(), url.begin() + colon, [](unsigned char c) {
-            return std::isalnum(c) || c == '+' || c == '-' || c == '.';
-        })) {
-        return false;
-    }
-    *scheme = url.substr(0, colon);
-    *rest = url.substr(colon + 1);
-    return true;
+    const bool valid = colon != std::string_view::npos && colon > 0 &&
+                       std::isalpha(static_cast<unsigned char>(url[0])) &&
+                       std::all_of(url.begin(), url.begin() + colon, [](unsigned char c) {
+                           return std::isalnum(c) || c == '+' || c == '-' || c == '.';
+                       });
+    return valid ? colon : 0;
 }
 
 std::string PercentEncode(std::string_view text, bool (*unsafe)(unsigned char)) {
@@ -108,8 +104,8 @@ bool SplitHostPort(std::string_view hostPort, CrackedUrl* out) {
 }  // namespace
 
 bool IsAbsoluteUrl(std::string_view text) {
-    std::string_view scheme, rest;
-    return SplitScheme(text, &scheme, &rest) && rest.substr(0, 2) == "//";
+    const std::size_t scheme = SchemeLength(text);
+    return scheme > 0 && text.substr(scheme + 1, 2) == "//";
 }
 
 std::string RequestTarget(std::string_view objectName) {
@@ -129,16 +125,18 @@ bool CrackUrl(const char* url, CrackedUrl* out) {
     std::string_view head = text.substr(0, text.size() - tail.size());
     // Blanks at the end go, unless a query or fragment holds them.
     while (tail.empty() && !head.empty() && IsBlank(head.back())) head.remove_suffix(1);
-    std::string_view schemeName, rest;
-    if (!SplitScheme(head, &schemeName, &rest)) return false;
+    const std::size_t schemeLength = SchemeLength(head);
+    if (schemeLength == 0) return false;
+    const std::string scheme = ToLower(head.substr(0, schemeLength));
+    std::string_view rest = head.substr(schemeLength + 1);
 
     CrackedUrl cracked;
     bool needsHost = false;
     for (const SchemeEntry& entry : kSchemes) {
-        if (ToLower(schemeName) != entry.name) continue;
+        if (scheme != entry.name) continue;
         cracked.scheme = entry.scheme;
         cracked.port = entry.defaultPort;
-        needsHost = entry.needsHost;
+        needsHost = entry.defaultPort != 0;
     }
     if (rest.substr(0, 2) == "//") {
         rest.remove_prefix(2);
