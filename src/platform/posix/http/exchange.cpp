@@ -218,8 +218,8 @@ void Exchange::HeadComplete() {
     headBytes_ = 0;
     long status = 0;
     curl_easy_getinfo(pair_->easy, CURLINFO_RESPONSE_CODE, &status);
-    // Interim answers are skipped, as is the proxy's answer to the CONNECT of a tunnel (its code
-    // is not the answer's).
+    // Interim answers are skipped, as is the proxy's answer to a tunnel's CONNECT: the library
+    // gives that one no answer code.
     if (status < 200) return;
     status_ = static_cast<int>(status);
     // With credentials the library answers a proxy's challenge itself; the answer is final only

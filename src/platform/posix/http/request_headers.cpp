@@ -9,8 +9,9 @@ namespace zemuser::platform::http {
 namespace {
 
 std::string_view Trim(std::string_view text) {
-    const std::size_t start = std::min(text.find_first_not_of(" \t"), text.size());
-    return text.substr(start, text.find_last_not_of(" \t") + 1 - start);
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+    return text;
 }
 
 bool IsTokenChar(char c) {

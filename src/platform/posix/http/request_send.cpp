@@ -2,7 +2,6 @@
 // and following the redirects that need no confirmation.
 #include <cstdlib>
 
-#include "platform/posix/http/exchange.h"
 #include "platform/posix/http/text_rules.h"
 #include "platform/posix/http/transport_objects.h"
 

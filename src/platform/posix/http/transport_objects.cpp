@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/posix/http/exchange.h"
 #include "platform/posix/http/text_rules.h"
 
 namespace zemuser::platform {
@@ -23,10 +22,9 @@ ErrorCode AttemptConnect() {
     return kNoError;
 }
 
-// Cookies the caller sets go to the transfer library's process-wide jar, which also keeps what
-// servers set, and sends both back to matching requests.
-// The cookie belongs to the URL's host alone and to the folder of its path; the value is taken
-// as it stands: no attributes are read from it.
+// A cookie the caller sets goes to the transfer library's process-wide jar, which also keeps
+// what servers set and sends both back to matching requests. It belongs to the URL's host alone
+// and to the folder of its path; its value is taken as it stands, no attributes read from it.
 ErrorCode SetCookie(const char* url, const char* name, const char* value) {
     CrackedUrl cracked;
     if (url == nullptr || value == nullptr) return kInvalidParameter;
