@@ -4,6 +4,7 @@
 #include "exit_codes.h"
 #include "messages.h"
 #include "run_transfer.h"
+#include "url_argument.h"
 
 namespace {
 
@@ -52,7 +53,9 @@ Command AddConfCommand(CLI::App& app) {
     auto get = std::make_shared<ConfArguments>();
     CLI::App* getParser =
         parser->add_subcommand("get", "Fetch a file of a session into a local file");
-    getParser->add_option("URL", get->url, "Address of the file service")->required();
+    getParser->add_option("URL", get->url, "Address of the file service")
+        ->required()
+        ->check(kUrlArgument);
     getParser->add_option("SESSION", get->session, "Session identifier")->required();
     getParser->add_option("NAME", get->name, "Name of the file on the server")->required();
     getParser->add_option("PATH", get->path, "Local file to write")->required();
@@ -64,7 +67,9 @@ Command AddConfCommand(CLI::App& app) {
 
     auto put = std::make_shared<ConfArguments>();
     CLI::App* putParser = parser->add_subcommand("put", "Send a local file to a session");
-    putParser->add_option("URL", put->url, "Address of the file service")->required();
+    putParser->add_option("URL", put->url, "Address of the file service")
+        ->required()
+        ->check(kUrlArgument);
     putParser->add_option("SESSION", put->session, "Session identifier")->required();
     putParser->add_option("FILE", put->path, "Local file to send; the server keeps its name")
         ->required()

@@ -13,6 +13,7 @@
 #include "form_fields.h"
 #include "messages.h"
 #include "run_transfer.h"
+#include "url_argument.h"
 
 namespace {
 
@@ -32,7 +33,8 @@ Command AddDownloadCommand(CLI::App& app) {
         app.add_subcommand("download", "Download a URL's answer into a file or folder");
     auto arguments = std::make_shared<DownloadArguments>();
     parser->add_option("URL", arguments->url, "http:// or https:// address to download from")
-        ->required();
+        ->required()
+        ->check(kUrlArgument);
     parser->add_option("PATH", arguments->path, "File to write, or folder to put the file in")
         ->required();
     parser

@@ -6,6 +6,7 @@
 #include "form_fields.h"
 #include "reply_output.h"
 #include "run_transfer.h"
+#include "url_argument.h"
 
 namespace {
 
@@ -20,7 +21,9 @@ struct PostArguments {
 Command AddPostCommand(CLI::App& app) {
     CLI::App* parser = app.add_subcommand("post", "Post form fields to a URL and print the reply");
     auto arguments = std::make_shared<PostArguments>();
-    parser->add_option("URL", arguments->url, "http:// or https:// address to post to")->required();
+    parser->add_option("URL", arguments->url, "http:// or https:// address to post to")
+        ->required()
+        ->check(kUrlArgument);
     parser->add_option("FIELD", arguments->fields, "Form field as name=value (repeatable)")
         ->check(kFieldArgument);
     parser

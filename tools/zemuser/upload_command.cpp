@@ -6,6 +6,7 @@
 #include "form_fields.h"
 #include "messages.h"
 #include "run_transfer.h"
+#include "url_argument.h"
 
 namespace {
 
@@ -21,7 +22,8 @@ Command AddUploadCommand(CLI::App& app) {
     CLI::App* parser = app.add_subcommand("upload", "Upload a local file to a URL");
     auto arguments = std::make_shared<UploadArguments>();
     parser->add_option("URL", arguments->url, "http:// or https:// address to upload to")
-        ->required();
+        ->required()
+        ->check(kUrlArgument);
     parser->add_option("FILE", arguments->file, "Local file to send")
         ->required()
         ->check(CLI::ExistingFile.description(""));
