@@ -15,6 +15,7 @@ void AddCommonOptions(CLI::App& app, CommonOptions& options) {
     app.add_option("--proxy-password", options.proxyPassword,
                    "Password for a proxy that asks for authentication")
         ->type_name("PASSWORD");
+    app.add_flag("-q,--quiet", options.quiet, "Show no progress line");
 }
 
 void ApplyTraceOptions(const CommonOptions& options) {

@@ -1,4 +1,5 @@
 // zemuser conf get|put: files of a conference server's file service, by session identifier.
+#include <filesystem>
 #include <memory>
 
 #include "exit_codes.h"
@@ -21,7 +22,13 @@ constexpr std::int32_t kUpload = 1;
 int RunConfTransfer(CommandContext& context, const ConfArguments& arguments,
                     std::int32_t direction) {
     std::int32_t result = 0;
-    std::optional<int> early = RunTransfer(context, [&](TransferHandle handle) {
+    std::error_code error;
+    ProgressSource progress =
+        direction == kDownload
+            ? ProgressSource::Receiving(arguments.path)
+            : ProgressSource::Sending(std::filesystem::file_size(arguments.path, error));
+    if (error) progress = ProgressSource();
+    std::optional<int> early = RunTransfer(context, progress, [&](TransferHandle handle) {
         result = ZEMKIVTransferFile(handle, arguments.url.c_str(), arguments.session.c_str(),
                                     arguments.name.c_str(), arguments.path.c_str(), direction);
     });
@@ -30,8 +37,8 @@ int RunConfTransfer(CommandContext& context, const ConfArguments& arguments,
     if (result != 1) {
         const char* what = direction == kDownload ? "fetching " : "sending ";
         return ReportTransferFailed(
-            what + (direction == kDownload ? arguments.name : arguments.path) + " failed",
-            Traced(context));
+            context, arguments.url,
+            what + (direction == kDownload ? arguments.name : arguments.path) + " failed");
     }
     return kExitOk;
 }

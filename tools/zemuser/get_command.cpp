@@ -35,15 +35,15 @@ Command AddGetCommand(CLI::App& app) {
 
     auto run = [arguments](CommandContext& context) {
         ReplyOutcome reply{-1, 0, nullptr, 0};
-        std::optional<int> early = RunTransfer(context, [&](TransferHandle handle) {
-            char* buffer = nullptr;
-            reply.result =
-                ZEMUrlGet3(arguments->url.c_str(), &reply.status, &buffer, &reply.length, handle);
-            reply.body.reset(buffer);
-        });
+        std::optional<int> early =
+            RunTransfer(context, ProgressSource(), [&](TransferHandle handle) {
+                char* buffer = nullptr;
+                reply.result = ZEMUrlGet3(arguments->url.c_str(), &reply.status, &buffer,
+                                          &reply.length, handle);
+                reply.body.reset(buffer);
+            });
         if (early) return *early;
-        return FinishReply(reply, arguments->url, arguments->output, context.cancel,
-                           Traced(context));
+        return FinishReply(reply, arguments->url, arguments->output, context);
     };
     return {parser, run};
 }

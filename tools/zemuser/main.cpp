@@ -8,6 +8,7 @@
 #include "command.h"
 #include "common_options.h"
 #include "exit_codes.h"
+#include "library_reports.h"
 #include "signal_waiter.h"
 
 namespace {
@@ -41,8 +42,8 @@ void FinishCommandHelp(CLI::App& command) {
     if (command.get_subcommands({}).empty()) {
         command.footer(
             command.get_footer() +
-            "\n\nEvery command also takes --trace FILE, --trace-level N, --proxy-user NAME"
-            "\nand --proxy-password PASSWORD; see 'zemuser --help'.");
+            "\n\nEvery command also takes --trace FILE, --trace-level N, --proxy-user NAME,"
+            "\n--proxy-password PASSWORD and --quiet; see 'zemuser --help'.");
     }
     for (CLI::App* subcommand : command.get_subcommands({})) FinishCommandHelp(*subcommand);
 }
@@ -50,6 +51,8 @@ void FinishCommandHelp(CLI::App& command) {
 }  // namespace
 
 int Run(int argc, char** argv) {
+    // First of all: it changes the environment, which the library and other threads read.
+    LibraryReports reports;
     CancelState cancel;
     // Before any other thread: Ctrl-C is then handled on the waiter's thread only.
     SignalWaiter signals([&cancel](int) { cancel.OnSignal(); }, [&cancel] { cancel.OnIdle(); });
@@ -74,7 +77,7 @@ int Run(int argc, char** argv) {
     }
 
     ApplyTraceOptions(options);
-    CommandContext context{options, cancel};
+    CommandContext context{options, cancel, reports, std::nullopt};
     for (Command& command : commands) {
         if (command.parser->parsed()) return command.run(context);
     }

@@ -41,15 +41,15 @@ Command AddPostCommand(CLI::App& app) {
     auto run = [arguments](CommandContext& context) {
         PostFields fields = ParseFieldArguments(arguments->fields);
         ReplyOutcome reply{-1, 0, nullptr, 0};
-        std::optional<int> early = RunTransfer(context, [&](TransferHandle handle) {
-            char* buffer = nullptr;
-            reply.result = ZEMUrlPost3(arguments->url.c_str(), &fields, &reply.status, &buffer,
-                                       &reply.length, handle);
-            reply.body.reset(buffer);
-        });
+        std::optional<int> early = RunTransfer(
+            context, ProgressSource::Sending(FieldsSize(fields)), [&](TransferHandle handle) {
+                char* buffer = nullptr;
+                reply.result = ZEMUrlPost3(arguments->url.c_str(), &fields, &reply.status, &buffer,
+                                           &reply.length, handle);
+                reply.body.reset(buffer);
+            });
         if (early) return *early;
-        return FinishReply(reply, arguments->url, arguments->output, context.cancel,
-                           Traced(context));
+        return FinishReply(reply, arguments->url, arguments->output, context);
     };
     return {parser, run};
 }
