@@ -9,6 +9,7 @@
 #include "common_options.h"
 #include "exit_codes.h"
 #include "library_reports.h"
+#include "proxy_password.h"
 #include "signal_waiter.h"
 
 namespace {
@@ -43,7 +44,7 @@ void FinishCommandHelp(CLI::App& command) {
         command.footer(
             command.get_footer() +
             "\n\nEvery command also takes --trace FILE, --trace-level N, --proxy-user NAME,"
-            "\n--proxy-password PASSWORD and --quiet; see 'zemuser --help'.");
+            "\n--proxy-password PASSWORD|- and --quiet; see 'zemuser --help'.");
     }
     for (CLI::App* subcommand : command.get_subcommands({})) FinishCommandHelp(*subcommand);
 }
@@ -76,6 +77,7 @@ int Run(int argc, char** argv) {
         return status == 0 ? kExitOk : kExitUsage;
     }
 
+    if (std::optional<int> status = ResolveProxyPassword(options, cancel)) return *status;
     ApplyTraceOptions(options);
     CommandContext context{options, cancel, reports, std::nullopt};
     for (Command& command : commands) {
