@@ -92,7 +92,9 @@ ErrorCode Exchange::Configure() {
     set(CURLOPT_COOKIEFILE, "");
     set(CURLOPT_FORBID_REUSE, 1L);
     set(CURLOPT_NOSIGNAL, 1L);
-    set(CURLOPT_BUFFERSIZE, kReceiveBufferBytes);
+    // Only a size: a handle whose last transfer broke off keeps its buffer, and this library
+    // version then refuses the option, which must not fail the transfer.
+    curl_easy_setopt(pair_->easy, CURLOPT_BUFFERSIZE, kReceiveBufferBytes);
     set(CURLOPT_CONNECTTIMEOUT_MS, TimeoutMs("ZEMUSER_CONNECT_TIMEOUT_MS"));
     set(CURLOPT_HEADERFUNCTION, &Exchange::OnHeader);
     set(CURLOPT_HEADERDATA, this);
