@@ -12,11 +12,12 @@ if [[ -x scripts/install-deps.sh ]]; then
   scripts/install-deps.sh
 fi
 
-step "Configuring and building (Release, folder build/)"
+step "Configuring and building (preset release, folder build/)"
 mkdir -p build
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release > build/configure.log \
+# ZEMUSER_WERROR=ON (as the test command sets it) makes warnings errors here too.
+cmake --preset release ${ZEMUSER_WERROR:+-DZEMUSER_WERROR=$ZEMUSER_WERROR} > build/configure.log \
   || { cat build/configure.log; exit 1; }
-cmake --build build -j "$(nproc)" --target zemuser_cli zemuser_file_service
+cmake --build --preset release -j "$(nproc)" --target zemuser_cli zemuser_file_service
 zemuser=build/bin/zemuser
 service=build/bin/zemuser-file-service
 

@@ -9,9 +9,11 @@
 #      settings as it found them once the process ended;
 #   5. stops everything it started and prints "N passed, M failed".
 # Exits 0 when all passed, 1 otherwise; skips with exit 0 when mingw-w64 or Wine is missing.
-# Build folders: $ZEMUSER_WINE_BUILD (default build-wine/ in the repository). Arguments are
-# passed to the test program (--gtest_filter=..., say). ZEMUSER_FILE_SERVICE_BINARY names an
-# already built zemuser-file-service; ZEMUSER_WINE_PREFIX a Wine prefix to reuse.
+# Build folders: $ZEMUSER_WINE_BUILD (default build-wine/ in the repository); the DLLs are built
+# with the presets mingw-i686 and (inside the test program's build) the toolchain of
+# mingw-x86_64. Arguments are passed to the test program (--gtest_filter=..., say).
+# ZEMUSER_FILE_SERVICE_BINARY names an already built zemuser-file-service; ZEMUSER_WINE_PREFIX
+# a Wine prefix to reuse; ZEMUSER_WERROR=ON makes compiler warnings errors.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -90,7 +92,8 @@ configure_and_build() {  # <folder> <log name> <cmake arguments...> -- <targets.
     shift
     targets=("$@")
     mkdir -p "$folder"
-    if ! cmake "${arguments[@]}" -B "$folder" -DCMAKE_BUILD_TYPE=Release > "$work/$name.log" 2>&1 ||
+    if ! cmake "${arguments[@]}" -B "$folder" ${ZEMUSER_WERROR:+-DZEMUSER_WERROR=$ZEMUSER_WERROR} \
+        > "$work/$name.log" 2>&1 ||
         ! cmake --build "$folder" -j "$jobs" --target "${targets[@]}" >> "$work/$name.log" 2>&1; then
         cat "$work/$name.log"
         abort_run "the $name build failed"
@@ -98,16 +101,14 @@ configure_and_build() {  # <folder> <log name> <cmake arguments...> -- <targets.
 }
 
 say "building zemuser.dll (i686), the x86_64 DLL with the test program, the file service"
-configure_and_build "$build/i686" "i686" -S "$repo" \
-    -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-i686.cmake" \
-    -DZEMUSER_BUILD_TESTS=OFF -DZEMUSER_BUILD_TOOLS=OFF -- zemuser
-configure_and_build "$build/x86_64" "x86_64" -S "$here" \
+configure_and_build "$build/i686" "i686" -S "$repo" --preset mingw-i686 -- zemuser
+# The test program is a project of its own that builds the library with it.
+configure_and_build "$build/x86_64" "x86_64" -S "$here" -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-x86_64.cmake" -- zemuser zemuser_wine_tests
 # ZEMUSER_FILE_SERVICE_BINARY may name a file service that another build already made.
 file_service_binary=${ZEMUSER_FILE_SERVICE_BINARY:-}
 if [[ -z "$file_service_binary" ]]; then
-    configure_and_build "$build/native" "native" -S "$repo" \
-        -DZEMUSER_BUILD_TESTS=OFF -DZEMUSER_BUILD_TOOLS=ON -- zemuser_file_service
+    configure_and_build "$build/native" "native" -S "$repo" --preset release -- zemuser_file_service
     file_service_binary=$build/native/bin/zemuser-file-service
 fi
 
