@@ -46,7 +46,10 @@ ZEMUSER_SETTINGS_DIR=$(mktemp -d)
 export ZEMUSER_SETTINGS_DIR
 trap 'rm -rf "$ZEMUSER_SETTINGS_DIR"' EXIT
 
-if [ -x scripts/install-deps.sh ]; then stage "install dependencies" scripts/install-deps.sh; fi
+# Everything: the test suites' and the Windows stage's dependencies.
+if [ -x scripts/install-deps.sh ]; then
+  stage "install dependencies" scripts/install-deps.sh build test windows
+fi
 
 stage "build" build release
 stage "tests" run_ctest build
@@ -67,7 +70,7 @@ GTEST_FILTER='*Thread*:*Concurren*:*Cancel*:*Parallel*' \
   stage "tests (thread)" run_ctest build-tsan -R '^(unit_tests|net_tests|api_tests|soak)$'
 
 stage "fuzzers" tests/fuzz/run-fuzzers.sh "${ZEMUSER_FUZZ_SECONDS:-20}"
-stage "windows build, tests under Wine" env \
+stage "windows build, tests under Wine" env ZEMUSER_WINE_REQUIRED=1 \
   ZEMUSER_FILE_SERVICE_BINARY="$PWD/build/bin/zemuser-file-service" tests/windows/run-wine-tests.sh
 
 echo
