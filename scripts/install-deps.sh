@@ -7,8 +7,8 @@
 #            scripts/demo.sh (the default, and part of every profile)
 #   test     the test suites' servers and libraries, the sanitizers' and fuzzers' clang, the
 #            static analysers and the benchmarks' libraries
-#   windows  mingw-w64 and Wine for the Windows DLLs and their tests (with nginx and python3,
-#            which those tests run)
+#   windows  mingw-w64 and Wine for the Windows DLLs and their tests (with the GoogleTest
+#            sources, nginx and python3, which those tests use)
 #
 # Does nothing when all of it is already present. Starts no service: the tests run their own
 # nginx and proxy.
@@ -24,9 +24,10 @@ TEST_PACKAGES=(
     clang-14 libclang-rt-14-dev clang-tidy cppcheck clang-format
 )
 # wine64 alone puts no program on the PATH; the wine package holds wine, wineboot and wineserver.
+# The Wine tests cross-build GoogleTest from its sources (googletest) and run nginx and python3.
 WINDOWS_PACKAGES=(
     mingw-w64 wine wine64
-    nginx-light openssl python3
+    googletest nginx-light openssl python3
 )
 
 packages=("${BUILD_PACKAGES[@]}")
@@ -36,7 +37,7 @@ for profile in "$@"; do
         build) continue ;;
         test) packages+=("${TEST_PACKAGES[@]}") ;;
         windows) packages+=("${WINDOWS_PACKAGES[@]}") ;;
-        -h | --help) sed -n '2,13p' "$0"; exit 0 ;;
+        -h | --help) sed -n '2,14p' "$0"; exit 0 ;;
         *) echo "install-deps: unknown profile '$profile' (build, test, windows)" >&2; exit 2 ;;
     esac
     profiles+=" $profile"
