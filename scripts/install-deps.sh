@@ -18,9 +18,11 @@ BUILD_PACKAGES=(
     build-essential cmake pkg-config
     libcurl4-openssl-dev libssl-dev libcli11-dev libcpp-httplib-dev
 )
+# ca-certificates: the TLS tests and the soak need a system CA store; without one, a server of
+# an unknown authority fails as a broken store does, not as an unknown authority.
 TEST_PACKAGES=(
     googletest libgtest-dev libgmock-dev libbenchmark-dev
-    nginx-light tinyproxy openssl curl procps
+    nginx-light tinyproxy openssl ca-certificates curl procps
     clang-14 libclang-rt-14-dev clang-tidy cppcheck clang-format
 )
 # wine64 alone puts no program on the PATH; the wine package holds wine, wineboot and wineserver.
