@@ -8,7 +8,7 @@
 #include "session/transfer_session.h"
 
 class LocalPath {
-public:
+  public:
     static LocalPath Narrow(const char* path);
     static LocalPath Wide(const WCHAR* path);
 
@@ -22,7 +22,7 @@ public:
     // Adds the path as a file field of the session's form.
     void AddAsFileField(TransferSession& session, const char* fieldName) const;
 
-private:
+  private:
     bool wide_ = false;
     std::string narrow_;
     platform::WideString wideText_;

@@ -5,7 +5,8 @@
 namespace {
 
 constexpr std::uint32_t kPieceSize = 1024;
-constexpr std::size_t kLongestReply = static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max());
+constexpr std::size_t kLongestReply =
+    static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max());
 
 }  // namespace
 

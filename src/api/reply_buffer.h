@@ -8,7 +8,7 @@
 #include "session/transfer_session.h"
 
 class ReplyBuffer {
-public:
+  public:
     ReplyBuffer() = default;
     ~ReplyBuffer() { std::free(data_); }
     ReplyBuffer(const ReplyBuffer&) = delete;
@@ -21,7 +21,7 @@ public:
     // Hands the block, zero-terminated, to the caller; null when it cannot be made.
     char* Release();
 
-private:
+  private:
     bool Reserve(std::size_t needed);
 
     char* data_ = nullptr;

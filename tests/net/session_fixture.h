@@ -15,7 +15,7 @@ namespace session_testing {
 
 // Routes the trace log to a temporary file for one test, at level 0.
 class TraceCapture {
-public:
+  public:
     TraceCapture() : path_(folder_.File("trace.txt")) {
         TraceLog::Instance().SetLevel(0);
         TraceLog::Instance().SetFile(path_.c_str());
@@ -25,13 +25,12 @@ public:
     TraceCapture& operator=(const TraceCapture&) = delete;
     std::string Text() const { return testing_support::ReadFileBytes(path_); }
 
-private:
+  private:
     testing_support::TempDir folder_;
     std::string path_;
 };
 
-inline bool ConnectTo(TransferSession& session, std::uint16_t port,
-                      ConnectMode mode = ModeHttp) {
+inline bool ConnectTo(TransferSession& session, std::uint16_t port, ConnectMode mode = ModeHttp) {
     return session.Connect("127.0.0.1", port, nullptr, nullptr, mode, kTransferAgent);
 }
 

@@ -21,17 +21,17 @@ using testing_support::TempDir;
 
 // A session whose request to `server` has been answered.
 class Answered {
-public:
+  public:
     explicit Answered(const ScriptedServer& server, const char* path = "/r") {
-        connected_ = ConnectTo(session_, server.port()) &&
-                     session_.SendRequest(path, RequestGet, nullptr);
+        connected_ =
+            ConnectTo(session_, server.port()) && session_.SendRequest(path, RequestGet, nullptr);
     }
     ~Answered() { session_.CloseHandles(); }
     TransferSession& operator*() { return session_; }
     TransferSession* operator->() { return &session_; }
     bool ok() const { return connected_; }
 
-private:
+  private:
     TransferSession session_;
     bool connected_ = false;
 };
@@ -186,8 +186,8 @@ TEST(SessionResponse, FullDiskIsAFailedDownloadWithNoFileLeft) {
         rlimit limit{20000, 20000};
         setrlimit(RLIMIT_FSIZE, &limit);
         TransferSession session;
-        bool sent = ConnectTo(session, server.port()) &&
-                    session.SendRequest("/full", RequestGet, nullptr);
+        bool sent =
+            ConnectTo(session, server.port()) && session.SendRequest("/full", RequestGet, nullptr);
         std::uint32_t stored = sent ? session.ResponseToFile(path.c_str()) : 1;
         session.CloseHandles();
         _exit(!sent ? 2 : stored != 0 ? 3 : FileExists(path) ? 4 : 0);

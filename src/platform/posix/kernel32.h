@@ -13,8 +13,7 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD shareMode, SECURITY_ATTRIBUT
 HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode, SECURITY_ATTRIBUTES* security,
                    DWORD disposition, DWORD attributes, HANDLE templateFile);
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, OVERLAPPED* overlapped);
-BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written,
-               OVERLAPPED* overlapped);
+BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written, OVERLAPPED* overlapped);
 DWORD GetFileSize(HANDLE file, LPDWORD sizeHigh);
 DWORD GetFileAttributesA(LPCSTR path);
 DWORD GetFileAttributesW(LPCWSTR path);
@@ -43,8 +42,8 @@ void OutputDebugStringA(LPCSTR text);
 
 // Message texts. GetModuleHandleA("wininet.dll") names the internet layer's message table.
 HMODULE GetModuleHandleA(LPCSTR moduleName);
-DWORD FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId,
-                     LPSTR buffer, DWORD size, va_list* arguments);
+DWORD FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId, LPSTR buffer,
+                     DWORD size, va_list* arguments);
 HLOCAL LocalFree(HLOCAL memory);
 
 // Code pages: 65001 and the narrow (ANSI) code page are both UTF-8 here. Ill-formed UTF-16

@@ -111,7 +111,9 @@ constexpr DWORD FORMAT_MESSAGE_FROM_HMODULE = 0x800;
 constexpr DWORD FORMAT_MESSAGE_FROM_SYSTEM = 0x1000;
 constexpr DWORD LANG_NEUTRAL = 0x00;
 constexpr DWORD SUBLANG_DEFAULT = 0x01;
-constexpr DWORD MAKELANGID(DWORD primary, DWORD sub) { return (sub << 10) | primary; }
+constexpr DWORD MAKELANGID(DWORD primary, DWORD sub) {
+    return (sub << 10) | primary;
+}
 
 // Registry.
 #define HKEY_CURRENT_USER (reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(0x80000001u)))
