@@ -7,7 +7,8 @@ namespace zemuser {
 namespace {
 
 constexpr std::uint32_t kPieceSize = 1024;
-constexpr std::size_t kLongestReply = static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max());
+constexpr std::size_t kLongestReply =
+    static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max());
 
 }  // namespace
 

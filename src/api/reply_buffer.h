@@ -10,7 +10,7 @@
 namespace zemuser {
 
 class ReplyBuffer {
-public:
+  public:
     ReplyBuffer() = default;
     ~ReplyBuffer() { std::free(data_); }
     ReplyBuffer(const ReplyBuffer&) = delete;
@@ -23,7 +23,7 @@ public:
     // Hands the block, zero-terminated, to the caller; null when it cannot be made.
     char* Release();
 
-private:
+  private:
     bool Reserve(std::size_t needed);
 
     char* data_ = nullptr;
