@@ -46,7 +46,8 @@ std::int32_t UrlDownload(TransferSession& session, const char* url, const PostFi
     CloseHandlesOnExit closer(session);
     TraceWrite(0, "ZEMUrlDownloadFile Begin: %s, %s\n", url != nullptr ? url : "",
                localPath.ForTrace().c_str());
-    FrameOutcome outcome = RunTransferFrame(session, url, RequestKind::RequestMultipart, TextFields(fields));
+    FrameOutcome outcome =
+        RunTransferFrame(session, url, RequestKind::RequestMultipart, TextFields(fields));
     if (outcome == FrameOutcome::NotSplit) return kFailed;
 
     std::int32_t result = kFailed;

@@ -24,9 +24,9 @@ std::int32_t TransferSession::QueryStatusCode() {
     char text[1024] = {};
     std::uint32_t length = sizeof(text);
     auto request = m_hRequest.Load();
-    platform::ErrorCode code = request ? request->QueryHeader(platform::AnswerHeader::StatusCode,
-                                                              text, &length)
-                                       : platform::kInvalidHandle;
+    platform::ErrorCode code =
+        request ? request->QueryHeader(platform::AnswerHeader::StatusCode, text, &length)
+                : platform::kInvalidHandle;
     // The platform writes the status as decimal digits.
     if (code == platform::kNoError) return std::atoi(text);  // NOLINT(cert-err34-c)
     ReportOnRequest({kQueryStatusFailed, code});
@@ -37,9 +37,9 @@ std::int32_t TransferSession::QueryContentLength() {
     char text[1024] = {};
     std::uint32_t length = sizeof(text);
     auto request = m_hRequest.Load();
-    platform::ErrorCode code = request ? request->QueryHeader(
-                                             platform::AnswerHeader::ContentLength, text, &length)
-                                       : platform::kInvalidHandle;
+    platform::ErrorCode code =
+        request ? request->QueryHeader(platform::AnswerHeader::ContentLength, text, &length)
+                : platform::kInvalidHandle;
     // A header that is not a number counts as 0, as atol gives it.
     if (code == platform::kNoError) {
         return static_cast<std::int32_t>(std::atol(text));  // NOLINT(cert-err34-c)
@@ -51,10 +51,9 @@ std::int32_t TransferSession::QueryContentLength() {
 std::uint32_t TransferSession::QueryContentDisposition(char* buffer, std::uint32_t length) {
     std::uint32_t size = length;
     auto request = m_hRequest.Load();
-    platform::ErrorCode code = request ? request->QueryHeader(
-                                             platform::AnswerHeader::ContentDisposition, buffer,
-                                             &size)
-                                       : platform::kInvalidHandle;
+    platform::ErrorCode code =
+        request ? request->QueryHeader(platform::AnswerHeader::ContentDisposition, buffer, &size)
+                : platform::kInvalidHandle;
     if (code == platform::kNoError || code == platform::kInsufficientBuffer) return size;
     ReportOnRequest({kQueryDispositionFailed, code});
     return 0;

@@ -112,7 +112,8 @@ TEST(SessionGet, UnknownAuthorityCostsOneFailedSend) {
     NginxServer nginx;
     nginx.AddFile("secure.txt", "tls");
     TransferSession session;
-    ASSERT_TRUE(ConnectTo(session, nginx.httpsPort(CertificateKind::SelfSigned), ConnectMode::ModeHttps));
+    ASSERT_TRUE(
+        ConnectTo(session, nginx.httpsPort(CertificateKind::SelfSigned), ConnectMode::ModeHttps));
     ASSERT_TRUE(session.SendRequest("/secure.txt", RequestKind::RequestGet, nullptr));
     EXPECT_EQ(session.QueryStatusCode(), 200);
     session.CloseHandles();

@@ -1,5 +1,6 @@
 // The transfer library's process-wide state and the per-thread pool of handle pairs.
 #include <mutex>
+#include <utility>
 
 #include "platform/posix/http/exchange.h"
 
@@ -49,7 +50,7 @@ CURLSH* CookieShare() {
 std::unique_ptr<TransferPair> TakePair() {
     EnsureCurl();
     for (std::unique_ptr<TransferPair>& kept : tPool) {
-        if (kept) return std::move(kept);
+        if (kept) return std::exchange(kept, nullptr);
     }
     auto pair = std::make_unique<TransferPair>();
     return pair->multi != nullptr && pair->easy != nullptr ? std::move(pair) : nullptr;

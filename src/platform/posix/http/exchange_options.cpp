@@ -13,7 +13,7 @@ constexpr long kDefaultTimeoutMs = 60000;
 // A time-out the tests may shorten through the environment.
 long TimeoutMs(const char* name) {
     const char* text = std::getenv(name);
-    const long value = text == nullptr ? 0 : std::atol(text);
+    const long value = text == nullptr ? 0 : std::strtol(text, nullptr, 10);
     return value > 0 ? value : kDefaultTimeoutMs;
 }
 

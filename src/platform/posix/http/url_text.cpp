@@ -75,7 +75,7 @@ std::string RemoveDotSegments(const std::string& path) {
         curl_url_get(url.get(), CURLUPART_PATH, &resolved, 0) != CURLUE_OK) {
         return path.empty() ? "/" : path;
     }
-    const std::string out = resolved;
+    std::string out = resolved;
     curl_free(resolved);
     return out;
 }

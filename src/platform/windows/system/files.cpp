@@ -1,9 +1,10 @@
 // Files over the kernel's handles, opened as the engine has always opened them: input shared
 // for reading, output shared for writing and created anew.
+#include <windows.h>
+
 #include <utility>
 
 #include "platform/system.h"
-#include <windows.h>
 
 namespace zemuser::platform {
 namespace {
