@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The format check (clang-format with .clang-format, over every C and C++ file), cppcheck, and
+# The format check (clang-format with .clang-format, over every C and C++ file), the check that
+# no Windows name appears above src/platform (scripts/check-platform-names.sh), cppcheck, and
 # clang-tidy (the checks of .clang-tidy) over the library and the tools. All must be clean;
 # every suppression carries its reason next to it. Argument: the build folder whose
 # compile_commands.json clang-tidy reads (default build/).
@@ -18,6 +19,9 @@ clang-format --dry-run --Werror "${sources[@]}" 2> "$build/clang-format.log" || 
   exit 1
 }
 echo "${#sources[@]} files formatted as .clang-format says"
+
+echo "--- Windows names above the platform layer"
+scripts/check-platform-names.sh
 
 echo "--- cppcheck"
 cppcheck --quiet --enable=warning,performance,portability --std=c++17 --inline-suppr \

@@ -8,6 +8,8 @@
 #include "api/upload_reply.h"
 #include "diag/trace_log.h"
 
+using namespace zemuser;
+
 namespace {
 
 constexpr std::int32_t kFailed = 0;
@@ -18,7 +20,7 @@ constexpr std::size_t kReplyShown = 257;
 // The file name on the server, as the narrow or the wide export received it.
 struct ServerFileName {
     const char* narrow;
-    const WCHAR* wide;
+    const platform::WideChar* wide;
 };
 
 // The texts of an upload's lines, which name the narrow or the wide export.
@@ -53,7 +55,7 @@ std::int32_t ConferenceDownload(TransferSession& session, const char* url, const
             s.AddFormField("filename", OrEmpty(fileName.narrow), false);
         }
     };
-    FrameOutcome outcome = RunTransferFrame(session, url, RequestForm, addFields);
+    FrameOutcome outcome = RunTransferFrame(session, url, RequestKind::RequestForm, addFields);
     if (outcome == FrameOutcome::NotSplit) return kFailed;
 
     std::int32_t result = kFailed;
@@ -77,7 +79,7 @@ std::int32_t ConferenceUpload(TransferSession& session, const char* url, const c
         s.AddFormField("file_num", 1);
         localPath.AddAsFileField(s, "file1");
     };
-    FrameOutcome outcome = RunTransferFrame(session, url, RequestMultipart, addFields);
+    FrameOutcome outcome = RunTransferFrame(session, url, RequestKind::RequestMultipart, addFields);
     if (outcome == FrameOutcome::NotSplit) return kFailed;
 
     std::int32_t result = kFailed;
@@ -124,7 +126,7 @@ ZEM_API int32_t ZEM_CALL ZEMKIVTransferFileW(TransferHandle handle, const char* 
         if (direction != 0) {
             return ConferenceUpload(*session, url, sessionId, path, kWideUploadLines);
         }
-        static const WCHAR kEmpty[] = {0};
+        static const platform::WideChar kEmpty[] = {0};
         return ConferenceDownload(*session, url, sessionId,
                                   ServerFileName{nullptr, fileName != nullptr ? fileName : kEmpty},
                                   path);

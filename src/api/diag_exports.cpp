@@ -4,6 +4,8 @@
 #include "diag/cpu_usage_meter.h"
 #include "diag/trace_log.h"
 
+using namespace zemuser;
+
 extern "C" ZEM_API void ZEM_CALL ZEMUser_SetTraceFile(const char* path) {
     try {
         TraceLog::Instance().SetFile(path);

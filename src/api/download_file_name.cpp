@@ -1,5 +1,7 @@
 #include "api/download_file_name.h"
 
+namespace zemuser {
+
 namespace {
 
 constexpr const char kWhiteSpace[] = " \t\n\r\v\f";
@@ -42,3 +44,5 @@ std::string DownloadFileName(TransferSession& session) {
     header[kHeaderOffered] = '\0';
     return CleanAnnouncedName(ParseDispositionFileName(header));
 }
+
+}  // namespace zemuser

@@ -5,6 +5,8 @@
 
 #include "session/transfer_session.h"
 
+namespace zemuser {
+
 // Everything after the first "=" that follows the first ";", trimmed of white space and then of
 // double quotes; empty when the reply announces none.
 std::string ParseDispositionFileName(const std::string& disposition);
@@ -16,3 +18,5 @@ std::string CleanAnnouncedName(const std::string& name);
 
 // The cleaned name announced by the session's answered request.
 std::string DownloadFileName(TransferSession& session);
+
+}  // namespace zemuser

@@ -2,6 +2,8 @@
 // and returns its failure value when anything is thrown, an allocation failure included.
 #pragma once
 
+namespace zemuser {
+
 template <typename Result, typename Body>
 Result GuardExport(Result failure, Body&& body) noexcept {
     try {
@@ -18,3 +20,5 @@ void GuardExport(Body&& body) noexcept {
     } catch (...) {
     }
 }
+
+}  // namespace zemuser

@@ -8,6 +8,8 @@
 #include "api/transfer_frame.h"
 #include "diag/trace_log.h"
 
+namespace zemuser {
+
 constexpr std::int32_t kFamilyAFailed = -1;
 
 struct FamilyACall {
@@ -45,3 +47,5 @@ inline std::int32_t ReportStatus(TransferSession& session, std::int32_t* status,
     TraceWrite(0, line, code);
     return code;
 }
+
+}  // namespace zemuser

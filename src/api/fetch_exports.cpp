@@ -4,10 +4,12 @@
 #include "api/family_a.h"
 #include "api/reply_buffer.h"
 
+using namespace zemuser;
+
 namespace {
 
 FamilyACall FetchCall(const char* url, std::int32_t* status, TransferHandle handle) {
-    return FamilyACall{url, status, handle, RequestGet, nullptr, nullptr};
+    return FamilyACall{url, status, handle, RequestKind::RequestGet, nullptr, nullptr};
 }
 
 }  // namespace

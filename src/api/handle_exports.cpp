@@ -4,6 +4,8 @@
 #include "api/export_guard.h"
 #include "api/session_registry.h"
 
+using namespace zemuser;
+
 extern "C" {
 
 ZEM_API TransferHandle ZEM_CALL ZEMTransferBegin(void) {

@@ -1,6 +1,6 @@
 #include "api/local_path.h"
 
-#include "session/wide_text.h"
+namespace zemuser {
 
 LocalPath LocalPath::Narrow(const char* path) {
     LocalPath local;
@@ -9,18 +9,16 @@ LocalPath LocalPath::Narrow(const char* path) {
     return local;
 }
 
-LocalPath LocalPath::Wide(const WCHAR* path) {
+LocalPath LocalPath::Wide(const platform::WideChar* path) {
     LocalPath local;
     local.wide_ = true;
     if (path != nullptr) local.wideText_ = path;
-    local.trace_ = NarrowFromWide(local.wideText_.c_str());
+    local.trace_ = platform::Utf8FromWide(local.wideText_.c_str());
     return local;
 }
 
 bool LocalPath::IsFolder() const {
-    DWORD attributes =
-        wide_ ? GetFileAttributesW(wideText_.c_str()) : GetFileAttributesA(narrow_.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    return wide_ ? platform::IsFolder(wideText_.c_str()) : platform::IsFolder(narrow_.c_str());
 }
 
 LocalPath LocalPath::Join(const std::string& name) const {
@@ -28,8 +26,8 @@ LocalPath LocalPath::Join(const std::string& name) const {
     if (wide_) {
         // The announced name is narrow text in the platform's narrow code page.
         joined.wideText_ += platform::WidePathSeparator();
-        joined.wideText_ += WideFromNarrow(name.c_str());
-        joined.trace_ = NarrowFromWide(joined.wideText_.c_str());
+        joined.wideText_ += platform::WideFromNarrow(name.c_str());
+        joined.trace_ = platform::Utf8FromWide(joined.wideText_.c_str());
     } else {
         joined.narrow_ += platform::PathSeparator();
         joined.narrow_ += name;
@@ -50,3 +48,5 @@ void LocalPath::AddAsFileField(TransferSession& session, const char* fieldName) 
         session.AddFormField(fieldName, narrow_.c_str(), true);
     }
 }
+
+}  // namespace zemuser

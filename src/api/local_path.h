@@ -4,13 +4,15 @@
 
 #include <string>
 
-#include "platform/platform.h"
+#include "platform/system.h"
 #include "session/transfer_session.h"
+
+namespace zemuser {
 
 class LocalPath {
   public:
     static LocalPath Narrow(const char* path);
-    static LocalPath Wide(const WCHAR* path);
+    static LocalPath Wide(const platform::WideChar* path);
 
     const std::string& ForTrace() const { return trace_; }
     // True when the path names an existing folder.
@@ -28,3 +30,5 @@ class LocalPath {
     platform::WideString wideText_;
     std::string trace_;
 };
+
+}  // namespace zemuser

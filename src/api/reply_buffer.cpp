@@ -2,6 +2,8 @@
 
 #include <limits>
 
+namespace zemuser {
+
 namespace {
 
 constexpr std::uint32_t kPieceSize = 1024;
@@ -56,3 +58,5 @@ std::int32_t HandOutReply(TransferSession& session, char** outBuffer, std::int32
     if (outBuffer != nullptr) *outBuffer = block;
     return length;
 }
+
+}  // namespace zemuser

@@ -7,6 +7,8 @@
 
 #include "session/transfer_session.h"
 
+namespace zemuser {
+
 class ReplyBuffer {
   public:
     ReplyBuffer() = default;
@@ -32,3 +34,5 @@ class ReplyBuffer {
 // Reads the whole reply and hands it out: the length through `outLength`, the zero-terminated
 // block through `outBuffer` when it is not null. -1, with nothing written, when memory ran out.
 std::int32_t HandOutReply(TransferSession& session, char** outBuffer, std::int32_t* outLength);
+
+}  // namespace zemuser

@@ -4,6 +4,8 @@
 #include <mutex>
 #include <unordered_map>
 
+namespace zemuser {
+
 namespace {
 
 struct Registry {
@@ -47,3 +49,5 @@ SessionRef RemoveSession(TransferHandle handle) {
     registry.live.erase(found);
     return session;
 }
+
+}  // namespace zemuser

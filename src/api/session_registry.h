@@ -7,6 +7,8 @@
 #include "session/transfer_session.h"
 #include "zemuser.h"
 
+namespace zemuser {
+
 using SessionRef = std::shared_ptr<TransferSession>;
 
 TransferHandle RegisterSession(SessionRef session);
@@ -15,3 +17,5 @@ TransferHandle RegisterSession(SessionRef session);
 SessionRef FindSession(TransferHandle handle);
 // Takes the handle out of the live set; the session goes when its last user lets go.
 SessionRef RemoveSession(TransferHandle handle);
+
+}  // namespace zemuser

@@ -4,6 +4,8 @@
 
 #include "session/url_split.h"
 
+namespace zemuser {
+
 FrameOutcome RunTransferFrame(TransferSession& session, const char* url, RequestKind kind,
                               const FieldAdder& addFields) {
     std::uint32_t service = 0;
@@ -14,9 +16,9 @@ FrameOutcome RunTransferFrame(TransferSession& session, const char* url, Request
 
     ConnectMode mode;
     if (service == ServiceHttp) {
-        mode = ModeHttp;
+        mode = ConnectMode::ModeHttp;
     } else if (service == ServiceHttps) {
-        mode = ModeHttps;
+        mode = ConnectMode::ModeHttps;
     } else {
         return FrameOutcome::NotSplit;
     }
@@ -28,3 +30,5 @@ FrameOutcome RunTransferFrame(TransferSession& session, const char* url, Request
     if (!session.SendRequest(path.c_str(), kind, nullptr)) return FrameOutcome::SendFailed;
     return FrameOutcome::Sent;
 }
+
+}  // namespace zemuser

@@ -6,6 +6,8 @@
 
 #include "session/transfer_session.h"
 
+namespace zemuser {
+
 enum class FrameOutcome {
     NotSplit,       // bad URL or another scheme: nothing opened, no final trace line
     ConnectFailed,  // reported by the session; the caller closes and traces its result
@@ -25,10 +27,7 @@ class CloseHandlesOnExit {
   public:
     explicit CloseHandlesOnExit(TransferSession& session) : session_(session) {}
     ~CloseHandlesOnExit() {
-        if (IsOpenHandle(session_.RequestHandle()) || IsOpenHandle(session_.ConnectionHandle()) ||
-            IsOpenHandle(session_.InternetHandle())) {
-            session_.CloseHandles();
-        }
+        if (session_.HasOpenHandles()) session_.CloseHandles();
     }
     CloseHandlesOnExit(const CloseHandlesOnExit&) = delete;
     CloseHandlesOnExit& operator=(const CloseHandlesOnExit&) = delete;
@@ -36,3 +35,5 @@ class CloseHandlesOnExit {
   private:
     TransferSession& session_;
 };
+
+}  // namespace zemuser

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+namespace zemuser {
+
 std::string ReadUploadReply(TransferSession& session) {
     char reply[1025] = {};
     std::uint32_t count = session.ReadResponse(reply, 1024);
@@ -12,3 +14,5 @@ std::string ReadUploadReply(TransferSession& session) {
 bool IsUploadAccepted(const std::string& reply) {
     return reply.compare(0, 2, "OK") == 0 || reply.compare(0, 4, "\r\nOK") == 0;
 }
+
+}  // namespace zemuser

@@ -6,5 +6,9 @@
 
 #include "session/transfer_session.h"
 
+namespace zemuser {
+
 std::string ReadUploadReply(TransferSession& session);
 bool IsUploadAccepted(const std::string& reply);
+
+}  // namespace zemuser

@@ -12,6 +12,8 @@
 #include "api/upload_reply.h"
 #include "diag/trace_log.h"
 
+using namespace zemuser;
+
 namespace {
 
 constexpr std::int32_t kFailed = 0;
@@ -44,7 +46,8 @@ std::int32_t UrlDownload(TransferSession& session, const char* url, const PostFi
     CloseHandlesOnExit closer(session);
     TraceWrite(0, "ZEMUrlDownloadFile Begin: %s, %s\n", url != nullptr ? url : "",
                localPath.ForTrace().c_str());
-    FrameOutcome outcome = RunTransferFrame(session, url, RequestMultipart, TextFields(fields));
+    FrameOutcome outcome =
+        RunTransferFrame(session, url, RequestKind::RequestMultipart, TextFields(fields));
     if (outcome == FrameOutcome::NotSplit) return kFailed;
 
     std::int32_t result = kFailed;
@@ -79,7 +82,7 @@ std::int32_t UrlUpload(TransferSession& session, const char* url, const PostFiel
         s.AddFormField("file_num", 1);
         localPath.AddAsFileField(s, "file1");
     };
-    FrameOutcome outcome = RunTransferFrame(session, url, RequestMultipart, addFields);
+    FrameOutcome outcome = RunTransferFrame(session, url, RequestKind::RequestMultipart, addFields);
     if (outcome == FrameOutcome::NotSplit) return kFailed;
 
     std::int32_t result = kFailed;

@@ -4,15 +4,17 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
+#include <mutex>
 
-#include "diag/cpu_time_sources.h"
-#include "platform/critical_section.h"
-#include "platform/platform.h"
+#include "platform/system.h"
+
+namespace zemuser {
 
 class CpuUsageMeter {
   public:
-    explicit CpuUsageMeter(const CpuTimeSources& sources = CpuTimeSources::Platform());
-    ~CpuUsageMeter();
+    // The meter reads the platform's clocks unless given others (tests drive exact numbers).
+    explicit CpuUsageMeter(std::unique_ptr<platform::CpuClock> clock = platform::OpenCpuClock());
     CpuUsageMeter(const CpuUsageMeter&) = delete;
     CpuUsageMeter& operator=(const CpuUsageMeter&) = delete;
 
@@ -21,16 +23,16 @@ class CpuUsageMeter {
     static CpuUsageMeter& Shared();
 
     // Returns the process's usage and gives the machine's through `systemUsage` (may be null).
-    int32_t Sample(int32_t* systemUsage);
+    std::int32_t Sample(std::int32_t* systemUsage);
 
   private:
     static constexpr int kHistorySize = 5;
 
     // Processor times of one sample, in 100 ns units.
     struct Times {
-        int64_t systemTime = 0;
-        int64_t idle = 0, kernel = 0, user = 0;
-        int64_t procKernel = 0, procUser = 0;
+        std::int64_t systemTime = 0;
+        std::int64_t idle = 0, kernel = 0, user = 0;
+        std::int64_t procKernel = 0, procUser = 0;
     };
 
     // False when a query failed; that poll then takes no sample.
@@ -38,19 +40,19 @@ class CpuUsageMeter {
     // Turns the interval since the previous sample into percentages and updates the means.
     void Record(const Times& now);
 
-    const CpuTimeSources m_sources;
-    HMODULE m_kernelModule = nullptr;
-    CpuTimeSources::GetSystemTimesFunction m_getSystemTimes = nullptr;
+    const std::unique_ptr<platform::CpuClock> m_clock;
     // Read and written outside the lock, as the tick rule needs no consistency with the rest.
-    std::atomic<DWORD> m_lastSampleTick{0};
+    std::atomic<std::uint32_t> m_lastSampleTick{0};
 
     // Guards everything below.
-    CriticalSection m_lock;
+    std::mutex m_lock;
     Times m_prev;
-    int32_t m_sysHistory[kHistorySize] = {};
-    int32_t m_procHistory[kHistorySize] = {};
-    int32_t m_historyCount = 0;
-    uint32_t m_sampleCount = 0;  // unsigned: wraps instead of overflowing after years of polls
-    int32_t m_sysUsage = 0;
-    int32_t m_procUsage = 0;
+    std::int32_t m_sysHistory[kHistorySize] = {};
+    std::int32_t m_procHistory[kHistorySize] = {};
+    std::int32_t m_historyCount = 0;
+    std::uint32_t m_sampleCount = 0;  // unsigned: wraps instead of overflowing after years
+    std::int32_t m_sysUsage = 0;
+    std::int32_t m_procUsage = 0;
 };
+
+}  // namespace zemuser

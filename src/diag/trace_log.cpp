@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 
+namespace zemuser {
+
 namespace {
 
 // Zero state with no constructor call, so lines traced during other static initialisation
@@ -73,3 +75,5 @@ void TraceWrite(int32_t level, const char* format, ...) {  // NOLINT(cert-dcl50-
     TraceLog::Instance().Write(level, format, args);
     va_end(args);
 }
+
+}  // namespace zemuser

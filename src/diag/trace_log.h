@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <cstdio>
 
+namespace zemuser {
+
 class TraceLog {
   public:
     // Constant-initialised: the library's instance is valid before any code of the library
@@ -34,3 +36,5 @@ class TraceLog {
 
 // The one way the engine writes a trace line.
 void TraceWrite(int32_t level, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+}  // namespace zemuser

@@ -4,16 +4,18 @@
 
 #include <cstdint>
 
-#include "form/form_field_list.h"
+#include "form/body_block.h"
+#include "form/form_field.h"
 
-// The sum of the fields' allowances (FormField::MultipartEstimate); 0 for an empty list.
-// Saturates at 0xFFFFFFFF.
-std::uint32_t MultipartBodyEstimate(const FormFieldList& fields);
+namespace zemuser {
 
-// `*body` must be null on entry (else returns 0 and does nothing). Builds the body into a
-// zero-filled block from HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, ...), stores it in
-// *body and returns the body's exact length; a zero byte follows the body in the block. The
-// caller frees it with HeapFree(GetProcessHeap(), 0, *body). Returns 0 with *body still null
-// when the body would be longer than 0xFFFFFFFF bytes or the heap refused the block; a body
-// that was built is never shorter than its closing delimiter.
-std::uint32_t BuildMultipartBody(const FormFieldList& fields, char** body, const char* boundary);
+// `*body` must be null on entry (else returns 0 and does nothing). Builds the body into one
+// zero-filled block, stores it in *body and returns the body's exact length; a zero byte
+// follows the body in the block. Each file is opened once, measured and read; it contributes
+// no more than the size it had when opened (less if it shrank meanwhile), and one that cannot
+// be opened leaves its part as the header alone. Returns 0 with *body still null when the body
+// would be longer than 0xFFFFFFFF bytes or the heap refused the block.
+std::uint32_t BuildMultipartBody(const FormFieldList& fields, BodyBlock* body,
+                                 const char* boundary);
+
+}  // namespace zemuser

@@ -4,7 +4,9 @@
 
 #include <cstdint>
 
-#include "form/form_field_list.h"
+#include "form/form_field.h"
+
+namespace zemuser {
 
 // The body's length without a terminator; 0 for an empty list. Also 0 for a non-empty list
 // whose body, with the zero byte that follows it, would not fit 32 bits: a non-empty list
@@ -15,3 +17,5 @@ std::uint32_t UrlEncodedBodyLength(const FormFieldList& fields);
 // Returns the body's length, or 0 with nothing written (too small a buffer, empty list).
 std::uint32_t BuildUrlEncodedBody(const FormFieldList& fields, char* buffer,
                                   std::uint32_t capacity);
+
+}  // namespace zemuser

@@ -3,14 +3,16 @@
 
 #include <cstdint>
 
+namespace zemuser {
+
 // Scheme of a connection; the value chooses the default port.
-enum ConnectMode : std::uint32_t {
+enum class ConnectMode : std::uint32_t {
     ModeHttp = 1,   // port 80
     ModeHttps = 2,  // port 443
 };
 
 // What SendRequest sends.
-enum RequestKind : std::int32_t {
+enum class RequestKind : std::int32_t {
     RequestGet = 0,
     RequestForm = 1,
     RequestMultipart = 2,
@@ -23,3 +25,5 @@ constexpr std::uint32_t ServiceUnknown = 0x1000;
 
 // The user-agent text every transfer connects with.
 constexpr const char kTransferAgent[] = "Mozilla/4.0 (compatible; )";
+
+}  // namespace zemuser

@@ -1,13 +1,17 @@
-// The engine's two failure reports: a line naming the URL and the failure text, then a line
-// with the internet layer's own text for the thread's last error code. Both go to the debugger
-// output and to the trace log at level 2.
+// The two failure reports of the engine. Each writes a line naming the URL and the failure text
+// and, when the failure's code is an internet error code, a line with the platform's text for
+// it; both go to the debugger output and to the trace log at level 2.
 #pragma once
 
 #include <cstdint>
 
-// A failure while connecting: "[ <scheme>host:port ] text".
-void ReportConnectionFailure(const char* host, int32_t port, uint32_t mode, const char* text);
+#include "session/failure.h"
 
-// A failure of a request or a response operation: "[ <scheme>host:port<path> ] text".
-void ReportRequestFailure(const char* host, int32_t port, uint32_t mode, const char* path,
-                          const char* text);
+namespace zemuser {
+
+void ReportConnectionFailure(const char* host, std::int32_t port, std::uint32_t mode,
+                             Failure failure);
+void ReportRequestFailure(const char* host, std::int32_t port, std::uint32_t mode, const char* path,
+                          Failure failure);
+
+}  // namespace zemuser

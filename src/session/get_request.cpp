@@ -3,42 +3,41 @@
 #include "session/request_constants.h"
 #include "session/transfer_session.h"
 
+namespace zemuser {
+
 using namespace request;
 
-bool TransferSession::Get(const char* path, const char* referrer) {
-    BeginRequest("GET", path, referrer, kGetFlags);
-    SetCookies(path);
+RequestResult TransferSession::Get(const char* path, const char* referrer) {
+    if (auto failure = BeginRequest("GET", path, referrer, GetLine(), {})) return *failure;
+    auto request = m_hRequest.Load();
 
+    platform::SendResult sent;
     for (int attempts = 1;; ++attempts) {
-        if (attempts > kMaxAttempts) throw kRequestFailed;
+        if (attempts > kMaxAttempts) return Failure{kRequestFailed, sent.code};
         int failedSends = 0;
-        while (!HttpSendRequestA(m_hRequest, nullptr, 0, nullptr, 0)) {
-            DWORD error = GetLastError();
-            switch (error) {
-                case kProxyAuthenticationRequired:
+        while (!(sent = request->Send(nullptr, nullptr, 0)).answered) {
+            switch (sent.signal) {
+                case platform::SendSignal::ProxyAuthentication:
                     if (failedSends >= 2) {
-                        if (ShowProxyDialog() != ERROR_INTERNET_FORCE_RETRY) throw kRequestCanceled;
+                        if (!AskProxyCredentials()) return Failure{kRequestCanceled, sent.code};
                     } else {
                         ApplyProxyCredentials();
                     }
                     break;
-                case ERROR_HTTP_REDIRECT_NEEDS_CONFIRMATION:
-                    return FollowRedirect(m_hRequest);
+                case platform::SendSignal::RedirectNeedsConfirmation:
+                    return RequestResult::From(FollowRedirect(*request));
                 default:
-                    AnswerCertificatePrompt(error);
+                    AnswerCertificatePrompt(sent.signal);
                     break;
             }
-            if (++failedSends == kMaxFailedSends) throw kRequestFailedDots;
+            if (++failedSends == kMaxFailedSends) return Failure{kRequestFailedDots, sent.code};
         }
 
-        // The answer's last-error value, read before any other platform call.
-        DWORD answered = GetLastError();
-        if (answered == ERROR_INTERNET_FORCE_RETRY) continue;
-        if (answered != kProxyAuthenticationRequired) return true;
-        if (attempts >= 3) {
-            if (ShowProxyDialog() != ERROR_INTERNET_FORCE_RETRY) return true;
-        } else {
-            ApplyProxyCredentials();
+        if (sent.signal == platform::SendSignal::RetryRequested) continue;
+        if (sent.signal != platform::SendSignal::ProxyAuthentication || !RetryForProxy(attempts)) {
+            return RequestResult::Answered();
         }
     }
 }
+
+}  // namespace zemuser

@@ -2,6 +2,9 @@
 
 #include <atomic>
 
+#include "platform/system.h"
+
+namespace zemuser {
 namespace {
 
 constexpr const char kInternetSettingsKey[] =
@@ -10,26 +13,19 @@ constexpr const char kEnableHttp11[] = "EnableHttp1_1";
 constexpr const char kProxyHttp11[] = "ProxyHttp1.1";
 
 // The user's values, read once per process at the first Acquire.
-DWORD savedEnableHttp11 = 1;
-DWORD savedProxyHttp11 = 1;
+std::uint32_t savedEnableHttp11 = 1;
+std::uint32_t savedProxyHttp11 = 1;
 bool firstAcquire = true;
 
 // Set once the unload step has run: a session that ends later (a host's own static
 // destructor, say) must not touch the retired instance.
 std::atomic<bool> retired{false};
 
-DWORD ReadDword(HKEY key, const char* name) {
-    DWORD value = 0;
-    DWORD type = 0;
-    DWORD size = sizeof(value);
-    LONG result =
-        RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
-    if (result != ERROR_SUCCESS || type != REG_DWORD) return 1;
+// A value that is missing or not a 32-bit number is remembered as 1.
+std::uint32_t ReadOrOne(platform::UserSettingsKey* key, const char* name) {
+    std::uint32_t value = 1;
+    if (key == nullptr || !key->ReadNumber(name, &value)) return 1;
     return value;
-}
-
-void WriteDword(HKEY key, const char* name, DWORD value) {
-    RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
 }
 
 }  // namespace
@@ -42,55 +38,54 @@ HttpVersionOverride& HttpVersionOverride::Instance() {
     return instance;
 }
 
-HttpVersionOverride::HttpVersionOverride() = default;
-
 HttpVersionOverride::~HttpVersionOverride() {
-    {
-        CriticalSectionScope lock(m_lock);
-        WriteHttpVersionSettings(true);
-        retired.store(true);
-    }
+    std::lock_guard<std::mutex> lock(m_lock);
+    WriteHttpVersionSettings(true);
+    retired.store(true);
 }
 
 void HttpVersionOverride::Acquire() {
     if (retired.load()) return;
-    CriticalSectionScope lock(m_lock);
+    std::lock_guard<std::mutex> lock(m_lock);
     ++m_count;
     if (m_count == 1) WriteHttpVersionSettings(false);
 }
 
 void HttpVersionOverride::Release() {
     if (retired.load()) return;
-    CriticalSectionScope lock(m_lock);
+    std::lock_guard<std::mutex> lock(m_lock);
     --m_count;
     if (m_count == 0) WriteHttpVersionSettings(true);
     if (m_count < 0) m_count = 0;
 }
 
 std::int32_t HttpVersionOverride::Count() {
-    CriticalSectionScope lock(m_lock);
+    std::lock_guard<std::mutex> lock(m_lock);
     return m_count;
 }
 
 void HttpVersionOverride::WriteHttpVersionSettings(bool restore) {
-    HKEY key = nullptr;
     // A key that cannot be opened makes every read fail (the defaults of 1 are remembered)
     // and every write do nothing.
-    bool opened = RegOpenKeyExA(HKEY_CURRENT_USER, kInternetSettingsKey, 0, KEY_READ | KEY_WRITE,
-                                &key) == ERROR_SUCCESS;
+    std::unique_ptr<platform::UserSettingsKey> key;
+    try {
+        key = platform::OpenUserSettingsKey(kInternetSettingsKey);
+    } catch (...) {  // out of memory: as if the key could not be opened
+    }
     if (!restore) {
         if (firstAcquire) {
             firstAcquire = false;
-            savedEnableHttp11 = opened ? ReadDword(key, kEnableHttp11) : 1;
-            savedProxyHttp11 = opened ? ReadDword(key, kProxyHttp11) : 1;
+            savedEnableHttp11 = ReadOrOne(key.get(), kEnableHttp11);
+            savedProxyHttp11 = ReadOrOne(key.get(), kProxyHttp11);
         }
-        if (opened) {
-            WriteDword(key, kEnableHttp11, 0);
-            WriteDword(key, kProxyHttp11, 0);
+        if (key) {
+            key->WriteNumber(kEnableHttp11, 0);
+            key->WriteNumber(kProxyHttp11, 0);
         }
-    } else if (opened) {
-        WriteDword(key, kEnableHttp11, savedEnableHttp11);
-        WriteDword(key, kProxyHttp11, savedProxyHttp11);
+    } else if (key) {
+        key->WriteNumber(kEnableHttp11, savedEnableHttp11);
+        key->WriteNumber(kProxyHttp11, savedProxyHttp11);
     }
-    if (opened) RegCloseKey(key);
 }
+
+}  // namespace zemuser

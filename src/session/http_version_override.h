@@ -1,11 +1,11 @@
-// While any session lives, the user's HTTP/1.1 settings of the internet interface are held off;
+// While any session lives, the user's HTTP/1.1 settings of the internet layer are held off;
 // they are restored when the last session is gone, and once more when the library unloads.
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 
-#include "platform/critical_section.h"
-#include "platform/platform.h"
+namespace zemuser {
 
 class HttpVersionOverride {
   public:
@@ -20,10 +20,12 @@ class HttpVersionOverride {
     HttpVersionOverride& operator=(const HttpVersionOverride&) = delete;
 
   private:
-    HttpVersionOverride();
+    HttpVersionOverride() = default;
     ~HttpVersionOverride();
     void WriteHttpVersionSettings(bool restore);
 
-    CriticalSection m_lock;
+    std::mutex m_lock;
     std::int32_t m_count = 0;
 };
+
+}  // namespace zemuser

@@ -3,77 +3,66 @@
 #include <cstdio>
 
 #include "form/multipart_body.h"
-#include "session/heap_body.h"
 #include "session/request_constants.h"
 #include "session/transfer_session.h"
+
+namespace zemuser {
 
 using namespace request;
 
 namespace {
 
 constexpr const char kBoundary[] = "--MULTI-PARTS-FORM-DATA-BOUNDARY";
+constexpr const char kMultipartContentType[] =
+    "Content-Type: multipart/form-data; boundary=--MULTI-PARTS-FORM-DATA-BOUNDARY\r\n";
 
 }  // namespace
 
-bool TransferSession::PostMultipart(const char* path, const char* referrer) {
-    BeginRequest("POST", path, referrer, kPostFlags);
-    AddHeader("Content-Type: multipart/form-data; boundary=--MULTI-PARTS-FORM-DATA-BOUNDARY\r\n",
-              HTTP_ADDREQ_FLAG_ADD_IF_NEW);
-    AddHeader("Proxy-Connection: Keep-Alive\r\n", HTTP_ADDREQ_FLAG_ADD_IF_NEW);
-    AddHeader(kPostUserAgentHeader, HTTP_ADDREQ_FLAG_REPLACE | HTTP_ADDREQ_FLAG_ADD);
-    SetCookies(path);
-
+RequestResult TransferSession::PostMultipart(const char* path, const char* referrer) {
+    using Mode = platform::HeaderMode;
+    if (auto failure = BeginRequest("POST", path, referrer, PostLine(),
+                                    {{kMultipartContentType, Mode::AddIfNew},
+                                     {"Proxy-Connection: Keep-Alive\r\n", Mode::AddIfNew},
+                                     {kPostUserAgentHeader, Mode::ReplaceOrAdd}})) {
+        return *failure;
+    }
     // The files of file fields are read here, once, and closed before anything is sent.
-    char* block = nullptr;
-    std::uint32_t length = BuildMultipartBody(m_fields, &block, kBoundary);
-    HeapBody body(block);
-    if (!body) throw kRequestFailedDots;
-
+    BodyBlock body;
+    const std::uint32_t length = BuildMultipartBody(m_fields, &body, kBoundary);
+    if (!body) return Failure{kRequestFailedDots};
     char contentLength[40];
     std::snprintf(contentLength, sizeof(contentLength), "Content-Length: %u\r\n", length);
-    AddHeader(contentLength, HTTP_ADDREQ_FLAG_ADD_IF_NEW);
+    if (auto failure = AddHeader(contentLength, Mode::AddIfNew)) return *failure;
+    auto request = m_hRequest.Load();
 
-    INTERNET_BUFFERSA buffers{};
-    buffers.dwStructSize = sizeof(buffers);
-    buffers.dwBufferTotal = length;
-
+    platform::SendResult sent;
     for (int attempts = 1;; ++attempts) {
-        if (attempts > kMaxAttempts) throw kRequestFailed;
+        if (attempts > kMaxAttempts) return Failure{kRequestFailed, sent.code};
         int failedStarts = 0;
-        while (!HttpSendRequestExA(m_hRequest, &buffers, nullptr, HSR_INITIATE, 0)) {
-            AnswerCertificatePrompt(GetLastError());
-            if (++failedStarts == kMaxFailedSends) throw kRequestFailed;
+        while (!(sent = request->StartSend(length)).answered) {
+            AnswerCertificatePrompt(sent.signal);
+            if (++failedStarts == kMaxFailedSends) return Failure{kRequestFailed, sent.code};
         }
-
-        DWORD written = 0;
-        if (!InternetWriteFile(m_hRequest, body.get(), length, &written)) throw kRequestFailed;
-
-        if (HttpEndRequestA(m_hRequest, nullptr, HSR_INITIATE, 0)) {
-            if (QueryStatusCode() != static_cast<std::int32_t>(kProxyAuthenticationRequired)) {
-                return true;
-            }
-            if (attempts <= 2) {
-                ApplyProxyCredentials();
-            } else if (ShowProxyDialog() != ERROR_INTERNET_FORCE_RETRY) {
-                return true;
+        if (platform::ErrorCode code = request->WriteBody(body.get(), length)) {
+            return Failure{kRequestFailed, code};
+        }
+        sent = request->EndSend();
+        if (sent.answered) {
+            if (QueryStatusCode() != kProxyAuthenticationRequired || !RetryForProxy(attempts)) {
+                return RequestResult::Answered();
             }
             continue;
         }
-
-        DWORD error = GetLastError();
-        if (error == ERROR_INTERNET_FORCE_RETRY) continue;
-        if (error == kProxyAuthenticationRequired) {
-            if (attempts <= 2) {
-                ApplyProxyCredentials();
-                continue;
-            }
-            DWORD answer = ShowProxyDialog();
-            if (answer == ERROR_INTERNET_FORCE_RETRY) continue;
-            error = answer;
+        if (sent.signal == platform::SendSignal::RetryRequested) continue;
+        if (sent.signal == platform::SendSignal::ProxyAuthentication && RetryForProxy(attempts)) {
+            continue;
         }
         body.reset();
-        if (error == ERROR_HTTP_REDIRECT_NEEDS_CONFIRMATION) return FollowRedirect(m_hRequest);
-        SetLastError(error);
-        throw kRequestFailed;
+        if (sent.signal == platform::SendSignal::RedirectNeedsConfirmation) {
+            return RequestResult::From(FollowRedirect(*request));
+        }
+        return Failure{kRequestFailed, sent.code};
     }
 }
+
+}  // namespace zemuser

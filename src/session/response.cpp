@@ -1,12 +1,12 @@
 // Response queries and body reading on the answered request. Every operation reports its own
-// failures and hands back a plain value; nothing is thrown out of here.
+// failures and hands back a plain value.
 #include <cstdlib>
 #include <cstring>
 
 #include "diag/trace_log.h"
 #include "session/transfer_session.h"
-#include "session/wide_text.h"
 
+namespace zemuser {
 namespace {
 
 constexpr const char kConnectionFailed[] = "connection failed...";
@@ -16,62 +16,69 @@ constexpr const char kQueryStatusFailed[] = "query status code failed...";
 constexpr const char kQueryLengthFailed[] = "query content-length failed...";
 constexpr const char kQueryDispositionFailed[] = "query content-disposition failed...";
 constexpr std::int32_t kStatusWhenUnknown = 404;
-constexpr DWORD kPieceSize = 1024;
+constexpr std::uint32_t kPieceSize = 1024;
 
 }  // namespace
 
 std::int32_t TransferSession::QueryStatusCode() {
     char text[1024] = {};
-    DWORD length = sizeof(text);
-    if (HttpQueryInfoA(m_hRequest, HTTP_QUERY_STATUS_CODE, text, &length, nullptr)) {
-        // The platform wrote the status as decimal digits.
-        return std::atoi(text);  // NOLINT(cert-err34-c)
-    }
-    ReportOnRequest(kQueryStatusFailed);
+    std::uint32_t length = sizeof(text);
+    auto request = m_hRequest.Load();
+    platform::ErrorCode code =
+        request ? request->QueryHeader(platform::AnswerHeader::StatusCode, text, &length)
+                : platform::kInvalidHandle;
+    // The platform writes the status as decimal digits.
+    if (code == platform::kNoError) return std::atoi(text);  // NOLINT(cert-err34-c)
+    ReportOnRequest({kQueryStatusFailed, code});
     return kStatusWhenUnknown;
 }
 
 std::int32_t TransferSession::QueryContentLength() {
     char text[1024] = {};
-    DWORD length = sizeof(text);
-    if (HttpQueryInfoA(m_hRequest, HTTP_QUERY_CONTENT_LENGTH, text, &length, nullptr)) {
-        // A header that is not a number counts as 0, as atol gives it.
+    std::uint32_t length = sizeof(text);
+    auto request = m_hRequest.Load();
+    platform::ErrorCode code =
+        request ? request->QueryHeader(platform::AnswerHeader::ContentLength, text, &length)
+                : platform::kInvalidHandle;
+    // A header that is not a number counts as 0, as atol gives it.
+    if (code == platform::kNoError) {
         return static_cast<std::int32_t>(std::atol(text));  // NOLINT(cert-err34-c)
     }
-    ReportOnRequest(kQueryLengthFailed);
+    ReportOnRequest({kQueryLengthFailed, code});
     return 0;
 }
 
 std::uint32_t TransferSession::QueryContentDisposition(char* buffer, std::uint32_t length) {
-    DWORD size = length;
-    if (HttpQueryInfoA(m_hRequest, HTTP_QUERY_CONTENT_DISPOSITION, buffer, &size, nullptr)) {
-        return size;
-    }
-    if (GetLastError() == ERROR_INSUFFICIENT_BUFFER) return size;
-    ReportOnRequest(kQueryDispositionFailed);
+    std::uint32_t size = length;
+    auto request = m_hRequest.Load();
+    platform::ErrorCode code =
+        request ? request->QueryHeader(platform::AnswerHeader::ContentDisposition, buffer, &size)
+                : platform::kInvalidHandle;
+    if (code == platform::kNoError || code == platform::kInsufficientBuffer) return size;
+    ReportOnRequest({kQueryDispositionFailed, code});
     return 0;
 }
 
 std::uint32_t TransferSession::ReadResponse(void* buffer, std::uint32_t size) {
-    const char* failure = nullptr;
+    Failure failure{kUnknownException};
     try {
-        DWORD count = 0;
-        HINTERNET request = m_hRequest;
-        if (request == nullptr) throw kConnectionFailed;
-        if (!InternetReadFile(request, buffer, size, &count)) throw kResponseFailed;
-        return count;
-    } catch (const char* text) {
-        failure = text;
+        auto request = m_hRequest.Load();
+        if (!request) {
+            failure = Failure{kConnectionFailed};
+        } else {
+            std::uint32_t count = 0;
+            platform::ErrorCode code = request->Read(buffer, size, &count);
+            if (code == platform::kNoError) return count;
+            failure = Failure{kResponseFailed, code};
+        }
     } catch (...) {
-        failure = kUnknownException;
     }
-    HINTERNET request = m_hRequest.exchange(nullptr);
-    if (IsOpenHandle(request)) InternetCloseHandle(request);
+    m_hRequest.CloseAndClear();
     ReportOnRequest(failure);
     return 0;
 }
 
-std::uint32_t TransferSession::StoreBody(HANDLE file) {
+std::uint32_t TransferSession::StoreBody(platform::OutputFile file) {
     char piece[kPieceSize];
     // Counted wide so that a body of a multiple of 4 GB never looks empty.
     std::uint64_t total = 0;
@@ -82,47 +89,46 @@ std::uint32_t TransferSession::StoreBody(HANDLE file) {
             complete = false;
             break;
         }
-        DWORD written = 0;
         // A write that fails or falls short (a full disk) would leave a truncated file that
         // looks like a success: treat it as a failed download.
-        if (!WriteFile(file, piece, count, &written, nullptr) || written != count) {
+        if (!file.Write(piece, count)) {
             complete = false;
             break;
         }
-        total += written;
+        total += count;
     }
-    CloseHandle(file);
-    if (!complete || m_hRequest.load() == nullptr) return 0;
+    file.Close();
+    if (!complete || !m_hRequest.IsOpen()) return 0;
     return total > UINT32_MAX ? UINT32_MAX : static_cast<std::uint32_t>(total);
 }
 
 std::uint32_t TransferSession::ResponseToFile(const char* path) {
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+    platform::OutputFile file = platform::OutputFile::CreateAlways(path);
+    if (!file.IsOpen()) {
         TraceWrite(2, "Create file %s error!\n", path);
         return 0;
     }
-    std::uint32_t total = StoreBody(file);
+    std::uint32_t total = StoreBody(std::move(file));
     if (total == 0) {
         TraceWrite(2, "ResponseToFile %s error!\n", path);
-        DeleteFileA(path);
+        platform::RemoveFile(path);
     }
     return total;
 }
 
-std::uint32_t TransferSession::ResponseToFile(const WCHAR* path) {
-    std::string tracePath = NarrowFromWide(path);
-    HANDLE file = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+std::uint32_t TransferSession::ResponseToFile(const platform::WideChar* path) {
+    std::string tracePath = platform::Utf8FromWide(path);
+    platform::OutputFile file = platform::OutputFile::CreateAlways(path);
+    if (!file.IsOpen()) {
         TraceWrite(2, "Create file %s error!\n", tracePath.c_str());
         return 0;
     }
-    std::uint32_t total = StoreBody(file);
+    std::uint32_t total = StoreBody(std::move(file));
     if (total == 0) {
         TraceWrite(2, "ResponseToFile %s error!\n", tracePath.c_str());
-        DeleteFileW(path);
+        platform::RemoveFile(path);
     }
     return total;
 }
+
+}  // namespace zemuser

@@ -5,6 +5,7 @@
 #include "session/failure_report.h"
 #include "session/http_version_override.h"
 
+namespace zemuser {
 namespace {
 
 constexpr const char kOpenInternetFailed[] = "open internet failed...";
@@ -12,22 +13,10 @@ constexpr const char kConnectFailed[] = "connect failed...";
 constexpr const char kUnknownException[] = "unknown exception...";
 
 std::uint32_t DefaultPort(ConnectMode mode) {
-    return mode == ModeHttps ? INTERNET_DEFAULT_HTTPS_PORT : INTERNET_DEFAULT_HTTP_PORT;
-}
-
-// Takes the handle out of the member and closes it. The exchange makes sure that a
-// transferring and a cancelling thread never both close the same handle.
-void CloseAndClear(std::atomic<HINTERNET>& member) {
-    HINTERNET handle = member.load();
-    if (!IsOpenHandle(handle)) return;
-    if (member.compare_exchange_strong(handle, nullptr)) InternetCloseHandle(handle);
+    return mode == ConnectMode::ModeHttps ? 443 : 80;
 }
 
 }  // namespace
-
-bool IsOpenHandle(HINTERNET handle) {
-    return handle != nullptr && handle != reinterpret_cast<HINTERNET>(INVALID_HANDLE_VALUE);
-}
 
 TransferSession::TransferSession() {
     HttpVersionOverride::Instance().Acquire();
@@ -39,85 +28,92 @@ TransferSession::~TransferSession() {
     HttpVersionOverride::Instance().Release();
 }
 
+std::optional<Failure> TransferSession::OpenConnection(const char* host, std::uint16_t port,
+                                                       const char* user, const char* password,
+                                                       const char* agent) {
+    platform::ErrorCode code = platform::kNoError;
+    auto root = platform::OpenInternet(agent, &code);
+    m_hInternet.Store(root);
+    if (!root) return Failure{kOpenInternetFailed, code};
+    auto connection = root->Connect(host, port, user, password, &code);
+    m_hConnect.Store(connection);
+    if (!connection) return Failure{kConnectFailed, code};
+    code = platform::AttemptConnect();
+    if (code != platform::kNoError) return Failure{kConnectFailed, code};
+    return std::nullopt;
+}
+
 bool TransferSession::Connect(const char* host, std::uint32_t port, const char* user,
                               const char* password, ConnectMode mode, const char* agent) {
+    std::optional<Failure> failure;
     try {
-        m_hInternet = InternetOpenA(agent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
-        if (!IsOpenHandle(m_hInternet)) throw kOpenInternetFailed;
-
-        std::uint32_t effectivePort = port != 0 ? port : DefaultPort(mode);
-        m_hConnect = InternetConnectA(m_hInternet, host, static_cast<INTERNET_PORT>(effectivePort),
-                                      user, password, INTERNET_SERVICE_HTTP, 0, 0);
-        if (!IsOpenHandle(m_hConnect)) throw kConnectFailed;
-        if (InternetAttemptConnect(0) != 0) throw kConnectFailed;
-
-        m_host = host;
-        m_port = effectivePort;
-        m_mode = mode;
-        if (user != nullptr) m_user = user;
-        if (password != nullptr) m_password = password;
-        ClearCookies();
-        ClearFields();
-        return true;
-    } catch (const char* text) {
-        CloseAndClear(m_hInternet);
-        CloseAndClear(m_hConnect);
-        ReportConnectionFailure(host, static_cast<std::int32_t>(port), mode, text);
-    } catch (...) {
-        CloseAndClear(m_hInternet);
-        CloseAndClear(m_hConnect);
-        ReportConnectionFailure(host, static_cast<std::int32_t>(port), mode, kUnknownException);
+        const std::uint32_t effectivePort = port != 0 ? port : DefaultPort(mode);
+        failure =
+            OpenConnection(host, static_cast<std::uint16_t>(effectivePort), user, password, agent);
+        if (!failure) {
+            m_host = host;
+            m_port = effectivePort;
+            m_mode = static_cast<std::uint32_t>(mode);
+            if (user != nullptr) m_user = user;
+            if (password != nullptr) m_password = password;
+            ClearCookies();
+            ClearFields();
+            return true;
+        }
+    } catch (...) {  // memory ran out
+        failure = Failure{kUnknownException};
     }
+    m_hInternet.CloseAndClear();
+    m_hConnect.CloseAndClear();
+    ReportConnectionFailure(host, static_cast<std::int32_t>(port), static_cast<std::uint32_t>(mode),
+                            *failure);
     return false;
 }
 
 bool TransferSession::SendRequest(const char* path, RequestKind kind, const char* referrer) {
-    const char* failure = nullptr;
+    std::optional<Failure> failure;
     try {
-        bool sent = false;
+        RequestResult result = RequestResult::Unanswered();
         switch (kind) {
-            case RequestGet:
-                sent = Get(path, referrer);
+            case RequestKind::RequestGet:
+                result = Get(path, referrer);
                 break;
-            case RequestForm:
-                sent = PostForm(path, referrer);
+            case RequestKind::RequestForm:
+                result = PostForm(path, referrer);
                 break;
-            case RequestMultipart:
-                sent = PostMultipart(path, referrer);
+            case RequestKind::RequestMultipart:
+                result = PostMultipart(path, referrer);
                 break;
-            default:
-                CloseAndClear(m_hRequest);
-                return false;
         }
-        if (sent) {
+        if (result.answered()) {
             m_lastPath = path;
             return true;
         }
-        CloseAndClear(m_hRequest);
-        return false;
-    } catch (const char* text) {
-        failure = text;
+        failure = result.failure();
     } catch (...) {
-        failure = kUnknownException;
+        failure = Failure{kUnknownException};
     }
-    CloseAndClear(m_hRequest);
-    ReportRequestFailure(m_host.c_str(), static_cast<std::int32_t>(m_port), m_mode, path, failure);
+    m_hRequest.CloseAndClear();
+    if (failure) {
+        ReportRequestFailure(m_host.c_str(), static_cast<std::int32_t>(m_port), m_mode, path,
+                             *failure);
+    }
     return false;
 }
 
 void TransferSession::CloseHandles() {
     m_cancelled = true;
-    CloseAndClear(m_hRequest);
-    CloseAndClear(m_hConnect);
-    CloseAndClear(m_hInternet);
+    m_hRequest.CloseAndClear();
+    m_hConnect.CloseAndClear();
+    m_hInternet.CloseAndClear();
 }
 
 void TransferSession::ClearFields() {
-    m_fields.Clear();
+    m_fields.clear();
 }
 
 void TransferSession::ClearCookies() {
-    m_cookies.Clear();
+    m_cookies.clear();
 }
 
 void TransferSession::SetProxyCredentials(const char* user, const char* password) {
@@ -126,13 +122,15 @@ void TransferSession::SetProxyCredentials(const char* user, const char* password
 }
 
 void TransferSession::AddFormField(const char* name, std::int32_t value) {
-    m_fields.Append(FormField::FromInteger(name, value));
+    m_fields.push_back(FormField::FromInteger(name, value));
 }
 
 void TransferSession::AddFormField(const char* name, const char* value, bool isFile) {
-    m_fields.Append(FormField::FromText(name, value, isFile));
+    m_fields.push_back(FormField::FromText(name, value, isFile));
 }
 
-void TransferSession::AddFormField(const char* name, const WCHAR* value, bool isFile) {
-    m_fields.Append(FormField::FromWideText(name, value, isFile));
+void TransferSession::AddFormField(const char* name, const platform::WideChar* value, bool isFile) {
+    m_fields.push_back(FormField::FromWideText(name, value, isFile));
 }
+
+}  // namespace zemuser

@@ -1,17 +1,22 @@
 // TransferSession: one internet connection, one request at a time. Every exported transfer
 // connects it, sends one request through SendRequest, reads the response and closes its
-// handles again. Failures inside travel as thrown constant texts and never leave the session:
-// the operation that catches one closes the handle concerned, reports it and returns false or 0.
+// handles again. Failures travel inside as values (Failure); the operation that ends with one
+// closes the handle concerned, reports it and returns false or 0.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 
 #include "form/form_field.h"
-#include "form/form_field_list.h"
-#include "platform/platform.h"
+#include "platform/http_transport.h"
+#include "platform/system.h"
 #include "session/connect_mode.h"
+#include "session/failure.h"
+#include "session/shared_handle.h"
+
+namespace zemuser {
 
 class TransferSession {
   public:
@@ -23,9 +28,9 @@ class TransferSession {
     // The four operations reached through the virtual table, in slot order.
     virtual bool Connect(const char* host, std::uint32_t port, const char* user,
                          const char* password, ConnectMode mode, const char* agent);
-    virtual bool PostMultipart(const char* path, const char* referrer);
-    virtual bool PostForm(const char* path, const char* referrer);
-    virtual bool Get(const char* path, const char* referrer);
+    virtual RequestResult PostMultipart(const char* path, const char* referrer);
+    virtual RequestResult PostForm(const char* path, const char* referrer);
+    virtual RequestResult Get(const char* path, const char* referrer);
 
     bool SendRequest(const char* path, RequestKind kind, const char* referrer);
     // Marks the session cancelled and closes request, connection and root handles. Safe to
@@ -35,12 +40,12 @@ class TransferSession {
     void ClearCookies();
     void SetProxyCredentials(const char* user, const char* password);
     bool ApplyProxyCredentials();
-    bool FollowRedirect(HINTERNET request);
+    bool FollowRedirect(platform::HttpRequest& request);
 
     // Form fields of the next POST.
     void AddFormField(const char* name, std::int32_t value);
     void AddFormField(const char* name, const char* value, bool isFile);
-    void AddFormField(const char* name, const WCHAR* value, bool isFile);
+    void AddFormField(const char* name, const platform::WideChar* value, bool isFile);
 
     // Response queries and body reading, on the answered request.
     std::int32_t QueryStatusCode();
@@ -48,12 +53,14 @@ class TransferSession {
     std::uint32_t QueryContentDisposition(char* buffer, std::uint32_t length);
     std::uint32_t ReadResponse(void* buffer, std::uint32_t size);
     std::uint32_t ResponseToFile(const char* path);
-    std::uint32_t ResponseToFile(const WCHAR* path);
+    std::uint32_t ResponseToFile(const platform::WideChar* path);
 
     // Read-only views for the exports and the tests.
-    HINTERNET InternetHandle() const { return m_hInternet.load(); }
-    HINTERNET ConnectionHandle() const { return m_hConnect.load(); }
-    HINTERNET RequestHandle() const { return m_hRequest.load(); }
+    bool HasOpenHandles() const {
+        return m_hRequest.IsOpen() || m_hConnect.IsOpen() || m_hInternet.IsOpen();
+    }
+    bool IsConnected() const { return m_hConnect.IsOpen(); }
+    bool HasRequest() const { return m_hRequest.IsOpen(); }
     bool Cancelled() const { return m_cancelled.load(); }
     const std::string& Host() const { return m_host; }
     const std::string& User() const { return m_user; }
@@ -65,28 +72,39 @@ class TransferSession {
     CookieList& Cookies() { return m_cookies; }
 
   private:
-    // Steps the three request operations share. BeginRequest checks the connection, clears the
-    // cancelled flag, opens the request (secure on an https connection) and adds Accept.
-    void BeginRequest(const char* verb, const char* path, const char* referrer, DWORD flags);
-    HINTERNET OpenRequest(const char* verb, const char* path, const char* referrer, DWORD flags);
-    void AddHeader(const char* header, DWORD modifiers);
-    void SetCookies(const char* path);
-    void SelectClientCertificate();
-    void IgnoreUnknownAuthority();
+    // Opens the root and connection handles and checks that the machine can go online.
+    std::optional<Failure> OpenConnection(const char* host, std::uint16_t port, const char* user,
+                                          const char* password, const char* agent);
+    // A header line a request adds before it sends, and how.
+    struct HeaderLine {
+        const char* text;
+        platform::HeaderMode mode;
+    };
+    // Steps the three request operations share before they send: check the connection, clear
+    // the cancelled flag, open the request (secure on an https connection), add Accept and then
+    // `headers` in order, and set the session's cookies.
+    std::optional<Failure> BeginRequest(const char* verb, const char* path, const char* referrer,
+                                        platform::RequestLine line,
+                                        std::initializer_list<HeaderLine> headers);
+    std::optional<Failure> AddHeader(const char* header, platform::HeaderMode mode);
+    std::optional<Failure> SetCookies(const char* path);
+    // The proxy asked for credentials in an answer of attempt `attempts`: the first two apply
+    // them, later ones ask the user. True when the request is to be sent once more.
+    bool RetryForProxy(int attempts);
     // A send that failed for a client certificate or an unknown authority is answered so that
-    // the next send can pass; other errors are left alone.
-    void AnswerCertificatePrompt(DWORD error);
-    DWORD ShowProxyDialog();
-    void ReportOnRequest(const char* text);
+    // the next send can pass; other signals are left alone.
+    void AnswerCertificatePrompt(platform::SendSignal signal);
+    bool AskProxyCredentials();
+    void ReportOnRequest(Failure failure);
 
     // Copies the body into the open file and closes it; the byte count, or 0 when the body
     // was empty, broken, cancelled or could not be written whole.
-    std::uint32_t StoreBody(HANDLE file);
+    std::uint32_t StoreBody(platform::OutputFile file);
 
-    // Handles and the cancelled flag are shared with a cancelling thread without a lock.
-    std::atomic<HINTERNET> m_hInternet{nullptr};
-    std::atomic<HINTERNET> m_hConnect{nullptr};
-    std::atomic<HINTERNET> m_hRequest{nullptr};
+    // Shared with a cancelling thread; each user holds its own reference for a call.
+    SharedHandle<platform::InternetSession> m_hInternet;
+    SharedHandle<platform::HttpConnection> m_hConnect;
+    SharedHandle<platform::HttpRequest> m_hRequest;
     std::string m_host;
     std::string m_user;
     std::string m_password;
@@ -100,5 +118,4 @@ class TransferSession {
     std::atomic<bool> m_cancelled{false};
 };
 
-// A handle counts as open when it is neither null nor the all-ones invalid value.
-bool IsOpenHandle(HINTERNET handle);
+}  // namespace zemuser

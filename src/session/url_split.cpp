@@ -1,88 +1,42 @@
 #include "session/url_split.h"
 
-#include <cstring>
-#include <new>
-#include <vector>
-
 #include "session/connect_mode.h"
 
-namespace {
+namespace zemuser {
 
-// Host and path buffers hold at most 2083 characters: 2085 reserved, 2084 announced.
-constexpr DWORD kPartCapacity = 2085;
-constexpr DWORD kPartAnnounced = 2084;
-
-void FitToText(std::string* text) {
-    text->resize(std::strlen(text->c_str()));
-}
-
-}  // namespace
-
-std::uint32_t ServiceCodeForScheme(INTERNET_SCHEME scheme) {
+std::uint32_t ServiceCodeForScheme(platform::UrlScheme scheme) {
     switch (scheme) {
-        case INTERNET_SCHEME_FTP:
+        case platform::UrlScheme::Ftp:
             return 1;
-        case INTERNET_SCHEME_GOPHER:
+        case platform::UrlScheme::Gopher:
             return 2;
-        case INTERNET_SCHEME_HTTP:
+        case platform::UrlScheme::Http:
             return ServiceHttp;
-        case INTERNET_SCHEME_HTTPS:
+        case platform::UrlScheme::Https:
             return ServiceHttps;
-        case INTERNET_SCHEME_FILE:
+        case platform::UrlScheme::File:
             return 0x1001;
-        case INTERNET_SCHEME_NEWS:
+        case platform::UrlScheme::News:
             return 0x1006;
-        case INTERNET_SCHEME_MAILTO:
+        case platform::UrlScheme::Mailto:
             return 0x1002;
-        default:
-            return ServiceUnknown;
+        case platform::UrlScheme::Other:
+            break;
     }
+    return ServiceUnknown;
 }
 
-BOOL SplitUrl(const char* url, std::uint32_t* serviceCode, std::string* host, std::string* path,
+bool SplitUrl(const char* url, std::uint32_t* serviceCode, std::string* host, std::string* path,
               std::uint16_t* port) {
     *serviceCode = ServiceUnknown;
-    if (url == nullptr) return FALSE;
-
-    URL_COMPONENTSA components{};
-    components.dwStructSize = sizeof(components);
-    host->assign(kPartCapacity, '\0');
-    path->assign(kPartCapacity, '\0');
-    components.lpszHostName = host->data();
-    components.dwHostNameLength = kPartAnnounced;
-    components.lpszUrlPath = path->data();
-    components.dwUrlPathLength = kPartAnnounced;
-
-    BOOL result = CrackCanonicalUrl(url, &components, serviceCode, port);
-    FitToText(host);
-    FitToText(path);
-    return result;
+    if (url == nullptr) return false;
+    platform::CrackedUrl cracked;
+    if (!platform::CrackUrl(url, &cracked)) return false;
+    *host = std::move(cracked.host);
+    *path = std::move(cracked.path);
+    *port = cracked.port;
+    *serviceCode = ServiceCodeForScheme(cracked.scheme);
+    return true;
 }
 
-BOOL CrackCanonicalUrl(const char* url, URL_COMPONENTSA* components, std::uint32_t* serviceCode,
-                       std::uint16_t* port) {
-    if (components == nullptr || url == nullptr) return FALSE;
-
-    std::vector<char> canonical(INTERNET_MAX_URL_LENGTH, '\0');
-    DWORD length = INTERNET_MAX_URL_LENGTH;
-    if (!InternetCanonicalizeUrlA(url, canonical.data(), &length, ICU_BROWSER_MODE)) {
-        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) return FALSE;
-        // The platform reported the size it needs; one more try in a buffer of that size.
-        try {
-            canonical.assign(static_cast<std::size_t>(length) + 1, '\0');
-        } catch (const std::bad_alloc&) {
-            return FALSE;
-        }
-        if (!InternetCanonicalizeUrlA(url, canonical.data(), &length, ICU_BROWSER_MODE)) {
-            return FALSE;
-        }
-    }
-
-    if (!InternetCrackUrlA(canonical.data(), 0, 0, components)) {
-        *serviceCode = ServiceUnknown;
-        return FALSE;
-    }
-    *port = components->nPort;
-    *serviceCode = ServiceCodeForScheme(components->nScheme);
-    return TRUE;
-}
+}  // namespace zemuser

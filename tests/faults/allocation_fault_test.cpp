@@ -47,7 +47,7 @@ class AllocationFaults : public ::testing::Test {
         SCOPED_TRACE(name);
         call();  // the first call of a kind sets up what lives for the process
         check(false);
-        const std::size_t handlesBefore = OpenInternetHandles();
+        const std::size_t handlesBefore = OpenDescriptors();
         const std::int32_t sessionsBefore = LiveSessions();
 
         std::size_t count = 0;
@@ -75,7 +75,7 @@ class AllocationFaults : public ::testing::Test {
             }
             EXPECT_LT(MillisSince(start), kHangMs);
             check(faulted);
-            EXPECT_EQ(OpenInternetHandles(), handlesBefore);
+            EXPECT_EQ(OpenDescriptors(), handlesBefore);
             EXPECT_EQ(LiveSessions(), sessionsBefore);
             ++runs;
         }
@@ -380,8 +380,8 @@ TEST_F(AllocationFaults, HandleBeginAndEnd) {
                 EXPECT_NE(handle, nullptr);
                 EXPECT_NE(second, nullptr);
             }
-            EXPECT_EQ(FindSession(handle), nullptr);
-            EXPECT_EQ(FindSession(second), nullptr);
+            EXPECT_EQ(zemuser::FindSession(handle), nullptr);
+            EXPECT_EQ(zemuser::FindSession(second), nullptr);
         });
 }
 

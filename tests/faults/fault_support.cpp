@@ -6,11 +6,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
 #include <thread>
+#include <vector>
 
-#include "platform/posix/internet/internet_handles.h"
-#include "platform/posix/wininet.h"
 #include "session/http_version_override.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -19,10 +24,6 @@
 
 namespace fault_testing {
 namespace {
-
-// The first handle value the internet layer hands out and the distance between two.
-constexpr std::uintptr_t kFirstHandle = 0x10000;
-constexpr std::uintptr_t kHandleStep = 0x10;
 
 // Every session of the suite writes the user's HTTP/1.1 settings; they are kept in the build
 // tree, never in the real user's store. Set before any test runs.
@@ -76,21 +77,93 @@ ScriptedServer::Script JudgeUpload(std::string expectedBody) {
     };
 }
 
-std::size_t OpenInternetHandles() {
-    // A fresh handle marks how far the serial numbers have gone.
-    HINTERNET probe = InternetOpenA("probe", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
-    const auto end = reinterpret_cast<std::uintptr_t>(probe);
-    InternetCloseHandle(probe);
-    auto& handles = platform::internet::InternetHandles::Instance();
+namespace {
+
+// The TCP sockets of the machine by inode: local and remote port, and whether it listens.
+struct TcpSocket {
+    unsigned localPort = 0;
+    unsigned remotePort = 0;
+    bool listening = false;
+};
+
+std::map<unsigned long, TcpSocket> TcpSockets() {
+    std::map<unsigned long, TcpSocket> sockets;
+    for (const char* table : {"/proc/self/net/tcp", "/proc/self/net/tcp6"}) {
+        std::ifstream in(table);
+        std::string line;
+        std::getline(in, line);  // the column names
+        while (std::getline(in, line)) {
+            std::istringstream fields(line);
+            std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout;
+            unsigned long inode = 0;
+            fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >>
+                timeout >> inode;
+            TcpSocket socket;
+            socket.localPort = std::stoul(local.substr(local.find(':') + 1), nullptr, 16);
+            socket.remotePort = std::stoul(remote.substr(remote.find(':') + 1), nullptr, 16);
+            socket.listening = state == "0A";
+            sockets[inode] = socket;
+        }
+    }
+    return sockets;
+}
+
+// The inodes of the machine's local (AF_UNIX) sockets, socket pairs included.
+std::set<unsigned long> LocalSockets() {
+    std::set<unsigned long> inodes;
+    std::ifstream in("/proc/self/net/unix");
+    std::string line;
+    std::getline(in, line);
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        std::string num, refs, protocol, flags, type, state;
+        unsigned long inode = 0;
+        fields >> num >> refs >> protocol >> flags >> type >> state >> inode;
+        inodes.insert(inode);
+    }
+    return inodes;
+}
+
+}  // namespace
+
+std::size_t OpenDescriptors() {
+    std::vector<unsigned long> ours;
     std::size_t open = 0;
-    for (std::uintptr_t value = kFirstHandle; value < end; value += kHandleStep) {
-        if (handles.Find(reinterpret_cast<HINTERNET>(value))) ++open;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code error;
+        const std::string target = std::filesystem::read_symlink(entry.path(), error).string();
+        unsigned long inode = 0;
+        if (std::sscanf(target.c_str(), "socket:[%lu]", &inode) == 1) {
+            ours.push_back(inode);
+        } else if (!error) {
+            ++open;
+        }
+    }
+    // Read after the descriptors: a socket missing from the tables was closed meanwhile.
+    const auto tcp = TcpSockets();
+    const auto local = LocalSockets();
+    std::set<unsigned> listenPorts;
+    for (unsigned long inode : ours) {
+        auto found = tcp.find(inode);
+        if (found != tcp.end() && found->second.listening) {
+            listenPorts.insert(found->second.localPort);
+        }
+    }
+    // A server's side of a connection closes on the server's own time; the client side is the
+    // library's and must be gone when a call returns.
+    for (unsigned long inode : ours) {
+        auto found = tcp.find(inode);
+        if (found == tcp.end()) {
+            open += local.count(inode);
+        } else if (!found->second.listening && listenPorts.count(found->second.remotePort)) {
+            ++open;
+        }
     }
     return open;
 }
 
 std::int32_t LiveSessions() {
-    return HttpVersionOverride::Instance().Count();
+    return zemuser::HttpVersionOverride::Instance().Count();
 }
 
 bool NoLeaksSoFar() {

@@ -44,9 +44,9 @@ struct HandleEnder {
 };
 using OwnedHandle = std::unique_ptr<void, HandleEnder>;
 
-// Internet handles that are open now. Handle values are serial, so every value ever handed out
-// is looked up; after a call returns, none of its handles may remain.
-std::size_t OpenInternetHandles();
+// Descriptors open in this process, as the kernel lists them: files, pipes, socket pairs and the
+// client side of connections to this process's own servers. A call must leave none behind.
+std::size_t OpenDescriptors();
 // Sessions alive now (handles and calls in progress), as the HTTP/1.1 override counts them.
 std::int32_t LiveSessions();
 // True when the leak checker found nothing (always true in builds without it).

@@ -97,8 +97,8 @@ AnswerServer::AnswerServer() : listener_(::socket(AF_INET, SOCK_STREAM | SOCK_CL
 
     int wake[2];
     if (::pipe2(wake, O_CLOEXEC) != 0) Die("pipe2");
-    wakeRead_ = platform::posix::UniqueFd(wake[0]);
-    wakeWrite_ = platform::posix::UniqueFd(wake[1]);
+    wakeRead_ = Fd(wake[0]);
+    wakeWrite_ = Fd(wake[1]);
     thread_ = std::thread([this] { Serve(); });
 }
 
@@ -126,8 +126,7 @@ void AnswerServer::Serve() {
             Die("poll");
         }
         if (ready[1].revents != 0) return;
-        platform::posix::UniqueFd connection(
-            ::accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC));
+        Fd connection(::accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC));
         if (connection.valid()) AnswerConnection(connection.get());
     }
 }

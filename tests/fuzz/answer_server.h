@@ -3,14 +3,34 @@
 // announces, sends the answer, closes its side and waits briefly for the client to close.
 #pragma once
 
+#include <unistd.h>
+
 #include <cstdint>
 #include <mutex>
 #include <string>
 #include <thread>
-
-#include "platform/posix/unique_fd.h"
+#include <utility>
 
 namespace fuzz {
+
+// A descriptor closed with the object.
+class Fd {
+  public:
+    explicit Fd(int fd = -1) : fd_(fd) {}
+    Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    Fd& operator=(Fd&& other) noexcept {
+        std::swap(fd_, other.fd_);
+        return *this;
+    }
+    ~Fd() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    int get() const { return fd_; }
+    bool valid() const { return fd_ >= 0; }
+
+  private:
+    int fd_;
+};
 
 class AnswerServer {
   public:
@@ -29,9 +49,9 @@ class AnswerServer {
     void AnswerConnection(int connection);
     std::string Answer();
 
-    platform::posix::UniqueFd listener_;
-    platform::posix::UniqueFd wakeRead_;
-    platform::posix::UniqueFd wakeWrite_;
+    Fd listener_;
+    Fd wakeRead_;
+    Fd wakeWrite_;
     std::uint16_t port_ = 0;
     std::mutex mutex_;
     std::string answer_;

@@ -9,9 +9,11 @@
 #include "api/download_file_name.h"
 #include "api/local_path.h"
 #include "fuzz_support.h"
-#include "platform/platform.h"
+#include "platform/system.h"
 
 namespace {
+
+using namespace zemuser;
 
 // The size a header is queried with; longer headers never reach the parser.
 constexpr std::size_t kHeaderOffered = 2056;
@@ -34,7 +36,7 @@ void CheckPlainFileName(const std::string& name) {
 
 // The folder part of a joined path is the folder exactly, and what follows is one plain name.
 void CheckStaysInside(const std::string& joined, const std::string& folder) {
-    const std::string prefix = folder + platform::PathSeparator();
+    const std::string prefix = folder + zemuser::platform::PathSeparator();
     FUZZ_CHECK(joined.compare(0, prefix.size(), prefix) == 0);
     CheckPlainFileName(joined.substr(prefix.size()));
 }
@@ -44,11 +46,11 @@ void CheckCleanName(const std::string& announced) {
     if (name.empty()) return;  // the caller stores the body as "unknown" then
     CheckPlainFileName(name);
 
-    const std::string joined = std::string(kFolder) + platform::PathSeparator() + name;
+    const std::string joined = std::string(kFolder) + zemuser::platform::PathSeparator() + name;
     CheckStaysInside(joined, kFolder);
     // The joins the download uses: narrow, and wide through the narrow code page.
     FUZZ_CHECK(LocalPath::Narrow(kFolder).Join(name).ForTrace() == joined);
-    const platform::WideString wideFolder(u"/srv/downloads");
+    const zemuser::platform::WideString wideFolder(u"/srv/downloads");
     CheckStaysInside(LocalPath::Wide(wideFolder.c_str()).Join(name).ForTrace(), kFolder);
 }
 

@@ -23,6 +23,7 @@
 
 namespace {
 
+using namespace zemuser;
 using Clock = std::chrono::steady_clock;
 
 // Short time-outs keep a stalled transfer short; the server never stalls, so a call that
@@ -104,15 +105,15 @@ void CheckQueries(TransferSession& session) {
 void SessionCall(unsigned kind, std::size_t answerSize) {
     Environment& env = Env();
     TransferSession session;
-    FUZZ_CHECK(session.Connect("127.0.0.1", env.server.Port(), nullptr, nullptr, ModeHttp,
-                               kTransferAgent));
-    RequestKind request = RequestGet;
+    FUZZ_CHECK(session.Connect("127.0.0.1", env.server.Port(), nullptr, nullptr,
+                               ConnectMode::ModeHttp, kTransferAgent));
+    RequestKind request = RequestKind::RequestGet;
     if (kind == 1) {
-        request = RequestForm;
+        request = RequestKind::RequestForm;
         session.AddFormField("act", "download", false);
         session.AddFormField("session_id", 42);
     } else if (kind == 2) {
-        request = RequestMultipart;
+        request = RequestKind::RequestMultipart;
         session.AddFormField("file_num", 1);
         session.AddFormField("file1", env.uploadFile.c_str(), true);
     }

@@ -13,6 +13,8 @@
 
 namespace session_testing {
 
+using namespace zemuser;
+
 // Routes the trace log to a temporary file for one test, at level 0.
 class TraceCapture {
   public:
@@ -30,7 +32,8 @@ class TraceCapture {
     std::string path_;
 };
 
-inline bool ConnectTo(TransferSession& session, std::uint16_t port, ConnectMode mode = ModeHttp) {
+inline bool ConnectTo(TransferSession& session, std::uint16_t port,
+                      ConnectMode mode = ConnectMode::ModeHttp) {
     return session.Connect("127.0.0.1", port, nullptr, nullptr, mode, kTransferAgent);
 }
 

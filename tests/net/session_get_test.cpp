@@ -5,6 +5,8 @@
 
 namespace {
 
+using namespace zemuser;
+
 using namespace session_testing;
 using testing_support::AuthProxy;
 using testing_support::CertificateKind;
@@ -20,7 +22,7 @@ TEST(SessionGet, SendsAnHttp10RequestWithTheFixedHeaders) {
     ScriptedServer server(Answer(HttpResponse(200, "hello")));
     TransferSession session;
     ASSERT_TRUE(ConnectTo(session, server.port()));
-    ASSERT_TRUE(session.SendRequest("/a/b?c=1&d=%20", RequestGet, nullptr));
+    ASSERT_TRUE(session.SendRequest("/a/b?c=1&d=%20", RequestKind::RequestGet, nullptr));
     EXPECT_EQ(session.QueryStatusCode(), 200);
     EXPECT_EQ(session.LastPath(), "/a/b?c=1&d=%20");
     session.CloseHandles();
@@ -40,9 +42,9 @@ TEST(SessionGet, ConnectionResetOnEverySendIsTriedTenTimes) {
     ScriptedServer server([](ScriptedConnection& connection) { connection.Reset(); });
     TransferSession session;
     ASSERT_TRUE(ConnectTo(session, server.port()));
-    EXPECT_FALSE(session.SendRequest("/reset", RequestGet, nullptr));
+    EXPECT_FALSE(session.SendRequest("/reset", RequestKind::RequestGet, nullptr));
     EXPECT_EQ(server.connectionCount(), 10);
-    EXPECT_EQ(session.RequestHandle(), nullptr);
+    EXPECT_FALSE(session.HasRequest());
     std::string expected =
         "[ http://127.0.0.1:" + std::to_string(server.port()) + "/reset ] request failed...\n";
     EXPECT_NE(trace.Text().find(expected), std::string::npos) << trace.Text();
@@ -56,7 +58,7 @@ TEST(SessionGet, ProxyAuthenticationThatNeverWorksEndsAfterThreeAttempts) {
     session.SetProxyCredentials("who", "wrong");
     ASSERT_TRUE(ConnectTo(session, server.port()));
     // Two attempts apply the credentials; the third asks the dialog, which cancels here.
-    EXPECT_TRUE(session.SendRequest("/p", RequestGet, nullptr));
+    EXPECT_TRUE(session.SendRequest("/p", RequestKind::RequestGet, nullptr));
     EXPECT_EQ(session.QueryStatusCode(), 407);
     EXPECT_EQ(server.requests().size(), 3u);
     session.CloseHandles();
@@ -71,7 +73,7 @@ TEST(SessionGet, ProxyAcceptsTheSessionsCredentials) {
     TransferSession session;
     session.SetProxyCredentials("agent", "s3cret");
     ASSERT_TRUE(ConnectTo(session, nginx.httpPort()));
-    ASSERT_TRUE(session.SendRequest("/through-proxy.txt", RequestGet, nullptr));
+    ASSERT_TRUE(session.SendRequest("/through-proxy.txt", RequestKind::RequestGet, nullptr));
     EXPECT_EQ(session.QueryStatusCode(), 200);
     char body[64] = {};
     EXPECT_EQ(session.ReadResponse(body, sizeof(body) - 1), 12u);
@@ -92,7 +94,7 @@ TEST(SessionGet, RedirectNeedingConfirmationIsFollowedOnTheSameConnection) {
     });
     TransferSession session;
     ASSERT_TRUE(ConnectTo(session, server.port()));
-    ASSERT_TRUE(session.SendRequest("/start", RequestGet, nullptr));
+    ASSERT_TRUE(session.SendRequest("/start", RequestKind::RequestGet, nullptr));
     EXPECT_EQ(session.QueryStatusCode(), 200);
     EXPECT_EQ(session.LastPath(), "/start");
     char body[16] = {};
@@ -110,8 +112,9 @@ TEST(SessionGet, UnknownAuthorityCostsOneFailedSend) {
     NginxServer nginx;
     nginx.AddFile("secure.txt", "tls");
     TransferSession session;
-    ASSERT_TRUE(ConnectTo(session, nginx.httpsPort(CertificateKind::SelfSigned), ModeHttps));
-    ASSERT_TRUE(session.SendRequest("/secure.txt", RequestGet, nullptr));
+    ASSERT_TRUE(
+        ConnectTo(session, nginx.httpsPort(CertificateKind::SelfSigned), ConnectMode::ModeHttps));
+    ASSERT_TRUE(session.SendRequest("/secure.txt", RequestKind::RequestGet, nullptr));
     EXPECT_EQ(session.QueryStatusCode(), 200);
     session.CloseHandles();
 }
@@ -123,8 +126,8 @@ TEST(SessionGet, CertificateNameAndDateAreNotChecked) {
     for (CertificateKind kind :
          {CertificateKind::Good, CertificateKind::OtherName, CertificateKind::Expired}) {
         TransferSession session;
-        ASSERT_TRUE(ConnectTo(session, nginx.httpsPort(kind), ModeHttps));
-        EXPECT_TRUE(session.SendRequest("/secure.txt", RequestGet, nullptr));
+        ASSERT_TRUE(ConnectTo(session, nginx.httpsPort(kind), ConnectMode::ModeHttps));
+        EXPECT_TRUE(session.SendRequest("/secure.txt", RequestKind::RequestGet, nullptr));
         EXPECT_EQ(session.QueryStatusCode(), 200);
         session.CloseHandles();
     }

@@ -11,6 +11,8 @@
 
 namespace {
 
+using namespace zemuser;
+
 using namespace session_testing;
 using testing_support::FileExists;
 using testing_support::HttpResponse;
@@ -23,8 +25,8 @@ using testing_support::TempDir;
 class Answered {
   public:
     explicit Answered(const ScriptedServer& server, const char* path = "/r") {
-        connected_ =
-            ConnectTo(session_, server.port()) && session_.SendRequest(path, RequestGet, nullptr);
+        connected_ = ConnectTo(session_, server.port()) &&
+                     session_.SendRequest(path, RequestKind::RequestGet, nullptr);
     }
     ~Answered() { session_.CloseHandles(); }
     TransferSession& operator*() { return session_; }
@@ -133,7 +135,7 @@ TEST(SessionResponse, ConnectionDroppedMidBodyDeletesThePartialFile) {
     std::size_t report = text.find("/r ] response failed...\n");
     ASSERT_NE(report, std::string::npos) << text;
     EXPECT_NE(text.find("ResponseToFile " + path + " error!\n", report), std::string::npos);
-    EXPECT_EQ(answered->RequestHandle(), nullptr);
+    EXPECT_FALSE(answered->HasRequest());
     EXPECT_EQ(answered->QueryStatusCode(), 404);
 }
 
@@ -186,8 +188,8 @@ TEST(SessionResponse, FullDiskIsAFailedDownloadWithNoFileLeft) {
         rlimit limit{20000, 20000};
         setrlimit(RLIMIT_FSIZE, &limit);
         TransferSession session;
-        bool sent =
-            ConnectTo(session, server.port()) && session.SendRequest("/full", RequestGet, nullptr);
+        bool sent = ConnectTo(session, server.port()) &&
+                    session.SendRequest("/full", RequestKind::RequestGet, nullptr);
         std::uint32_t stored = sent ? session.ResponseToFile(path.c_str()) : 1;
         session.CloseHandles();
         _exit(!sent ? 2 : stored != 0 ? 3 : FileExists(path) ? 4 : 0);

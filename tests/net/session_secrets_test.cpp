@@ -5,6 +5,8 @@
 
 namespace {
 
+using namespace zemuser;
+
 using namespace session_testing;
 using testing_support::AuthProxy;
 using testing_support::HttpResponse;
@@ -34,7 +36,7 @@ TEST(SessionSecrets, ProxyPasswordStaysOutOfTraceAndDebugOutput) {
         TransferSession session;
         session.SetProxyCredentials("agent", kPassword);
         ASSERT_TRUE(ConnectTo(session, nginx.httpPort()));
-        session.SendRequest("/missing", RequestGet, nullptr);
+        session.SendRequest("/missing", RequestKind::RequestGet, nullptr);
         session.QueryContentLength();
         session.CloseHandles();
     }
@@ -42,7 +44,7 @@ TEST(SessionSecrets, ProxyPasswordStaysOutOfTraceAndDebugOutput) {
         TransferSession session;
         session.SetProxyCredentials("agent", kPassword);
         ASSERT_TRUE(ConnectTo(session, port));
-        session.SendRequest("/p", RequestMultipart, nullptr);
+        session.SendRequest("/p", RequestKind::RequestMultipart, nullptr);
         session.QueryContentDisposition(nullptr, 0);
         session.CloseHandles();
     }

@@ -9,29 +9,25 @@
 #include <thread>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/system.h"
 #include "session/http_version_override.h"
 #include "session/transfer_session.h"
 
 namespace {
 
+using namespace zemuser;
+
 constexpr const char kKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
 
 std::string ReadValue(const char* name) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, kKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return "?";
-    DWORD value = 0, type = 0, size = sizeof(value);
-    LONG result =
-        RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
-    RegCloseKey(key);
-    return result == ERROR_SUCCESS ? std::to_string(value) : "absent";
+    auto key = zemuser::platform::OpenUserSettingsKey(kKey);
+    std::uint32_t value = 0;
+    if (!key) return "?";
+    return key->ReadNumber(name, &value) ? std::to_string(value) : "absent";
 }
 
-void SetValue(const char* name, DWORD value) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, kKey, 0, KEY_WRITE, &key) != ERROR_SUCCESS) return;
-    RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
-    RegCloseKey(key);
+void SetValue(const char* name, std::uint32_t value) {
+    if (auto key = zemuser::platform::OpenUserSettingsKey(kKey)) key->WriteNumber(name, value);
 }
 
 void Storm(int threads, int rounds) {
@@ -62,7 +58,8 @@ int main(int argc, char** argv) {
         } else if (command == "count") {
             std::printf("count=%d\n", HttpVersionOverride::Instance().Count());
         } else if (command == "set" && i + 2 < argc) {
-            SetValue(argv[i + 1], static_cast<DWORD>(std::strtoul(argv[i + 2], nullptr, 10)));
+            SetValue(argv[i + 1],
+                     static_cast<std::uint32_t>(std::strtoul(argv[i + 2], nullptr, 10)));
             i += 2;
         } else if (command == "storm" && i + 2 < argc) {
             Storm(std::atoi(argv[i + 1]), std::atoi(argv[i + 2]));

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <ctime>
+#include <memory>
 #include <ostream>
 #include <thread>
 #include <utility>
@@ -12,64 +13,43 @@
 
 namespace {
 
-// A machine whose clocks and processor times the test sets by hand. The meter reads it through
-// plain function pointers, so its state is global; each test starts it afresh.
+using namespace zemuser;
+
+// A machine whose clocks and processor times the test sets by hand; each test starts it afresh.
 struct FakeMachine {
-    DWORD tick = 1000;
+    std::uint32_t tick = 1000;
     int64_t systemTime = 1'000'000;
     int64_t idle = 0, kernel = 0, user = 0;
     int64_t procKernel = 0, procUser = 0;
-    bool hasKernelModule = true;
-    bool hasGetSystemTimes = true;
+    bool hasSystemTimes = true;  // a system without the query reads zeros
     bool processTimesFail = false;
     int timeQueries = 0;  // reads of the current system time: one per sample taken
-    std::vector<HMODULE> freedModules;
 };
 FakeMachine g_machine;
 
-HMODULE const kFakeKernel = reinterpret_cast<HMODULE>(0x4b45);
+class FakeClock : public platform::CpuClock {
+  public:
+    std::uint32_t TickCount() override { return g_machine.tick; }
+    std::int64_t SystemTime() override {
+        ++g_machine.timeQueries;
+        return g_machine.systemTime;
+    }
+    bool SystemTimes(std::int64_t* idle, std::int64_t* kernel, std::int64_t* user) override {
+        *idle = g_machine.hasSystemTimes ? g_machine.idle : 0;
+        *kernel = g_machine.hasSystemTimes ? g_machine.kernel : 0;
+        *user = g_machine.hasSystemTimes ? g_machine.user : 0;
+        return true;
+    }
+    bool ProcessTimes(std::int64_t* kernel, std::int64_t* user) override {
+        if (g_machine.processTimesFail) return false;
+        *kernel = g_machine.procKernel;
+        *user = g_machine.procUser;
+        return true;
+    }
+};
 
-FILETIME ToFileTime(int64_t value) {
-    const auto bits = static_cast<uint64_t>(value);
-    return {static_cast<DWORD>(bits), static_cast<DWORD>(bits >> 32)};
-}
-
-BOOL FakeGetSystemTimes(FILETIME* idle, FILETIME* kernel, FILETIME* user) {
-    *idle = ToFileTime(g_machine.idle);
-    *kernel = ToFileTime(g_machine.kernel);
-    *user = ToFileTime(g_machine.user);
-    return TRUE;
-}
-
-CpuTimeSources FakeSources() {
-    return {
-        [](LPCSTR name) {
-            EXPECT_STREQ(name, "Kernel32.dll");
-            return g_machine.hasKernelModule ? kFakeKernel : nullptr;
-        },
-        [](HMODULE module, LPCSTR name) {
-            EXPECT_EQ(module, kFakeKernel);
-            EXPECT_STREQ(name, "GetSystemTimes");
-            return g_machine.hasGetSystemTimes ? reinterpret_cast<FARPROC>(FakeGetSystemTimes)
-                                               : nullptr;
-        },
-        [](HMODULE module) {
-            g_machine.freedModules.push_back(module);
-            return TRUE;
-        },
-        [] { return g_machine.tick; },
-        [](FILETIME* now) {
-            ++g_machine.timeQueries;
-            *now = ToFileTime(g_machine.systemTime);
-        },
-        [](HANDLE, FILETIME*, FILETIME*, FILETIME* kernel, FILETIME* user) {
-            if (g_machine.processTimesFail) return FALSE;
-            *kernel = ToFileTime(g_machine.procKernel);
-            *user = ToFileTime(g_machine.procUser);
-            return TRUE;
-        },
-        [] { return reinterpret_cast<HANDLE>(-1); },
-    };
+std::unique_ptr<platform::CpuClock> FakeSources() {
+    return std::make_unique<FakeClock>();
 }
 
 struct Usage {
@@ -89,7 +69,7 @@ class CpuUsageMeterTest : public ::testing::Test {
 
     // Lets `ms` pass, in which the machine is busy `systemPercent` of `total` processor time
     // units and the process `processPercent` of them.
-    static void Pass(DWORD ms, int64_t systemPercent, int64_t processPercent,
+    static void Pass(std::uint32_t ms, int64_t systemPercent, int64_t processPercent,
                      int64_t total = 1000) {
         g_machine.tick += ms;
         g_machine.systemTime += int64_t{ms} * 10'000;
@@ -176,26 +156,14 @@ TEST_F(CpuUsageMeterTest, IntervalWithoutProcessorTimeRecordsZero) {
     EXPECT_EQ(Poll(meter), (Usage{25, 10}));
 }
 
-TEST_F(CpuUsageMeterTest, WithoutSystemTimesEveryAnswerIsZeroAndTheModuleIsFreedOnce) {
-    for (bool moduleLoads : {true, false}) {
-        SCOPED_TRACE(moduleLoads);
-        g_machine = FakeMachine();
-        g_machine.hasKernelModule = moduleLoads;
-        g_machine.hasGetSystemTimes = false;
-        {
-            CpuUsageMeter meter(FakeSources());
-            for (int i = 0; i < 4; ++i) {
-                Pass(250, 80, 60);
-                EXPECT_EQ(Poll(meter), (Usage{0, 0}));
-            }
-            EXPECT_EQ(g_machine.timeQueries, 4);
-        }
-        // A module without the function is released at once, and not again on destruction.
-        EXPECT_EQ(g_machine.freedModules.size(), moduleLoads ? 1u : 0u);
+TEST_F(CpuUsageMeterTest, WithoutSystemTimesEveryAnswerIsZero) {
+    g_machine.hasSystemTimes = false;
+    CpuUsageMeter meter(FakeSources());
+    for (int i = 0; i < 4; ++i) {
+        Pass(250, 80, 60);
+        EXPECT_EQ(Poll(meter), (Usage{0, 0}));
     }
-    g_machine = FakeMachine();
-    { CpuUsageMeter meter(FakeSources()); }
-    EXPECT_EQ(g_machine.freedModules, std::vector<HMODULE>{kFakeKernel});
+    EXPECT_EQ(g_machine.timeQueries, 4);
 }
 
 TEST_F(CpuUsageMeterTest, TickDifferenceIgnoresTheTopBit) {

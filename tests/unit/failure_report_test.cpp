@@ -6,29 +6,21 @@
 #include <string>
 
 #include "diag/trace_log.h"
-#include "platform/platform.h"
 #include "support/real_servers.h"
 
 namespace {
+
+using namespace zemuser;
 
 using testing_support::FileExists;
 using testing_support::ReadFileBytes;
 using testing_support::ScopedEnv;
 using testing_support::TempDir;
 
-constexpr DWORD kCannotConnect = 12029;  // an internet error code with a message text
-
-// The internet layer's own text for a code, as the report asks for it.
-std::string InternetMessage(DWORD code) {
-    char* text = nullptr;
-    const DWORD length = FormatMessageA(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_HMODULE,
-        GetModuleHandleA("wininet.dll"), code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
-        reinterpret_cast<LPSTR>(&text), 0, nullptr);
-    std::string message = length != 0 && text != nullptr ? text : "";
-    LocalFree(text);
-    return message;
-}
+// An internet error code and its text, as the platform words it (line end included).
+constexpr platform::ErrorCode kCannotConnect = 12029;
+const std::string kCannotConnectLine =
+    "[12029, 0x00002efd] No connection to the server could be made.\r\n";
 
 // The debugger output file shows each text as an entry of its own line.
 std::string DebugEntry(const std::string& text) {
@@ -63,13 +55,10 @@ class FailureReportTest : public ::testing::Test {
 };
 
 TEST_F(FailureReportTest, RequestFailureWritesUrlLineThenErrorText) {
-    const std::string message = InternetMessage(kCannotConnect);
-    ASSERT_FALSE(message.empty());
-    SetLastError(kCannotConnect);
-    ReportRequestFailure("files.test", 80, 1, "/files/a.txt", "query content-length failed...");
-    // The text is kept as the platform gives it, line end included.
+    ReportRequestFailure("files.test", 80, 1, "/files/a.txt",
+                         {"query content-length failed...", kCannotConnect});
     ExpectLines("[ http://files.test:80/files/a.txt ] query content-length failed...",
-                "[12029, 0x00002efd] " + message);
+                kCannotConnectLine);
 }
 
 TEST_F(FailureReportTest, SchemePrefixFollowsTheMode) {
@@ -87,42 +76,36 @@ TEST_F(FailureReportTest, SchemePrefixFollowsTheMode) {
         SCOPED_TRACE(c.mode);
         TraceLog::Instance().SetFile(tracePath.c_str());
         std::remove(debugPath.c_str());
-        SetLastError(0);
-        ReportRequestFailure("h", 443, c.mode, "/x?q=1", "response failed...");
+        ReportRequestFailure("h", 443, c.mode, "/x?q=1", {"response failed..."});
         ExpectLines(c.expected);
     }
 }
 
 TEST_F(FailureReportTest, ConnectionFailureHasNoPathAndShowsPortAsPassed) {
-    const std::string message = InternetMessage(kCannotConnect);
-    SetLastError(kCannotConnect);
-    ReportConnectionFailure("127.0.0.1", 0, 2, "connect failed...");
-    ExpectLines("[ https://127.0.0.1:0 ] connect failed...", "[12029, 0x00002efd] " + message);
+    ReportConnectionFailure("127.0.0.1", 0, 2, {"connect failed...", kCannotConnect});
+    ExpectLines("[ https://127.0.0.1:0 ] connect failed...", kCannotConnectLine);
 }
 
 TEST_F(FailureReportTest, CodeWithoutInternetTextGivesOneLine) {
-    for (DWORD code : {DWORD{0}, DWORD{2}}) {
+    for (platform::ErrorCode code : {0u, 2u}) {
         SCOPED_TRACE(code);
         TraceLog::Instance().SetFile(tracePath.c_str());
         std::remove(debugPath.c_str());
-        SetLastError(code);
-        ReportConnectionFailure("h", 80, 1, "connect failed...");
+        ReportConnectionFailure("h", 80, 1, {"connect failed...", code});
         ExpectLines("[ http://h:80 ] connect failed...");
     }
 }
 
 TEST_F(FailureReportTest, ThresholdAboveErrorsKeepsLinesOutOfTraceOnly) {
     TraceLog::Instance().SetLevel(3);
-    SetLastError(kCannotConnect);
-    ReportRequestFailure("h", 8080, 1, "/p", "request failed...");
+    ReportRequestFailure("h", 8080, 1, "/p", {"request failed...", kCannotConnect});
     EXPECT_EQ(Trace(), "");
-    EXPECT_EQ(Debug(), DebugEntry("[ http://h:8080/p ] request failed...") +
-                           DebugEntry("[12029, 0x00002efd] " + InternetMessage(kCannotConnect)));
+    EXPECT_EQ(Debug(),
+              DebugEntry("[ http://h:8080/p ] request failed...") + DebugEntry(kCannotConnectLine));
 }
 
 TEST_F(FailureReportTest, MissingTextsAreReportedAsEmpty) {
-    SetLastError(0);
-    ReportRequestFailure(nullptr, 0, 0, nullptr, nullptr);
+    ReportRequestFailure(nullptr, 0, 0, nullptr, {nullptr});
     ExpectLines("[ ftp://:0 ] ");
 }
 

@@ -13,6 +13,8 @@
 
 namespace {
 
+using namespace zemuser;
+
 using testing_support::HttpResponse;
 using testing_support::ScopedEnv;
 using testing_support::ScriptedConnection;
@@ -45,7 +47,8 @@ ScriptedServer::Script Redirecting(std::atomic<int>* served, int redirects) {
 }
 
 bool Connect(TransferSession& session, const ScriptedServer& server) {
-    return session.Connect("127.0.0.1", server.port(), nullptr, nullptr, ModeHttp, kTransferAgent);
+    return session.Connect("127.0.0.1", server.port(), nullptr, nullptr, ConnectMode::ModeHttp,
+                           kTransferAgent);
 }
 
 TEST_F(RedirectLoop, EndlessConfirmedRedirectsEndTheGetWithFailure) {
@@ -54,9 +57,9 @@ TEST_F(RedirectLoop, EndlessConfirmedRedirectsEndTheGetWithFailure) {
     TransferSession session;
     ASSERT_TRUE(Connect(session, server));
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_FALSE(session.SendRequest("/start", RequestGet, nullptr));
+    EXPECT_FALSE(session.SendRequest("/start", RequestKind::RequestGet, nullptr));
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
-    EXPECT_EQ(session.RequestHandle(), nullptr);
+    EXPECT_FALSE(session.HasRequest());
     session.CloseHandles();
     // The request itself and the redirects followed from it.
     EXPECT_EQ(server.requests().size(), static_cast<std::size_t>(1 + kMostFollowed));
@@ -68,7 +71,7 @@ TEST_F(RedirectLoop, EndlessConfirmedRedirectsEndTheMultipartPostWithFailure) {
     TransferSession session;
     ASSERT_TRUE(Connect(session, server));
     session.AddFormField("act", "upload", false);
-    EXPECT_FALSE(session.SendRequest("/start", RequestMultipart, nullptr));
+    EXPECT_FALSE(session.SendRequest("/start", RequestKind::RequestMultipart, nullptr));
     session.CloseHandles();
     EXPECT_EQ(server.requests().size(), static_cast<std::size_t>(1 + kMostFollowed));
 }
@@ -78,7 +81,7 @@ TEST_F(RedirectLoop, ChainWithinTheLimitStillArrives) {
     ScriptedServer server(Redirecting(&served, kMostFollowed));
     TransferSession session;
     ASSERT_TRUE(Connect(session, server));
-    ASSERT_TRUE(session.SendRequest("/start", RequestGet, nullptr));
+    ASSERT_TRUE(session.SendRequest("/start", RequestKind::RequestGet, nullptr));
     EXPECT_EQ(session.QueryStatusCode(), 200);
     char body[16] = {};
     EXPECT_EQ(session.ReadResponse(body, 15), 7u);
@@ -88,7 +91,7 @@ TEST_F(RedirectLoop, ChainWithinTheLimitStillArrives) {
     // A later request on the session starts counting afresh.
     served = 0;
     ASSERT_TRUE(Connect(session, server));
-    EXPECT_TRUE(session.SendRequest("/again", RequestGet, nullptr));
+    EXPECT_TRUE(session.SendRequest("/again", RequestKind::RequestGet, nullptr));
     session.CloseHandles();
 }
 

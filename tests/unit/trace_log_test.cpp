@@ -14,6 +14,8 @@
 
 namespace {
 
+using namespace zemuser;
+
 using testing_support::ReadFileBytes;
 using testing_support::TempDir;
 using testing_support::WriteFileBytes;
