@@ -86,9 +86,12 @@ class TransferSession {
     bool AskProxyCredentials();
     void ReportOnRequest(Failure failure);
 
-    // Copies the body into the open file and closes it; the byte count, or 0 when the body
-    // was empty, broken, cancelled or could not be written whole.
-    std::uint32_t StoreBody(platform::OutputFile file);
+    // Copies the body into the file; the byte count, or 0 when the body was empty, broken,
+    // cancelled or could not be written whole.
+    std::uint32_t StoreBody(platform::ReplacementFile& file);
+    // Stores the body under the target's name once it is whole; traces a failure with
+    // `tracePath`.
+    std::uint32_t StoreResponse(platform::ReplacementFile file, const char* tracePath);
 
     // Shared with a cancelling thread; each user holds its own reference for a call.
     SharedHandle<platform::InternetSession> m_hInternet;

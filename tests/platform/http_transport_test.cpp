@@ -345,35 +345,8 @@ TEST_F(RealServers, RealProxyChallengesThenPassesPlainAndTunnelledRequests) {
     }
 }
 
-// A proxy that asks for nothing and tunnels each CONNECT to the loopback port it names.
-ScriptedServer::Script Tunnel() {
-    return [](ScriptedConnection& client) {
-        unsigned port = 0;
-        if (std::sscanf(client.ReadRequest().c_str(), "CONNECT 127.0.0.1:%u", &port) != 1) return;
-        const int upstream = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        address.sin_port = htons(static_cast<std::uint16_t>(port));
-        if (connect(upstream, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-            client.Send("HTTP/1.0 200 Connection established\r\n\r\n")) {
-            pollfd ends[2] = {{client.fd(), POLLIN, 0}, {upstream, POLLIN, 0}};
-            char buffer[16384];
-            for (bool open = true; open && poll(ends, 2, 10000) > 0;) {
-                for (int i = 0; i < 2 && open; ++i) {
-                    if (ends[i].revents == 0) continue;
-                    const ssize_t got = recv(ends[i].fd, buffer, sizeof buffer, 0);
-                    open = got > 0 && send(ends[1 - i].fd, buffer, static_cast<std::size_t>(got),
-                                           MSG_NOSIGNAL) == got;
-                }
-            }
-        }
-        close(upstream);
-    };
-}
-
 TEST_F(RealServers, ServersOwn407InsideATunnelIsAnOrdinaryAnswer) {
-    ScriptedServer proxy(Tunnel());
+    ScriptedServer proxy(TunnelingProxy());
     ProxyEnvironment environment("", proxy.url(""));
     Opened o = Open("127.0.0.1", Port(CertificateKind::Good), Line("GET", "/origin407", true));
     o.connection->SetProxyCredentials("user", "secret", o.request.get());

@@ -127,28 +127,56 @@ TEST(SystemFiles, NamesReachTheirFilesAndFoldersAreNoFiles) {
     EXPECT_EQ(ReadFileBytes(dir.File("a\xef\xbf\xbd")), "substitute");
 }
 
-TEST(SystemFiles, CreateAlwaysEmptiesAndReadsComeInPieces) {
+// A download's file takes the target's place only when committed; a target that is a link is
+// replaced as a name, never written through.
+TEST(SystemFiles, ReplacementFileLeavesTheTargetAloneUntilCommitted) {
+    struct Row {
+        const char* what;
+        bool targetExists;
+        bool targetIsLink;
+        bool commit;
+    };
+    const Row rows[] = {
+        {"new target, committed", false, false, true},
+        {"existing target, committed", true, false, true},
+        {"existing target, dropped", true, false, false},
+        {"target a link, committed", false, true, true},
+        {"target a link, dropped", false, true, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        TempDir dir;
+        const std::string target = dir.File("report.txt");
+        const std::string elsewhere = dir.File("elsewhere.txt");
+        if (row.targetExists) {
+            WriteFileBytes(target, "old");
+        }
+        if (row.targetIsLink) {
+            ASSERT_EQ(::symlink(elsewhere.c_str(), target.c_str()), 0);
+        }
+        {
+            ReplacementFile file = ReplacementFile::Create(target.c_str());
+            ASSERT_TRUE(file.IsOpen());
+            EXPECT_TRUE(file.Write("new", 3));
+            EXPECT_EQ(FileExists(target) ? ReadFileBytes(target) : "", row.targetExists ? "old" : "");
+            if (row.commit) {
+                EXPECT_TRUE(file.Commit());
+            }
+        }
+        const std::string expected = row.commit ? "new" : row.targetExists ? "old" : "";
+        EXPECT_EQ(FileExists(target) ? ReadFileBytes(target) : "", expected);
+        EXPECT_FALSE(FileExists(elsewhere));  // nothing went through the link
+        std::size_t entries = 0;
+        for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+            (void)entry;
+            ++entries;
+        }
+        // Nothing else is left behind: the target (or the link) at most.
+        EXPECT_EQ(entries, (row.commit || row.targetExists || row.targetIsLink) ? 1u : 0u);
+    }
     TempDir dir;
-    const std::string path = dir.File("out.bin");
-    WriteFileBytes(path, std::string(3000, 'x'));
-    OutputFile out = OutputFile::CreateAlways(path.c_str());
-    ASSERT_TRUE(out.IsOpen());
-    EXPECT_EQ(ReadFileBytes(path), "");
-    std::string content(2500, '\0');
-    for (std::size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>(i * 7);
-    EXPECT_TRUE(out.Write(content.data(), 2000));
-    EXPECT_TRUE(out.Write(content.data() + 2000, 500));
-    out.Close();
-    EXPECT_FALSE(out.Write("x", 1));
-    EXPECT_FALSE(OutputFile::CreateAlways(dir.path().c_str()).IsOpen());
-
-    InputFile in = InputFile::Open(path.c_str());
-    std::string read;
-    char piece[1024];
-    std::uint32_t count = 0;
-    while (in.Read(piece, sizeof piece, &count) && count > 0) read.append(piece, count);
-    EXPECT_EQ(count, 0u);
-    EXPECT_EQ(read, content);
+    EXPECT_FALSE(ReplacementFile::Create(dir.path().c_str()).IsOpen());  // a folder
+    EXPECT_FALSE(ReplacementFile::Create(dir.File("no/such/folder/f").c_str()).IsOpen());
 }
 
 TEST(SettingsStore, FileTextAfterWritesAndReadsThroughANewKey) {

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <stdexcept>
 
@@ -325,6 +326,32 @@ ParsedRequest ParseRequest(const std::string& raw) {
         lineStart = lineEnd + 2;
     }
     return parsed;
+}
+
+ScriptedServer::Script TunnelingProxy() {
+    return [](ScriptedConnection& client) {
+        unsigned port = 0;
+        if (std::sscanf(client.ReadRequest().c_str(), "CONNECT 127.0.0.1:%u", &port) != 1) return;
+        const int upstream = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = htons(static_cast<std::uint16_t>(port));
+        if (connect(upstream, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+            client.Send("HTTP/1.0 200 Connection established\r\n\r\n")) {
+            pollfd ends[2] = {{client.fd(), POLLIN, 0}, {upstream, POLLIN, 0}};
+            char buffer[16384];
+            for (bool open = true; open && poll(ends, 2, 10000) > 0;) {
+                for (int i = 0; i < 2 && open; ++i) {
+                    if (ends[i].revents == 0) continue;
+                    const ssize_t got = recv(ends[i].fd, buffer, sizeof buffer, 0);
+                    open = got > 0 && send(ends[1 - i].fd, buffer, static_cast<std::size_t>(got),
+                                           MSG_NOSIGNAL) == got;
+                }
+            }
+        }
+        close(upstream);
+    };
 }
 
 }  // namespace testing_support

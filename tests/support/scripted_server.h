@@ -89,6 +89,10 @@ class ScriptedServer {
     std::vector<int> openFds_;  // connection sockets still open, guarded by mutex_
 };
 
+// A proxy that asks for nothing and tunnels each CONNECT to the loopback port it names; it
+// records the CONNECT requests.
+ScriptedServer::Script TunnelingProxy();
+
 // Parts of a raw request, for assertions.
 struct ParsedRequest {
     std::string requestLine;                                   // "GET /x HTTP/1.0"
