@@ -9,8 +9,9 @@
 #                  own; the tables quote medians
 #   --filter RE    only the cases whose names match RE (e.g. 'fetch_1k')
 #
-# Release build in build-bench; nginx runs as our child in the foreground with its own prefix,
-# configuration and pid file in a temporary folder, and is stopped by its pid at the end.
+# Release build in build-bench (preset bench); nginx runs as our child in the foreground with its
+# own prefix, configuration and pid file in a temporary folder, and is stopped by its pid at the
+# end.
 # Peak memory is measured first, each case once in a process of its own. The summary is kept
 # in build-bench/bench-summary.txt, every run in build-bench/bench-results.json. (The line
 # "Library was built as DEBUG" is about the distribution's build of Google Benchmark itself.)
@@ -36,12 +37,10 @@ for tool in /usr/sbin/nginx curl cmake; do
 done
 
 build=build-bench
-echo "=== build ($build, Release)"
+echo "=== build (preset bench: $build, Release)"
 mkdir -p "$build"
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DZEMUSER_BUILD_BENCH=ON \
-  -DZEMUSER_BUILD_TESTS=OFF -DZEMUSER_BUILD_TOOLS=OFF > "$build/configure.log" 2>&1 \
-  || { cat "$build/configure.log"; exit 1; }
-cmake --build "$build" -j 2 --target zemuser_bench
+cmake --preset bench > "$build/configure.log" 2>&1 || { cat "$build/configure.log"; exit 1; }
+cmake --build --preset bench -j 2 --target zemuser_bench
 bench="$PWD/$build/bench/zemuser_bench"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/zemuser-bench.XXXXXX")

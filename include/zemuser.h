@@ -49,7 +49,8 @@ typedef void* TransferHandle;
 
 /* Transfer handles and buffers. */
 ZEM_API TransferHandle ZEM_CALL ZEMTransferBegin(void);
-ZEM_API TransferHandle ZEM_CALL ZEMTransferBeginV2(const char* proxyUser, const char* proxyPassword);
+ZEM_API TransferHandle ZEM_CALL ZEMTransferBeginV2(const char* proxyUser,
+                                                   const char* proxyPassword);
 ZEM_API void ZEM_CALL ZEMTransferEnd(TransferHandle handle);
 ZEM_API void ZEM_CALL CancelTransferFile(TransferHandle handle);
 ZEM_API void ZEM_CALL ZEMReleaseBuffer(void* buffer);
@@ -73,8 +74,8 @@ ZEM_API int32_t ZEM_CALL ZEMUrlTransferFile(TransferHandle handle, const char* u
                                             const PostFields* fields, const char* localPath,
                                             int32_t direction);
 ZEM_API int32_t ZEM_CALL ZEMUrlTransferFileW(TransferHandle handle, const char* url,
-                                             const PostFields* fields,
-                                             const ZEMWideChar* localPath, int32_t direction);
+                                             const PostFields* fields, const ZEMWideChar* localPath,
+                                             int32_t direction);
 ZEM_API int32_t ZEM_CALL ZEMNormalDownloadFile(TransferHandle handle, const char* url,
                                                const PostFields* fields, const char* localPath,
                                                char* nameOut, int32_t nameOutSize);

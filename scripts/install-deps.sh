@@ -1,28 +1,60 @@
 #!/bin/bash
-# Installs what building and testing zemuser needs on a fresh Debian 12. Does nothing when all
-# of it is already present. Starts no service: the tests run their own nginx and proxy.
+# Installs what zemuser needs on a fresh Debian 12, by profile:
+#
+#   scripts/install-deps.sh [build] [test] [windows]
+#
+#   build    compilers, CMake and the libraries: building the library and the tools and running
+#            scripts/demo.sh (the default, and part of every profile)
+#   test     the test suites' servers and libraries, the sanitizers' and fuzzers' clang, the
+#            static analysers and the benchmarks' libraries
+#   windows  mingw-w64 and Wine for the Windows DLLs and their tests (with the GoogleTest
+#            sources, nginx and python3, which those tests use)
+#
+# Does nothing when all of it is already present. Starts no service: the tests run their own
+# nginx and proxy.
 set -euo pipefail
 
-PACKAGES=(
+BUILD_PACKAGES=(
     build-essential cmake pkg-config
+    libcurl4-openssl-dev libssl-dev libcli11-dev libcpp-httplib-dev
+)
+# ca-certificates: the TLS tests and the soak need a system CA store; without one, a server of
+# an unknown authority fails as a broken store does, not as an unknown authority.
+TEST_PACKAGES=(
     googletest libgtest-dev libgmock-dev libbenchmark-dev
-    libcurl4-openssl-dev libssl-dev openssl libcli11-dev libcpp-httplib-dev
-    nginx-light tinyproxy
+    nginx-light tinyproxy openssl ca-certificates curl procps
     clang-14 libclang-rt-14-dev clang-tidy cppcheck clang-format
-    procps
-    mingw-w64 wine64
+)
+# wine64 alone puts no program on the PATH; the wine package holds wine, wineboot and wineserver.
+# The Wine tests cross-build GoogleTest from its sources (googletest) and run nginx and python3.
+WINDOWS_PACKAGES=(
+    mingw-w64 wine wine64
+    googletest nginx-light openssl python3
 )
 
+packages=("${BUILD_PACKAGES[@]}")
+profiles=build
+for profile in "$@"; do
+    case $profile in
+        build) continue ;;
+        test) packages+=("${TEST_PACKAGES[@]}") ;;
+        windows) packages+=("${WINDOWS_PACKAGES[@]}") ;;
+        -h | --help) sed -n '2,14p' "$0"; exit 0 ;;
+        *) echo "install-deps: unknown profile '$profile' (build, test, windows)" >&2; exit 2 ;;
+    esac
+    profiles+=" $profile"
+done
+
 missing=()
-for package in "${PACKAGES[@]}"; do
+for package in "${packages[@]}"; do
     status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
-    if [[ "$status" != "install ok installed" ]]; then
+    if [[ "$status" != "install ok installed" && " ${missing[*]} " != *" $package "* ]]; then
         missing+=("$package")
     fi
 done
 
 if [[ ${#missing[@]} -eq 0 ]]; then
-    echo "install-deps: all packages present"
+    echo "install-deps: all packages present (profiles: $profiles)"
     exit 0
 fi
 
@@ -32,7 +64,7 @@ else
     as_root=(sudo)
 fi
 
-echo "install-deps: installing ${missing[*]}"
+echo "install-deps: profiles $profiles: installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
 # Forbid package scripts from starting daemons (policy-rc.d exit 101), only for this run and
 # only when the machine has no policy of its own.

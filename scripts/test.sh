@@ -1,14 +1,64 @@
 #!/usr/bin/env bash
-# Builds and runs every test: the normal build, the same suites under AddressSanitizer with
-# UndefinedBehaviorSanitizer, and the threaded tests under ThreadSanitizer. Prints how long
-# each stage took. Servers (nginx, the proxy, the scripted server, the file service) are
-# started and stopped by the tests themselves on 127.0.0.1.
+# Builds and runs the tests, stage by stage, and prints how long each stage took.
+#
+#   scripts/test.sh [stage...]   the named stages in the order given; every stage when none is
+#                                named
+#   scripts/test.sh --list       the stages and what each runs
+#
+# Each stage builds what it needs (with the presets of CMakePresets.json, warnings as errors),
+# so any one can run alone on a fresh clone; the dependencies of the chosen stages are installed
+# first (scripts/install-deps.sh). Servers (nginx, the proxy, the scripted server, the file
+# service) are started and stopped by the tests themselves on 127.0.0.1.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
 
+# name|install-deps profile|what it runs
+STAGES=(
+  "normal|test|release build (build/) and all its tests"
+  "demo|build|the main job, scripts/demo.sh"
+  "static-analysis|test|clang-format check, cppcheck and clang-tidy over the sources"
+  "asan|test|the suites under AddressSanitizer and UndefinedBehaviorSanitizer"
+  "tsan|test|the threaded tests and the soak under ThreadSanitizer"
+  "fuzz|test|each libFuzzer target for ${ZEMUSER_FUZZ_SECONDS:-20} s"
+  "windows|windows|both Windows DLLs cross-built, checked, and tested under Wine"
+)
+stage_field() {  # stage_field <name> <field number>
+  local entry
+  for entry in "${STAGES[@]}"; do
+    if [[ ${entry%%|*} == "$1" ]]; then cut -d'|' -f"$2" <<< "$entry"; return 0; fi
+  done
+  return 1
+}
+
+if [[ ${1:-} == --list ]]; then
+  for entry in "${STAGES[@]}"; do
+    printf '%-16s %s\n' "${entry%%|*}" "$(cut -d'|' -f3 <<< "$entry")"
+  done
+  exit 0
+fi
+if [[ ${1:-} == -h || ${1:-} == --help ]]; then sed -n '2,11p' "$0"; exit 0; fi
+
+selected=("$@")
+if [[ ${#selected[@]} -eq 0 ]]; then
+  for entry in "${STAGES[@]}"; do selected+=("${entry%%|*}"); done
+fi
+profiles=()
+for name in "${selected[@]}"; do
+  profile=$(stage_field "$name" 2) || {
+    echo "test.sh: no stage '$name'; the stages are:" >&2
+    "$0" --list >&2
+    exit 2
+  }
+  if [[ " ${profiles[*]} " != *" $profile "* ]]; then profiles+=("$profile"); fi
+done
+
+# Warnings are errors in every build of the test command (a plain build only warns). The
+# scripts that configure builds of their own read this too.
+export ZEMUSER_WERROR=ON
+
 declare -a stage_names=() stage_seconds=()
-stage() {
+stage() {  # stage <name> <command...>
   local name=$1; shift
   local start=$SECONDS
   echo "=== $name"
@@ -16,25 +66,77 @@ stage() {
   stage_names+=("$name"); stage_seconds+=($((SECONDS - start)))
   echo "=== $name: $((SECONDS - start)) s"
 }
-
-build() {  # build <folder> [cmake options...] [-- targets...]
-  local folder=$1; shift
-  local options=() targets=()
-  while [ $# -gt 0 ] && [ "$1" != "--" ]; do options+=("$1"); shift; done
-  [ $# -gt 0 ] && shift
-  targets=("$@")
-  cmake -S . -B "$folder" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${options[@]}" \
-    > "$folder.configure.log" 2>&1 || { cat "$folder.configure.log"; return 1; }
-  if [ ${#targets[@]} -gt 0 ]; then
-    cmake --build "$folder" -j "$jobs" --target "${targets[@]}"
-  else
-    cmake --build "$folder" -j "$jobs"
-  fi
+step() {  # step <label> <command...>: a timed part of a stage
+  local label=$1; shift
+  local start=$SECONDS
+  "$@"
+  echo "--- $label: $((SECONDS - start)) s"
 }
 
+configure() {  # configure <preset> [cmake options...]: quiet unless it fails
+  local preset=$1; shift
+  local log
+  log=$(mktemp)
+  cmake --preset "$preset" -DZEMUSER_WERROR="$ZEMUSER_WERROR" "$@" > "$log" 2>&1 ||
+    { cat "$log"; rm -f "$log"; return 1; }
+  rm -f "$log"
+}
+build() {  # build <preset> [targets...]
+  local preset=$1; shift
+  configure "$preset"
+  if [[ $# -gt 0 ]]; then
+    cmake --build --preset "$preset" -j "$jobs" --target "$@"
+  else
+    cmake --build --preset "$preset" -j "$jobs"
+  fi
+}
 run_ctest() {  # run_ctest <folder> [ctest options...]
   local folder=$1; shift
-  ctest --test-dir "$folder" --output-on-failure --timeout 1500 "$@"
+  ctest --test-dir "$folder" --output-on-failure --no-tests=error --timeout 1500 "$@"
+}
+
+# ---- the stages -------------------------------------------------------------------------------
+stage_normal() {
+  step "build (release)" build release
+  step "tests (release)" run_ctest build
+}
+
+stage_demo() {
+  scripts/demo.sh
+}
+
+stage_static_analysis() {
+  # clang-tidy reads the compile commands, which configuring alone writes.
+  configure release
+  scripts/static-analysis.sh build
+}
+
+stage_asan() {
+  export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1
+  export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+  step "build (address, undefined)" build asan-ubsan
+  # The soak runs in the normal build and, shorter, under ThreadSanitizer.
+  step "tests (address, undefined)" run_ctest build-asan-ubsan -E '^(exported_symbols|soak)$'
+}
+
+stage_tsan() {
+  export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1"
+  step "build (thread)" build tsan \
+    unit_tests net_tests api_tests session_probe host_probe soak zemuser_file_service
+  # The threaded tests: cancellation, concurrent transfers, shared trace log and meter, the soak.
+  GTEST_FILTER='*Thread*:*Concurren*:*Cancel*:*Parallel*' \
+    step "tests (thread)" run_ctest build-tsan -R '^(unit_tests|net_tests|api_tests|soak)$'
+}
+
+stage_fuzz() {
+  tests/fuzz/run-fuzzers.sh "${ZEMUSER_FUZZ_SECONDS:-20}"
+}
+
+stage_windows() {
+  # The Wine tests need the reference file service, a native program.
+  step "build (release: the file service)" build release zemuser_file_service
+  ZEMUSER_FILE_SERVICE_BINARY="$PWD/build/bin/zemuser-file-service" ZEMUSER_WINE_REQUIRED=1 \
+    tests/windows/run-wine-tests.sh
 }
 
 # The tests hold the HTTP/1.1 settings off in a settings store of their own, never the user's.
@@ -42,34 +144,15 @@ ZEMUSER_SETTINGS_DIR=$(mktemp -d)
 export ZEMUSER_SETTINGS_DIR
 trap 'rm -rf "$ZEMUSER_SETTINGS_DIR"' EXIT
 
-if [ -x scripts/install-deps.sh ]; then stage "install dependencies" scripts/install-deps.sh; fi
-
-stage "build" build build -DCMAKE_BUILD_TYPE=Release
-stage "tests" run_ctest build
-stage "main job (scripts/demo.sh)" scripts/demo.sh
-stage "static analysis" scripts/static-analysis.sh build
-
-export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1
-export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-stage "build (address, undefined)" build build-asan -DZEMUSER_SANITIZE=address,undefined \
-  -DZEMUSER_BUILD_TOOLS=OFF
-# The soak runs in the normal build and, shorter, under ThreadSanitizer.
-stage "tests (address, undefined)" run_ctest build-asan -E '^(exported_symbols|soak)$'
-
-export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1"
-stage "build (thread)" build build-tsan -DZEMUSER_SANITIZE=thread -DZEMUSER_BUILD_TOOLS=ON \
-  -- unit_tests net_tests api_tests session_probe host_probe soak zemuser_file_service
-# The threaded tests: cancellation, concurrent transfers, shared trace log and meter, the soak.
-GTEST_FILTER='*Thread*:*Concurren*:*Cancel*:*Parallel*' \
-  stage "tests (thread)" run_ctest build-tsan -R '^(unit_tests|net_tests|api_tests|soak)$'
-
-stage "fuzzers" tests/fuzz/run-fuzzers.sh "${ZEMUSER_FUZZ_SECONDS:-20}"
-stage "windows build, tests under Wine" env \
-  ZEMUSER_FILE_SERVICE_BINARY="$PWD/build/bin/zemuser-file-service" tests/windows/run-wine-tests.sh
+stage "install dependencies (${profiles[*]})" scripts/install-deps.sh "${profiles[@]}"
+run_stage() {  # in a subshell, so that a stage's sanitizer settings stay its own
+  ( "stage_${1//-/_}" )
+}
+for name in "${selected[@]}"; do stage "$name" run_stage "$name"; done
 
 echo
 echo "Stage times:"
 for i in "${!stage_names[@]}"; do
-  printf '  %-32s %5d s\n' "${stage_names[$i]}" "${stage_seconds[$i]}"
+  printf '  %-44s %5d s\n' "${stage_names[$i]}" "${stage_seconds[$i]}"
 done
-echo "all stages passed"
+echo "all stages passed: ${selected[*]}"

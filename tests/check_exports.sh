@@ -1,11 +1,12 @@
 #!/bin/sh
-# The shared library must export exactly the names of its version script, nothing else.
+# The shared library must export exactly the names of the export list (generated from
+# include/zemuser.h at configure time, one name a line), nothing else.
 set -eu
-lib="$1"; map="$2"
-expected=$(sed -n 's/^ *\([A-Za-z_][A-Za-z0-9_]*\);$/\1/p' "$map" | sort)
+lib="$1"; list="$2"
+expected=$(sort "$list")
 actual=$(nm -D --defined-only "$lib" | awk '{print $3}' | sed 's/@.*//' | sort)
 if [ "$expected" != "$actual" ]; then
-  echo "exported symbols differ from $map:"
+  echo "exported symbols differ from $list:"
   diff -u /dev/fd/3 /dev/fd/4 3<<E 4<<A || true
 $expected
 E

@@ -38,7 +38,9 @@ constexpr UploadLines kWideUploadLines{
     "ZEMKIVUploadFileW Begin: %s, %s, %s\n", "ZEMKIVUploadFileW Failed.\n",
     "ZEMKIVUploadFileW QueryResult: %d\n", "ZEMKIVUploadFileW Result: %s\n"};
 
-const char* OrEmpty(const char* text) { return text != nullptr ? text : ""; }
+const char* OrEmpty(const char* text) {
+    return text != nullptr ? text : "";
+}
 
 std::int32_t ConferenceDownload(TransferSession& session, const char* url, const char* sessionId,
                                 const ServerFileName& fileName, const LocalPath& localPath) {

@@ -41,8 +41,7 @@ std::int32_t RunFamilyA(const FamilyACall& call, Read&& read) {
 }
 
 // Queries the status, hands it to the host and traces it with `line`.
-inline std::int32_t ReportStatus(TransferSession& session, std::int32_t* status,
-                                 const char* line) {
+inline std::int32_t ReportStatus(TransferSession& session, std::int32_t* status, const char* line) {
     std::int32_t code = session.QueryStatusCode();
     if (status != nullptr) *status = code;
     TraceWrite(0, line, code);

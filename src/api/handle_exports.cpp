@@ -9,9 +9,8 @@ using namespace zemuser;
 extern "C" {
 
 ZEM_API TransferHandle ZEM_CALL ZEMTransferBegin(void) {
-    return GuardExport<TransferHandle>(nullptr, [] {
-        return RegisterSession(std::make_shared<TransferSession>());
-    });
+    return GuardExport<TransferHandle>(
+        nullptr, [] { return RegisterSession(std::make_shared<TransferSession>()); });
 }
 
 ZEM_API TransferHandle ZEM_CALL ZEMTransferBeginV2(const char* proxyUser,
@@ -37,6 +36,8 @@ ZEM_API void ZEM_CALL CancelTransferFile(TransferHandle handle) {
     });
 }
 
-ZEM_API void ZEM_CALL ZEMReleaseBuffer(void* buffer) { std::free(buffer); }
+ZEM_API void ZEM_CALL ZEMReleaseBuffer(void* buffer) {
+    std::free(buffer);
+}
 
 }  // extern "C"

@@ -2,7 +2,6 @@
 
 namespace zemuser {
 
-
 LocalPath LocalPath::Narrow(const char* path) {
     LocalPath local;
     local.narrow_ = path != nullptr ? path : "";

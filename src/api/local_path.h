@@ -10,7 +10,7 @@
 namespace zemuser {
 
 class LocalPath {
-public:
+  public:
     static LocalPath Narrow(const char* path);
     static LocalPath Wide(const platform::WideChar* path);
 
@@ -24,7 +24,7 @@ public:
     // Adds the path as a file field of the session's form.
     void AddAsFileField(TransferSession& session, const char* fieldName) const;
 
-private:
+  private:
     bool wide_ = false;
     std::string narrow_;
     platform::WideString wideText_;

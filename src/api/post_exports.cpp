@@ -16,7 +16,8 @@ FamilyACall PostCall(const char* url, const PostFields* fields, std::int32_t* st
             session.AddFormField(name.c_str(), value.c_str(), false);
         }
     };
-    return FamilyACall{url, status, handle, RequestKind::RequestMultipart, addFields, "ZEMUrlPost Result: %d\n"};
+    return FamilyACall{
+        url, status, handle, RequestKind::RequestMultipart, addFields, "ZEMUrlPost Result: %d\n"};
 }
 
 }  // namespace

@@ -13,7 +13,7 @@ namespace zemuser {
 std::size_t ReplyCeiling();
 
 class ReplyBuffer {
-public:
+  public:
     ReplyBuffer() = default;
     ~ReplyBuffer() { std::free(data_); }
     ReplyBuffer(const ReplyBuffer&) = delete;
@@ -26,7 +26,7 @@ public:
     // Hands the block, zero-terminated, to the caller; null when it cannot be made.
     char* Release();
 
-private:
+  private:
     bool Reserve(std::size_t needed);
 
     char* data_ = nullptr;

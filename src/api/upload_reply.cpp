@@ -1,7 +1,6 @@
 #include "api/upload_reply.h"
 
 #include <cstdio>
-
 #include <cstring>
 
 namespace zemuser {

@@ -46,7 +46,8 @@ std::int32_t UrlDownload(TransferSession& session, const char* url, const PostFi
     CloseHandlesOnExit closer(session);
     TraceWrite(0, "ZEMUrlDownloadFile Begin: %s, %s\n", url != nullptr ? url : "",
                localPath.ForTrace().c_str());
-    FrameOutcome outcome = RunTransferFrame(session, url, RequestKind::RequestMultipart, TextFields(fields));
+    FrameOutcome outcome =
+        RunTransferFrame(session, url, RequestKind::RequestMultipart, TextFields(fields));
     if (outcome == FrameOutcome::NotSplit) return kFailed;
 
     std::int32_t result = kFailed;
@@ -58,7 +59,8 @@ std::int32_t UrlDownload(TransferSession& session, const char* url, const PostFi
             std::string name;
             if (intoFolder || nameOut != nullptr) name = DownloadFileName(session);
             if (nameOut != nullptr && nameOut->buffer != nullptr && nameOut->size > 0) {
-                std::strncpy(nameOut->buffer, name.c_str(), static_cast<std::size_t>(nameOut->size));
+                std::strncpy(nameOut->buffer, name.c_str(),
+                             static_cast<std::size_t>(nameOut->size));
             }
             if (name.empty()) name = "unknown";
             LocalPath target = intoFolder ? localPath.Join(name) : localPath;
@@ -123,8 +125,8 @@ ZEM_API int32_t ZEM_CALL ZEMUrlTransferFile(TransferHandle handle, const char* u
 }
 
 ZEM_API int32_t ZEM_CALL ZEMUrlTransferFileW(TransferHandle handle, const char* url,
-                                             const PostFields* fields,
-                                             const ZEMWideChar* localPath, int32_t direction) {
+                                             const PostFields* fields, const ZEMWideChar* localPath,
+                                             int32_t direction) {
     return GuardExport(kFailed, [&] {
         if (localPath == nullptr) return kFailed;
         return TransferFile(handle, url, fields, LocalPath::Wide(localPath), direction);

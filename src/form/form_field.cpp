@@ -28,8 +28,7 @@ FormField FormField::FromText(const char* name, const char* value, bool isFile) 
     return field;
 }
 
-FormField FormField::FromWideText(const char* name, const platform::WideChar* value,
-                                  bool isFile) {
+FormField FormField::FromWideText(const char* name, const platform::WideChar* value, bool isFile) {
     FormField field;
     field.name = TextOrEmpty(name);
     field.value = platform::Utf8FromWide(value);

@@ -22,8 +22,7 @@ struct FormField {
     static FormField FromInteger(const char* name, std::int32_t value);
     static FormField FromText(const char* name, const char* value, bool isFile);
     // Text that cannot be converted gives an empty value; the field is still made.
-    static FormField FromWideText(const char* name, const platform::WideChar* value,
-                                  bool isFile);
+    static FormField FromWideText(const char* name, const platform::WideChar* value, bool isFile);
 };
 
 // In the order of adding; duplicate names stay separate entries.

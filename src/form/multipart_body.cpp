@@ -1,8 +1,8 @@
 #include "form/multipart_body.h"
 
 #include <algorithm>
-#include <functional>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <string>
 #include <string_view>
@@ -72,7 +72,8 @@ Part MeasurePart(const FormField& field, std::string_view boundary) {
 std::uint64_t ReadInto(platform::InputFile& file, char* destination, std::uint64_t limit) {
     std::uint64_t taken = 0;
     while (taken < limit) {
-        const auto piece = static_cast<std::uint32_t>(std::min<std::uint64_t>(kReadPiece, limit - taken));
+        const auto piece =
+            static_cast<std::uint32_t>(std::min<std::uint64_t>(kReadPiece, limit - taken));
         std::uint32_t count = 0;
         if (!file.Read(destination + taken, piece, &count) || count == 0) break;
         taken += std::min(count, piece);

@@ -1,6 +1,6 @@
 #include "form/url_encoded_body.h"
 
-#include <cstring>
+#include <algorithm>
 #include <limits>
 
 namespace zemuser {
@@ -10,7 +10,7 @@ namespace {
 constexpr std::uint64_t kLongestBody = std::numeric_limits<std::uint32_t>::max() - 1;
 
 void Append(char* buffer, std::uint32_t* position, const std::string& text) {
-    std::memcpy(buffer + *position, text.data(), text.size());
+    std::copy(text.begin(), text.end(), buffer + *position);
     *position += static_cast<std::uint32_t>(text.size());
 }
 

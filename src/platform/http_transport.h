@@ -57,12 +57,12 @@ struct RequestLine {
     const char* version = "HTTP/1.0";
     const char* referrer = nullptr;
     const char* acceptType = "*/*";
-    bool secure = false;                // over TLS
-    bool checkCertificateName = true;   // refuse a certificate issued for another host name
-    bool checkCertificateDate = true;   // refuse a certificate outside its period of validity
-    bool reload = false;                // never answer from a cache
+    bool secure = false;               // over TLS
+    bool checkCertificateName = true;  // refuse a certificate issued for another host name
+    bool checkCertificateDate = true;  // refuse a certificate outside its period of validity
+    bool reload = false;               // never answer from a cache
     bool writeToCache = true;
-    bool keepConnection = false;        // ask the server to keep the connection open
+    bool keepConnection = false;  // ask the server to keep the connection open
     bool formSubmission = false;
 };
 
@@ -147,8 +147,8 @@ enum class UrlScheme { Other, Ftp, Gopher, Http, Https, File, News, Mailto };
 
 struct CrackedUrl {
     UrlScheme scheme = UrlScheme::Other;
-    std::string host;  // without user information or port
-    std::string path;  // from the first "/" after the host to the end, query included
+    std::string host;        // without user information or port
+    std::string path;        // from the first "/" after the host to the end, query included
     std::uint16_t port = 0;  // the scheme's default when the URL names none
 };
 

@@ -10,7 +10,7 @@
 namespace zemuser {
 
 struct Failure {
-    const char* text;  // one of the engine's constant texts
+    const char* text;                               // one of the engine's constant texts
     platform::ErrorCode code = platform::kNoError;  // 0: no second report line
 };
 

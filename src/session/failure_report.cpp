@@ -73,8 +73,8 @@ void ReportConnectionFailure(const char* host, std::int32_t port, std::uint32_t 
     Report(mode, host, port, nullptr, failure);
 }
 
-void ReportRequestFailure(const char* host, std::int32_t port, std::uint32_t mode,
-                          const char* path, Failure failure) {
+void ReportRequestFailure(const char* host, std::int32_t port, std::uint32_t mode, const char* path,
+                          Failure failure) {
     Report(mode, host, port, path, failure);
 }
 

@@ -11,7 +11,7 @@ namespace zemuser {
 
 void ReportConnectionFailure(const char* host, std::int32_t port, std::uint32_t mode,
                              Failure failure);
-void ReportRequestFailure(const char* host, std::int32_t port, std::uint32_t mode,
-                          const char* path, Failure failure);
+void ReportRequestFailure(const char* host, std::int32_t port, std::uint32_t mode, const char* path,
+                          Failure failure);
 
 }  // namespace zemuser

@@ -17,11 +17,10 @@ constexpr const char kFormContentType[] = "Content-Type: application/x-www-form-
 }  // namespace
 
 RequestResult TransferSession::PostForm(const char* path, const char* referrer) {
-    if (auto failure = OpenRequest("POST", path, referrer, PostLine())) return *failure;
-    if (auto failure = AddHeader(kPostUserAgentHeader, platform::HeaderMode::AddIfNew)) {
+    if (auto failure = BeginRequest("POST", path, referrer, PostLine(),
+                                    {{kPostUserAgentHeader, platform::HeaderMode::AddIfNew}})) {
         return *failure;
     }
-    if (auto failure = SetCookies(path)) return *failure;
     auto request = m_hRequest.Load();
 
     const std::uint32_t length = UrlEncodedBodyLength(m_fields);
@@ -49,10 +48,7 @@ RequestResult TransferSession::PostForm(const char* path, const char* referrer) 
             if (++failedSends == kMaxFailedSends) return Failure{kRequestFailedDots, sent.code};
         }
 
-        if (QueryStatusCode() != kProxyAuthenticationRequired) return RequestResult::Answered();
-        if (attempts <= 2) {
-            ApplyProxyCredentials();
-        } else if (!AskProxyCredentials()) {
+        if (QueryStatusCode() != kProxyAuthenticationRequired || !RetryForProxy(attempts)) {
             return RequestResult::Answered();
         }
     }

@@ -8,8 +8,7 @@ namespace zemuser {
 using namespace request;
 
 RequestResult TransferSession::Get(const char* path, const char* referrer) {
-    if (auto failure = OpenRequest("GET", path, referrer, GetLine())) return *failure;
-    if (auto failure = SetCookies(path)) return *failure;
+    if (auto failure = BeginRequest("GET", path, referrer, GetLine(), {})) return *failure;
     auto request = m_hRequest.Load();
 
     platform::SendResult sent;
@@ -35,13 +34,8 @@ RequestResult TransferSession::Get(const char* path, const char* referrer) {
         }
 
         if (sent.signal == platform::SendSignal::RetryRequested) continue;
-        if (sent.signal != platform::SendSignal::ProxyAuthentication) {
+        if (sent.signal != platform::SendSignal::ProxyAuthentication || !RetryForProxy(attempts)) {
             return RequestResult::Answered();
-        }
-        if (attempts >= 3) {
-            if (!AskProxyCredentials()) return RequestResult::Answered();
-        } else {
-            ApplyProxyCredentials();
         }
     }
 }

@@ -19,20 +19,17 @@ constexpr const char kMultipartContentType[] =
 }  // namespace
 
 RequestResult TransferSession::PostMultipart(const char* path, const char* referrer) {
-    if (auto failure = OpenRequest("POST", path, referrer, PostLine())) return *failure;
     using Mode = platform::HeaderMode;
-    if (auto failure = AddHeader(kMultipartContentType, Mode::AddIfNew)) return *failure;
-    if (auto failure = AddHeader("Proxy-Connection: Keep-Alive\r\n", Mode::AddIfNew)) {
+    if (auto failure = BeginRequest("POST", path, referrer, PostLine(),
+                                    {{kMultipartContentType, Mode::AddIfNew},
+                                     {"Proxy-Connection: Keep-Alive\r\n", Mode::AddIfNew},
+                                     {kPostUserAgentHeader, Mode::ReplaceOrAdd}})) {
         return *failure;
     }
-    if (auto failure = AddHeader(kPostUserAgentHeader, Mode::ReplaceOrAdd)) return *failure;
-    if (auto failure = SetCookies(path)) return *failure;
-
     // The files of file fields are read here, once, and closed before anything is sent.
     BodyBlock body;
     const std::uint32_t length = BuildMultipartBody(m_fields, &body, kBoundary);
     if (!body) return Failure{kRequestFailedDots};
-
     char contentLength[40];
     std::snprintf(contentLength, sizeof(contentLength), "Content-Length: %u\r\n", length);
     if (auto failure = AddHeader(contentLength, Mode::AddIfNew)) return *failure;
@@ -49,26 +46,16 @@ RequestResult TransferSession::PostMultipart(const char* path, const char* refer
         if (platform::ErrorCode code = request->WriteBody(body.get(), length)) {
             return Failure{kRequestFailed, code};
         }
-
         sent = request->EndSend();
         if (sent.answered) {
-            if (QueryStatusCode() != kProxyAuthenticationRequired) {
-                return RequestResult::Answered();
-            }
-            if (attempts <= 2) {
-                ApplyProxyCredentials();
-            } else if (!AskProxyCredentials()) {
+            if (QueryStatusCode() != kProxyAuthenticationRequired || !RetryForProxy(attempts)) {
                 return RequestResult::Answered();
             }
             continue;
         }
         if (sent.signal == platform::SendSignal::RetryRequested) continue;
-        if (sent.signal == platform::SendSignal::ProxyAuthentication) {
-            if (attempts <= 2) {
-                ApplyProxyCredentials();
-                continue;
-            }
-            if (AskProxyCredentials()) continue;
+        if (sent.signal == platform::SendSignal::ProxyAuthentication && RetryForProxy(attempts)) {
+            continue;
         }
         body.reset();
         if (sent.signal == platform::SendSignal::RedirectNeedsConfirmation) {

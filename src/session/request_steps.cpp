@@ -22,9 +22,10 @@ thread_local int confirmedRedirects = 0;
 
 }  // namespace
 
-std::optional<Failure> TransferSession::OpenRequest(const char* verb, const char* path,
-                                                    const char* referrer,
-                                                    platform::RequestLine line) {
+std::optional<Failure> TransferSession::BeginRequest(const char* verb, const char* path,
+                                                     const char* referrer,
+                                                     platform::RequestLine line,
+                                                     std::initializer_list<HeaderLine> headers) {
     auto connection = m_hConnect.Load();
     if (!connection) return Failure{kHandleNotOpened};
     m_cancelled = false;
@@ -40,12 +41,17 @@ std::optional<Failure> TransferSession::OpenRequest(const char* verb, const char
     auto request = connection->OpenRequest(line, &code);
     m_hRequest.Store(request);
     if (!request) return Failure{kRequestFailedDots, code};
-    return AddHeader(kAcceptHeader, platform::HeaderMode::Replace);
+    if (auto failure = AddHeader(kAcceptHeader, platform::HeaderMode::Replace)) return failure;
+    for (const HeaderLine& header : headers) {
+        if (auto failure = AddHeader(header.text, header.mode)) return failure;
+    }
+    return SetCookies(path);
 }
 
 std::optional<Failure> TransferSession::AddHeader(const char* header, platform::HeaderMode mode) {
     auto request = m_hRequest.Load();
-    platform::ErrorCode code = request ? request->AddHeader(header, mode) : platform::kInvalidHandle;
+    platform::ErrorCode code =
+        request ? request->AddHeader(header, mode) : platform::kInvalidHandle;
     if (code != platform::kNoError) return Failure{kAdditionalHeaderFailed, code};
     return std::nullopt;
 }
@@ -79,6 +85,12 @@ void TransferSession::AnswerCertificatePrompt(platform::SendSignal signal) {
 bool TransferSession::AskProxyCredentials() {
     auto request = m_hRequest.Load();
     return request && request->AskProxyCredentials();
+}
+
+bool TransferSession::RetryForProxy(int attempts) {
+    if (attempts > 2) return AskProxyCredentials();
+    ApplyProxyCredentials();
+    return true;
 }
 
 bool TransferSession::ApplyProxyCredentials() {

@@ -40,9 +40,9 @@ std::int32_t TransferSession::QueryStatusCode() {
     char text[1024] = {};
     std::uint32_t length = sizeof(text);
     auto request = m_hRequest.Load();
-    platform::ErrorCode code = request ? request->QueryHeader(platform::AnswerHeader::StatusCode,
-                                                              text, &length)
-                                       : platform::kInvalidHandle;
+    platform::ErrorCode code =
+        request ? request->QueryHeader(platform::AnswerHeader::StatusCode, text, &length)
+                : platform::kInvalidHandle;
     // The platform writes the status as decimal digits.
     if (code == platform::kNoError) return std::atoi(text);  // NOLINT(cert-err34-c)
     ReportOnRequest({kQueryStatusFailed, code});
@@ -53,9 +53,9 @@ std::int32_t TransferSession::QueryContentLength() {
     char text[1024] = {};
     std::uint32_t length = sizeof(text);
     auto request = m_hRequest.Load();
-    platform::ErrorCode code = request ? request->QueryHeader(
-                                             platform::AnswerHeader::ContentLength, text, &length)
-                                       : platform::kInvalidHandle;
+    platform::ErrorCode code =
+        request ? request->QueryHeader(platform::AnswerHeader::ContentLength, text, &length)
+                : platform::kInvalidHandle;
     if (code == platform::kNoError) return ContentLengthValue(text);
     ReportOnRequest({kQueryLengthFailed, code});
     return 0;
@@ -64,10 +64,9 @@ std::int32_t TransferSession::QueryContentLength() {
 std::uint32_t TransferSession::QueryContentDisposition(char* buffer, std::uint32_t length) {
     std::uint32_t size = length;
     auto request = m_hRequest.Load();
-    platform::ErrorCode code = request ? request->QueryHeader(
-                                             platform::AnswerHeader::ContentDisposition, buffer,
-                                             &size)
-                                       : platform::kInvalidHandle;
+    platform::ErrorCode code =
+        request ? request->QueryHeader(platform::AnswerHeader::ContentDisposition, buffer, &size)
+                : platform::kInvalidHandle;
     if (code == platform::kNoError || code == platform::kInsufficientBuffer) return size;
     ReportOnRequest({kQueryDispositionFailed, code});
     return 0;

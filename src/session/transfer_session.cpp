@@ -48,8 +48,8 @@ bool TransferSession::Connect(const char* host, std::uint32_t port, const char* 
     std::optional<Failure> failure;
     try {
         const std::uint32_t effectivePort = port != 0 ? port : DefaultPort(mode);
-        failure = OpenConnection(host, static_cast<std::uint16_t>(effectivePort), user, password,
-                                 agent);
+        failure =
+            OpenConnection(host, static_cast<std::uint16_t>(effectivePort), user, password, agent);
         if (!failure) {
             m_host = host;
             m_port = effectivePort;
@@ -65,8 +65,8 @@ bool TransferSession::Connect(const char* host, std::uint32_t port, const char* 
     }
     m_hInternet.CloseAndClear();
     m_hConnect.CloseAndClear();
-    ReportConnectionFailure(host, static_cast<std::int32_t>(port),
-                            static_cast<std::uint32_t>(mode), *failure);
+    ReportConnectionFailure(host, static_cast<std::int32_t>(port), static_cast<std::uint32_t>(mode),
+                            *failure);
     return false;
 }
 
@@ -129,8 +129,7 @@ void TransferSession::AddFormField(const char* name, const char* value, bool isF
     m_fields.push_back(FormField::FromText(name, value, isFile));
 }
 
-void TransferSession::AddFormField(const char* name, const platform::WideChar* value,
-                                   bool isFile) {
+void TransferSession::AddFormField(const char* name, const platform::WideChar* value, bool isFile) {
     m_fields.push_back(FormField::FromWideText(name, value, isFile));
 }
 

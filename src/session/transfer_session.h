@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 
 #include "form/form_field.h"
@@ -74,12 +75,22 @@ class TransferSession {
     // Opens the root and connection handles and checks that the machine can go online.
     std::optional<Failure> OpenConnection(const char* host, std::uint16_t port, const char* user,
                                           const char* password, const char* agent);
-    // Steps the three request operations share. OpenRequest checks the connection, clears the
-    // cancelled flag, opens the request (secure on an https connection) and adds Accept.
-    std::optional<Failure> OpenRequest(const char* verb, const char* path, const char* referrer,
-                                       platform::RequestLine line);
+    // A header line a request adds before it sends, and how.
+    struct HeaderLine {
+        const char* text;
+        platform::HeaderMode mode;
+    };
+    // Steps the three request operations share before they send: check the connection, clear
+    // the cancelled flag, open the request (secure on an https connection), add Accept and then
+    // `headers` in order, and set the session's cookies.
+    std::optional<Failure> BeginRequest(const char* verb, const char* path, const char* referrer,
+                                        platform::RequestLine line,
+                                        std::initializer_list<HeaderLine> headers);
     std::optional<Failure> AddHeader(const char* header, platform::HeaderMode mode);
     std::optional<Failure> SetCookies(const char* path);
+    // The proxy asked for credentials in an answer of attempt `attempts`: the first two apply
+    // them, later ones ask the user. True when the request is to be sent once more.
+    bool RetryForProxy(int attempts);
     // A send that failed for a client certificate or an unknown authority is answered so that
     // the next send can pass; other signals are left alone.
     void AnswerCertificatePrompt(platform::SendSignal signal);

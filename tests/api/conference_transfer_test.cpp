@@ -154,9 +154,9 @@ TEST(ConferenceUpload, ReplyMustStartWithOkAndIsShownCut) {
         TraceFile trace;
         EXPECT_EQ(ZEMKIVTransferFile(handle.get(), server.url().c_str(), "s", "f", path.c_str(), 1),
                   row.result);
-        EXPECT_TRUE(trace.Contains("ZEMKIVUploadFile QueryResult: " + std::to_string(row.status) +
-                                   "\nZEMKIVUploadFile Result: " +
-                                   (row.shown.empty() ? row.reply : row.shown) + "\n"))
+        EXPECT_TRUE(trace.Contains(
+            "ZEMKIVUploadFile QueryResult: " + std::to_string(row.status) +
+            "\nZEMKIVUploadFile Result: " + (row.shown.empty() ? row.reply : row.shown) + "\n"))
             << trace.Text();
     }
 }

@@ -384,9 +384,8 @@ TEST(UrlUpload, ReplyMustStartWithOk) {
         EXPECT_EQ(ZEMUrlTransferFile(handle.get(), server.url().c_str(), &none, path.c_str(),
                                      directions[i % 3]),
                   row.result);
-        EXPECT_TRUE(
-            trace.Contains("\nZEMUrlUploadFile Result: " +
-                           (row.shown.empty() ? row.reply : row.shown) + "\n"))
+        EXPECT_TRUE(trace.Contains(
+            "\nZEMUrlUploadFile Result: " + (row.shown.empty() ? row.reply : row.shown) + "\n"))
             << trace.Text();
     }
 }

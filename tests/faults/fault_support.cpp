@@ -1,21 +1,20 @@
 #include "fault_support.h"
 
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <map>
-#include <set>
-#include <sstream>
-#include <vector>
-
 #include <linux/capability.h>
 #include <signal.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
 #include <thread>
+#include <vector>
 
 #include "session/http_version_override.h"
 

@@ -254,8 +254,7 @@ TEST(FileSystemFaults, UploadFileThatChangesBeforeItIsRead) {
         SCOPED_TRACE(row.what);
         WriteFileBytes(path, content);
         ScriptedServer server(JudgeUpload(TextPart("file_num", "1") +
-                                          FilePart("file1", path, &row.sent) +
-                                          ClosingDelimiter()));
+                                          FilePart("file1", path, &row.sent) + ClosingDelimiter()));
         OwnedHandle handle(ZEMTransferBegin());
         const PostFields none;
         FileChange change = row.change;

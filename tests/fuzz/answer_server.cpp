@@ -126,8 +126,7 @@ void AnswerServer::Serve() {
             Die("poll");
         }
         if (ready[1].revents != 0) return;
-        Fd connection(
-            ::accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC));
+        Fd connection(::accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC));
         if (connection.valid()) AnswerConnection(connection.get());
     }
 }

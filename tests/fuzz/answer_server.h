@@ -3,13 +3,12 @@
 // announces, sends the answer, closes its side and waits briefly for the client to close.
 #pragma once
 
+#include <unistd.h>
+
 #include <cstdint>
 #include <mutex>
 #include <string>
 #include <thread>
-
-#include <unistd.h>
-
 #include <utility>
 
 namespace fuzz {

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets with clang in build-fuzz and runs each for a bounded time on a
-# copy of its committed corpus (the committed corpus never grows here).
+# Builds the libFuzzer targets (preset fuzz, folder build-fuzz) and runs each for a bounded time
+# on a copy of its committed corpus (the committed corpus never grows here).
 #
 #   tests/fuzz/run-fuzzers.sh [seconds-per-target] [target...]
 #
@@ -17,16 +17,13 @@ if [ ${#targets[@]} -eq 0 ]; then
   targets=(fuzz_url fuzz_download_name fuzz_form_body fuzz_settings_file fuzz_server_answer)
 fi
 
-# The engine is instrumented for coverage and the sanitizers; only the fuzz executables link
-# libFuzzer's main (tests/fuzz/CMakeLists.txt). Undefined behaviour stops the run like a crash.
-flags="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
+# The preset instruments the engine for coverage and the sanitizers; only the fuzz executables
+# link libFuzzer's main (tests/fuzz/CMakeLists.txt). Undefined behaviour stops the run like a
+# crash. ZEMUSER_WERROR=ON (as the test command sets it) makes warnings errors.
 mkdir -p "$build"
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 \
-  "-DCMAKE_C_FLAGS=$flags" "-DCMAKE_CXX_FLAGS=$flags" \
-  -DZEMUSER_BUILD_FUZZERS=ON -DZEMUSER_BUILD_TESTS=OFF -DZEMUSER_BUILD_TOOLS=OFF \
+cmake --preset fuzz ${ZEMUSER_WERROR:+-DZEMUSER_WERROR=$ZEMUSER_WERROR} \
   > "$build/configure.log" 2>&1 || { cat "$build/configure.log"; exit 1; }
-cmake --build "$build" -j 2 --target "${targets[@]}"
+cmake --build --preset fuzz -j 2 --target "${targets[@]}"
 
 # Options beyond the common ones: longer URLs than the 2084-character buffers, and HTTP words
 # for the server's answers, whose inputs may wait for a time-out or two.

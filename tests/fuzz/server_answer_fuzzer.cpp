@@ -105,8 +105,8 @@ void CheckQueries(TransferSession& session) {
 void SessionCall(unsigned kind, std::size_t answerSize) {
     Environment& env = Env();
     TransferSession session;
-    FUZZ_CHECK(session.Connect("127.0.0.1", env.server.Port(), nullptr, nullptr, ConnectMode::ModeHttp,
-                               kTransferAgent));
+    FUZZ_CHECK(session.Connect("127.0.0.1", env.server.Port(), nullptr, nullptr,
+                               ConnectMode::ModeHttp, kTransferAgent));
     RequestKind request = RequestKind::RequestGet;
     if (kind == 1) {
         request = RequestKind::RequestForm;

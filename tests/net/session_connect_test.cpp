@@ -12,13 +12,15 @@ using testing_support::ScriptedServer;
 
 TEST(SessionConnect, RecordsTheDefaultPortOfTheMode) {
     TransferSession secure;
-    ASSERT_TRUE(secure.Connect("127.0.0.1", 0, nullptr, nullptr, ConnectMode::ModeHttps, kTransferAgent));
+    ASSERT_TRUE(
+        secure.Connect("127.0.0.1", 0, nullptr, nullptr, ConnectMode::ModeHttps, kTransferAgent));
     EXPECT_EQ(secure.Port(), 443u);
     EXPECT_EQ(secure.Mode(), static_cast<std::uint32_t>(ConnectMode::ModeHttps));
     secure.CloseHandles();
 
     TransferSession plain;
-    ASSERT_TRUE(plain.Connect("127.0.0.1", 0, nullptr, nullptr, ConnectMode::ModeHttp, kTransferAgent));
+    ASSERT_TRUE(
+        plain.Connect("127.0.0.1", 0, nullptr, nullptr, ConnectMode::ModeHttp, kTransferAgent));
     EXPECT_EQ(plain.Port(), 80u);
     EXPECT_EQ(plain.Host(), "127.0.0.1");
     plain.CloseHandles();
@@ -26,9 +28,11 @@ TEST(SessionConnect, RecordsTheDefaultPortOfTheMode) {
 
 TEST(SessionConnect, KeepsEarlierCredentialsWhenNoneAreGiven) {
     TransferSession session;
-    ASSERT_TRUE(session.Connect("127.0.0.1", 8, "user", "secret", ConnectMode::ModeHttp, kTransferAgent));
+    ASSERT_TRUE(
+        session.Connect("127.0.0.1", 8, "user", "secret", ConnectMode::ModeHttp, kTransferAgent));
     session.CloseHandles();
-    ASSERT_TRUE(session.Connect("127.0.0.1", 8, nullptr, nullptr, ConnectMode::ModeHttp, kTransferAgent));
+    ASSERT_TRUE(
+        session.Connect("127.0.0.1", 8, nullptr, nullptr, ConnectMode::ModeHttp, kTransferAgent));
     EXPECT_EQ(session.User(), "user");
     EXPECT_EQ(session.Password(), "secret");
     session.CloseHandles();

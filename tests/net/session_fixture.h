@@ -17,7 +17,7 @@ using namespace zemuser;
 
 // Routes the trace log to a temporary file for one test, at level 0.
 class TraceCapture {
-public:
+  public:
     TraceCapture() : path_(folder_.File("trace.txt")) {
         TraceLog::Instance().SetLevel(0);
         TraceLog::Instance().SetFile(path_.c_str());
@@ -27,7 +27,7 @@ public:
     TraceCapture& operator=(const TraceCapture&) = delete;
     std::string Text() const { return testing_support::ReadFileBytes(path_); }
 
-private:
+  private:
     testing_support::TempDir folder_;
     std::string path_;
 };

@@ -52,7 +52,8 @@ TEST(SessionGet, ConnectionResetOnEverySendIsTriedTenTimes) {
 }
 
 TEST(SessionGet, ProxyAuthenticationThatNeverWorksEndsAfterThreeAttempts) {
-    ScriptedServer server(Answer(HttpResponse(407, "no", {"Proxy-Authenticate: Basic realm=\"x\""})));
+    ScriptedServer server(
+        Answer(HttpResponse(407, "no", {"Proxy-Authenticate: Basic realm=\"x\""})));
     TransferSession session;
     session.SetProxyCredentials("who", "wrong");
     ASSERT_TRUE(ConnectTo(session, server.port()));
@@ -111,7 +112,8 @@ TEST(SessionGet, UnknownAuthorityCostsOneFailedSend) {
     NginxServer nginx;
     nginx.AddFile("secure.txt", "tls");
     TransferSession session;
-    ASSERT_TRUE(ConnectTo(session, nginx.httpsPort(CertificateKind::SelfSigned), ConnectMode::ModeHttps));
+    ASSERT_TRUE(
+        ConnectTo(session, nginx.httpsPort(CertificateKind::SelfSigned), ConnectMode::ModeHttps));
     ASSERT_TRUE(session.SendRequest("/secure.txt", RequestKind::RequestGet, nullptr));
     EXPECT_EQ(session.QueryStatusCode(), 200);
     session.CloseHandles();
@@ -121,8 +123,8 @@ TEST(SessionGet, CertificateNameAndDateAreNotChecked) {
     ScopedEnv trust("SSL_CERT_FILE", TestCertificates::Get().caFile);
     NginxServer nginx;
     nginx.AddFile("secure.txt", "tls");
-    for (CertificateKind kind : {CertificateKind::Good, CertificateKind::OtherName,
-                                 CertificateKind::Expired}) {
+    for (CertificateKind kind :
+         {CertificateKind::Good, CertificateKind::OtherName, CertificateKind::Expired}) {
         TransferSession session;
         ASSERT_TRUE(ConnectTo(session, nginx.httpsPort(kind), ConnectMode::ModeHttps));
         EXPECT_TRUE(session.SendRequest("/secure.txt", RequestKind::RequestGet, nullptr));

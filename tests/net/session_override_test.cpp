@@ -13,8 +13,8 @@ using testing_support::TempDir;
 
 // Runs the probe with `commands` and returns what it printed.
 std::string Probe(const TempDir& settings, const std::string& commands) {
-    std::string command = "ZEMUSER_SETTINGS_DIR='" + settings.path() + "' " ZEMUSER_BINARY_DIR
-                          "/tests/session_probe " + commands;
+    std::string command = "ZEMUSER_SETTINGS_DIR='" + settings.path() +
+                          "' " ZEMUSER_BINARY_DIR "/tests/session_probe " + commands;
     std::string output;
     FILE* pipe = popen(command.c_str(), "r");
     if (pipe == nullptr) return "popen failed";

@@ -23,7 +23,7 @@ using testing_support::TempDir;
 
 // A session whose request to `server` has been answered.
 class Answered {
-public:
+  public:
     explicit Answered(const ScriptedServer& server, const char* path = "/r") {
         connected_ = ConnectTo(session_, server.port()) &&
                      session_.SendRequest(path, RequestKind::RequestGet, nullptr);
@@ -33,7 +33,7 @@ public:
     TransferSession* operator->() { return &session_; }
     bool ok() const { return connected_; }
 
-private:
+  private:
     TransferSession session_;
     bool connected_ = false;
 };

@@ -512,6 +512,20 @@ TEST(HttpTransport, CloseFromAnotherThreadWakesTheBlockedCall) {
     }
 }
 
+// A transfer that breaks off before any answer (here: at the name lookup) leaves its handles fit
+// for the next request of the thread, which reuses them.
+TEST(HttpTransport, AFailedLookupLeavesTheThreadsHandlesFit) {
+    ScriptedServer server(Recorder("fine"));
+    const std::string unresolvable = std::string(64, 'a') + ".invalid";  // refused locally
+    for (int round = 0; round < 2; ++round) {
+        Opened failing = Open(unresolvable.c_str(), 80, Line("GET", "/"));
+        EXPECT_EQ(failing.request->Send(nullptr, nullptr, 0).code, 12007u) << round;
+        Opened working = Open("127.0.0.1", server.port(), Line("GET", "/"));
+        EXPECT_TRUE(working.request->Send(nullptr, nullptr, 0).answered) << round;
+        EXPECT_EQ(ReadAll(*working.request), "fine") << round;
+    }
+}
+
 TEST(HttpTransport, SlowAndBrokenAnswers) {
     const std::string head = "HTTP/1.0 200 OK\r\nContent-Length: 10\r\n";
     std::string hugeHead = "HTTP/1.0 200 OK\r\n";  // 300 lines of a kilobyte each

@@ -158,7 +158,8 @@ TEST(SystemFiles, ReplacementFileLeavesTheTargetAloneUntilCommitted) {
             ReplacementFile file = ReplacementFile::Create(target.c_str());
             ASSERT_TRUE(file.IsOpen());
             EXPECT_TRUE(file.Write("new", 3));
-            EXPECT_EQ(FileExists(target) ? ReadFileBytes(target) : "", row.targetExists ? "old" : "");
+            EXPECT_EQ(FileExists(target) ? ReadFileBytes(target) : "",
+                      row.targetExists ? "old" : "");
             if (row.commit) {
                 EXPECT_TRUE(file.Commit());
             }

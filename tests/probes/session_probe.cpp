@@ -58,7 +58,8 @@ int main(int argc, char** argv) {
         } else if (command == "count") {
             std::printf("count=%d\n", HttpVersionOverride::Instance().Count());
         } else if (command == "set" && i + 2 < argc) {
-            SetValue(argv[i + 1], static_cast<std::uint32_t>(std::strtoul(argv[i + 2], nullptr, 10)));
+            SetValue(argv[i + 1],
+                     static_cast<std::uint32_t>(std::strtoul(argv[i + 2], nullptr, 10)));
             i += 2;
         } else if (command == "storm" && i + 2 < argc) {
             Storm(std::atoi(argv[i + 1]), std::atoi(argv[i + 2]));

@@ -20,14 +20,14 @@ std::string FileServiceProgram() {
     return ZEMUSER_FILE_SERVICE_PROGRAM;
 }
 
-RunningProgram::RunningProgram(const std::vector<std::string>& argv) {
+RunningProgram::RunningProgram(const std::vector<std::string>& argv, const std::string& input) {
     std::vector<char*> arguments;
     for (const auto& argument : argv) arguments.push_back(const_cast<char*>(argument.c_str()));
     arguments.push_back(nullptr);
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, input.c_str(), O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, folder_.File("out").c_str(),
                                      O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, folder_.File("err").c_str(),
@@ -92,8 +92,9 @@ ProgramResult RunningProgram::Wait(std::chrono::milliseconds timeout) {
     return result;
 }
 
-ProgramResult RunProgram(const std::vector<std::string>& argv, std::chrono::milliseconds timeout) {
-    RunningProgram program(argv);
+ProgramResult RunProgram(const std::vector<std::string>& argv, std::chrono::milliseconds timeout,
+                         const std::string& input) {
+    RunningProgram program(argv, input);
     return program.Wait(timeout);
 }
 

@@ -22,7 +22,9 @@ struct ProgramResult {
 // A started program; killed at the end unless it was waited for.
 class RunningProgram {
   public:
-    explicit RunningProgram(const std::vector<std::string>& argv);
+    // Standard input comes from the file `input`.
+    explicit RunningProgram(const std::vector<std::string>& argv,
+                            const std::string& input = "/dev/null");
     ~RunningProgram();
     RunningProgram(const RunningProgram&) = delete;
     RunningProgram& operator=(const RunningProgram&) = delete;
@@ -40,6 +42,7 @@ class RunningProgram {
 };
 
 ProgramResult RunProgram(const std::vector<std::string>& argv,
-                         std::chrono::milliseconds timeout = std::chrono::seconds(30));
+                         std::chrono::milliseconds timeout = std::chrono::seconds(30),
+                         const std::string& input = "/dev/null");
 
 }  // namespace tools_testing

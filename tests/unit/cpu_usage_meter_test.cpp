@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <memory>
 #include <chrono>
 #include <ctime>
+#include <memory>
 #include <ostream>
 #include <thread>
 #include <utility>

@@ -100,8 +100,8 @@ TEST_F(FailureReportTest, ThresholdAboveErrorsKeepsLinesOutOfTraceOnly) {
     TraceLog::Instance().SetLevel(3);
     ReportRequestFailure("h", 8080, 1, "/p", {"request failed...", kCannotConnect});
     EXPECT_EQ(Trace(), "");
-    EXPECT_EQ(Debug(), DebugEntry("[ http://h:8080/p ] request failed...") +
-                           DebugEntry(kCannotConnectLine));
+    EXPECT_EQ(Debug(),
+              DebugEntry("[ http://h:8080/p ] request failed...") + DebugEntry(kCannotConnectLine));
 }
 
 TEST_F(FailureReportTest, MissingTextsAreReportedAsEmpty) {

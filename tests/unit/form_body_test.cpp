@@ -83,7 +83,7 @@ TEST(FormBodyTest, UrlEncodedBodies) {
     EXPECT_EQ(UrlEncoded(fields), "session_id=42&act=download");
     char small[26];
     EXPECT_EQ(BuildUrlEncodedBody(fields, small, sizeof small), 0u);  // no room for the zero
-    fields.push_back(FormField::FromText("x", "a b&c=d", false));       // written unchanged
+    fields.push_back(FormField::FromText("x", "a b&c=d", false));     // written unchanged
     EXPECT_EQ(UrlEncoded(fields), "session_id=42&act=download&x=a b&c=d");
 }
 

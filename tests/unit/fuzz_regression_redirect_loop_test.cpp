@@ -47,7 +47,8 @@ ScriptedServer::Script Redirecting(std::atomic<int>* served, int redirects) {
 }
 
 bool Connect(TransferSession& session, const ScriptedServer& server) {
-    return session.Connect("127.0.0.1", server.port(), nullptr, nullptr, ConnectMode::ModeHttp, kTransferAgent);
+    return session.Connect("127.0.0.1", server.port(), nullptr, nullptr, ConnectMode::ModeHttp,
+                           kTransferAgent);
 }
 
 TEST_F(RedirectLoop, EndlessConfirmedRedirectsEndTheGetWithFailure) {

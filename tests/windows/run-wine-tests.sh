@@ -8,10 +8,13 @@
 #   4. runs the test program under Wine, then checks that the library left the user's HTTP/1.1
 #      settings as it found them once the process ended;
 #   5. stops everything it started and prints "N passed, M failed".
-# Exits 0 when all passed, 1 otherwise; skips with exit 0 when mingw-w64 or Wine is missing.
-# Build folders: $ZEMUSER_WINE_BUILD (default build-wine/ in the repository). Arguments are
-# passed to the test program (--gtest_filter=..., say). ZEMUSER_FILE_SERVICE_BINARY names an
-# already built zemuser-file-service; ZEMUSER_WINE_PREFIX a Wine prefix to reuse.
+# Exits 0 when all passed, 1 otherwise; skips with exit 0 when mingw-w64 or Wine is missing,
+# unless ZEMUSER_WINE_REQUIRED=1 (the test command), which makes that a failure.
+# Build folders: $ZEMUSER_WINE_BUILD (default build-wine/ in the repository); the DLLs are built
+# with the presets mingw-i686 and (inside the test program's build) the toolchain of
+# mingw-x86_64. Arguments are passed to the test program (--gtest_filter=..., say).
+# ZEMUSER_FILE_SERVICE_BINARY names an already built zemuser-file-service; ZEMUSER_WINE_PREFIX
+# a Wine prefix to reuse; ZEMUSER_WERROR=ON makes compiler warnings errors.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -22,20 +25,30 @@ jobs=${ZEMUSER_WINE_JOBS:-2}
 started=$SECONDS
 say() { echo "run-wine-tests: [$((SECONDS - started)) s] $*"; }
 
-wine_command=
-for candidate in wine wine64 /usr/lib/wine/wine64; do
-    if command -v "$candidate" > /dev/null 2>&1; then wine_command=$(command -v "$candidate"); break; fi
-done
-for tool in x86_64-w64-mingw32-g++-posix i686-w64-mingw32-g++-posix; do
-    if ! command -v "$tool" > /dev/null 2>&1; then
-        say "skipped: $tool not installed (apt-get install mingw-w64)"
-        exit 0
+skip() {
+    if [[ ${ZEMUSER_WINE_REQUIRED:-0} == 1 ]]; then
+        say "cannot run: $* (scripts/install-deps.sh windows)"
+        exit 1
     fi
-done
-if [[ -z "$wine_command" ]]; then
-    say "skipped: Wine not installed (apt-get install wine64)"
+    say "skipped: $* (scripts/install-deps.sh windows)"
     exit 0
-fi
+}
+first_program() {  # prints the first of the candidates that can be run
+    local candidate
+    for candidate; do
+        if command -v "$candidate" > /dev/null 2>&1; then command -v "$candidate"; return 0; fi
+    done
+    return 1
+}
+# Debian's wine64 package alone puts nothing on the PATH (the wine package holds the wrappers),
+# so the loader and the server are also looked for where wine64 installs them. wineboot is a
+# program of the prefix, run through the loader.
+wine_command=$(first_program wine wine64 /usr/lib/wine/wine64) || skip "Wine not installed"
+wineserver_command=$(first_program wineserver /usr/lib/wine/wineserver) ||
+    skip "wineserver not installed"
+for tool in x86_64-w64-mingw32-g++-posix i686-w64-mingw32-g++-posix; do
+    first_program "$tool" > /dev/null || skip "$tool not installed"
+done
 for tool in nginx python3 openssl; do
     if ! command -v "$tool" > /dev/null 2>&1 && [[ ! -x /usr/sbin/$tool ]]; then
         say "missing $tool, which the tests need"
@@ -70,7 +83,7 @@ stop_all() {
     for pid in "${pids[@]}"; do kill "$pid" 2> /dev/null || true; done
     for pid in "${pids[@]}"; do wait "$pid" 2> /dev/null || true; done
     # The prefix's own server, which Wine started for us.
-    if [[ -d "$WINEPREFIX" ]]; then wineserver -k 2> /dev/null || true; fi
+    if [[ -d "$WINEPREFIX" ]]; then "$wineserver_command" -k 2> /dev/null || true; fi
     rm -rf "$work"
 }
 trap stop_all EXIT
@@ -78,7 +91,7 @@ trap stop_all EXIT
 # A new prefix takes about a minute to make; it does so while the builds run.
 # ZEMUSER_WINE_PREFIX names a prefix to reuse instead (it is kept).
 mkdir -p "$WINEPREFIX"
-wineboot -i > "$work/wineboot.log" 2>&1 &
+"$wine_command" wineboot.exe -i > "$work/wineboot.log" 2>&1 &
 wineboot_pid=$!
 pids+=("$wineboot_pid")
 
@@ -90,7 +103,8 @@ configure_and_build() {  # <folder> <log name> <cmake arguments...> -- <targets.
     shift
     targets=("$@")
     mkdir -p "$folder"
-    if ! cmake "${arguments[@]}" -B "$folder" -DCMAKE_BUILD_TYPE=Release > "$work/$name.log" 2>&1 ||
+    if ! cmake "${arguments[@]}" -B "$folder" ${ZEMUSER_WERROR:+-DZEMUSER_WERROR=$ZEMUSER_WERROR} \
+        > "$work/$name.log" 2>&1 ||
         ! cmake --build "$folder" -j "$jobs" --target "${targets[@]}" >> "$work/$name.log" 2>&1; then
         cat "$work/$name.log"
         abort_run "the $name build failed"
@@ -98,24 +112,21 @@ configure_and_build() {  # <folder> <log name> <cmake arguments...> -- <targets.
 }
 
 say "building zemuser.dll (i686), the x86_64 DLL with the test program, the file service"
-configure_and_build "$build/i686" "i686" -S "$repo" \
-    -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-i686.cmake" \
-    -DZEMUSER_BUILD_TESTS=OFF -DZEMUSER_BUILD_TOOLS=OFF -- zemuser
-configure_and_build "$build/x86_64" "x86_64" -S "$here" \
+configure_and_build "$build/i686" "i686" -S "$repo" --preset mingw-i686 -- zemuser
+# The test program is a project of its own that builds the library with it.
+configure_and_build "$build/x86_64" "x86_64" -S "$here" -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-x86_64.cmake" -- zemuser zemuser_wine_tests
 # ZEMUSER_FILE_SERVICE_BINARY may name a file service that another build already made.
 file_service_binary=${ZEMUSER_FILE_SERVICE_BINARY:-}
 if [[ -z "$file_service_binary" ]]; then
-    configure_and_build "$build/native" "native" -S "$repo" \
-        -DZEMUSER_BUILD_TESTS=OFF -DZEMUSER_BUILD_TOOLS=ON -- zemuser_file_service
+    configure_and_build "$build/native" "native" -S "$repo" --preset release -- zemuser_file_service
     file_service_binary=$build/native/bin/zemuser-file-service
 fi
 
 # ---- exports and imports --------------------------------------------------------------------
-expected_exports=$(sed -n 's/^ *\([A-Za-z_][A-Za-z0-9_]*\);$/\1/p' "$repo/cmake/zemuser.map" | sort)
-
-exports_match() {  # <objdump> <dll>
-    local actual
+exports_match() {  # <objdump> <dll> <export list of its build, generated from the header>
+    local actual expected_exports
+    expected_exports=$(sort "$3")
     actual=$("$1" -p "$2" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' |
         sed -n 's/^\s*\[ *[0-9]*\] \(.*\)$/\1/p' | sort)
     if [[ "$actual" != "$expected_exports" ]]; then
@@ -139,11 +150,11 @@ imports_are_system_dlls() {  # <objdump> <dll>
 dll32=$build/i686/zemuser.dll
 dll64=$build/x86_64/bin/zemuser.dll
 check "i686 zemuser.dll exports exactly the eighteen names" \
-    exports_match i686-w64-mingw32-objdump "$dll32"
+    exports_match i686-w64-mingw32-objdump "$dll32" "$build/i686/zemuser.exports"
 check "i686 zemuser.dll imports only system DLLs" \
     imports_are_system_dlls i686-w64-mingw32-objdump "$dll32"
 check "x86_64 zemuser.dll exports exactly the eighteen names" \
-    exports_match x86_64-w64-mingw32-objdump "$dll64"
+    exports_match x86_64-w64-mingw32-objdump "$dll64" "$build/x86_64/zemuser/zemuser.exports"
 check "x86_64 zemuser.dll imports only system DLLs" \
     imports_are_system_dlls x86_64-w64-mingw32-objdump "$dll64"
 
@@ -195,7 +206,7 @@ nginx_listens || { cat "$work/nginx.out" "$work/nginx/error.log" 2> /dev/null; a
 # ---- Wine -----------------------------------------------------------------------------------
 say "waiting for the Wine prefix"
 wait "$wineboot_pid" || { cat "$work/wineboot.log"; abort_run "wineboot failed"; }
-wineserver -w
+"$wineserver_command" -w
 settings='HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings'
 # The user's settings as the tests expect to find them: both on.
 "$wine_command" reg add "$settings" /v EnableHttp1_1 /t REG_DWORD /d 1 /f > /dev/null 2>&1
@@ -229,7 +240,7 @@ if [[ $status -ne 0 && -z "$test_failed" ]]; then
 fi
 
 # Unloading the library wrote the saved values back: both on again.
-wineserver -w
+"$wineserver_command" -w
 registry_restored() {
     local value
     for value in EnableHttp1_1 ProxyHttp1.1; do

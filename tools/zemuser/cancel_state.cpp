@@ -7,6 +7,8 @@
 void CancelState::OnSignal() {
     std::lock_guard<std::mutex> lock(mutex_);
     if (cancelled_) {
+        static const char kEraseLine[] = "\r\033[K";  // a progress line may be showing
+        if (isatty(STDERR_FILENO)) (void)!write(STDERR_FILENO, kEraseLine, sizeof kEraseLine - 1);
         static const char kMessage[] = "zemuser: cancelled\n";
         (void)!write(STDERR_FILENO, kMessage, sizeof kMessage - 1);
         _exit(kExitCancelled);

@@ -3,13 +3,19 @@
 
 #include <CLI/CLI.hpp>
 #include <functional>
+#include <optional>
+#include <string>
 
 #include "cancel_state.h"
 #include "common_options.h"
+#include "library_reports.h"
 
 struct CommandContext {
     const CommonOptions& options;
     CancelState& cancel;
+    LibraryReports& reports;
+    // The library's reason for the failure of the last transfer, if it reported one.
+    std::optional<std::string> failureReason;
 };
 
 struct Command {

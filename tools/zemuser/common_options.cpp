@@ -13,8 +13,9 @@ void AddCommonOptions(CLI::App& app, CommonOptions& options) {
                    "User name for a proxy that asks for authentication")
         ->type_name("NAME");
     app.add_option("--proxy-password", options.proxyPassword,
-                   "Password for a proxy that asks for authentication")
+                   "Password for a proxy that asks for authentication; - reads it from stdin")
         ->type_name("PASSWORD");
+    app.add_flag("-q,--quiet", options.quiet, "Show no progress line");
 }
 
 void ApplyTraceOptions(const CommonOptions& options) {

@@ -1,5 +1,5 @@
-// The options every subcommand takes: the library's trace file and level, and proxy
-// credentials for the transfer handle.
+// The options every subcommand takes: the library's trace file and level, proxy credentials
+// for the transfer handle, and whether to show progress.
 #pragma once
 
 #include <CLI/CLI.hpp>
@@ -13,6 +13,7 @@ struct CommonOptions {
     std::optional<int> traceLevel;
     std::optional<std::string> proxyUser;
     std::optional<std::string> proxyPassword;
+    bool quiet = false;
 };
 
 void AddCommonOptions(CLI::App& app, CommonOptions& options);

@@ -1,9 +1,11 @@
 // zemuser conf get|put: files of a conference server's file service, by session identifier.
+#include <filesystem>
 #include <memory>
 
 #include "exit_codes.h"
 #include "messages.h"
 #include "run_transfer.h"
+#include "url_argument.h"
 
 namespace {
 
@@ -20,7 +22,13 @@ constexpr std::int32_t kUpload = 1;
 int RunConfTransfer(CommandContext& context, const ConfArguments& arguments,
                     std::int32_t direction) {
     std::int32_t result = 0;
-    std::optional<int> early = RunTransfer(context, [&](TransferHandle handle) {
+    std::error_code error;
+    ProgressSource progress =
+        direction == kDownload
+            ? ProgressSource::Receiving(arguments.path)
+            : ProgressSource::Sending(std::filesystem::file_size(arguments.path, error));
+    if (error) progress = ProgressSource();
+    std::optional<int> early = RunTransfer(context, progress, [&](TransferHandle handle) {
         result = ZEMKIVTransferFile(handle, arguments.url.c_str(), arguments.session.c_str(),
                                     arguments.name.c_str(), arguments.path.c_str(), direction);
     });
@@ -29,8 +37,8 @@ int RunConfTransfer(CommandContext& context, const ConfArguments& arguments,
     if (result != 1) {
         const char* what = direction == kDownload ? "fetching " : "sending ";
         return ReportTransferFailed(
-            what + (direction == kDownload ? arguments.name : arguments.path) + " failed",
-            Traced(context));
+            context, arguments.url,
+            what + (direction == kDownload ? arguments.name : arguments.path) + " failed");
     }
     return kExitOk;
 }
@@ -52,7 +60,9 @@ Command AddConfCommand(CLI::App& app) {
     auto get = std::make_shared<ConfArguments>();
     CLI::App* getParser =
         parser->add_subcommand("get", "Fetch a file of a session into a local file");
-    getParser->add_option("URL", get->url, "Address of the file service")->required();
+    getParser->add_option("URL", get->url, "Address of the file service")
+        ->required()
+        ->check(kUrlArgument);
     getParser->add_option("SESSION", get->session, "Session identifier")->required();
     getParser->add_option("NAME", get->name, "Name of the file on the server")->required();
     getParser->add_option("PATH", get->path, "Local file to write")->required();
@@ -64,7 +74,9 @@ Command AddConfCommand(CLI::App& app) {
 
     auto put = std::make_shared<ConfArguments>();
     CLI::App* putParser = parser->add_subcommand("put", "Send a local file to a session");
-    putParser->add_option("URL", put->url, "Address of the file service")->required();
+    putParser->add_option("URL", put->url, "Address of the file service")
+        ->required()
+        ->check(kUrlArgument);
     putParser->add_option("SESSION", put->session, "Session identifier")->required();
     putParser->add_option("FILE", put->path, "Local file to send; the server keeps its name")
         ->required()

@@ -1,18 +1,16 @@
 // zemuser download: posts form fields and stores the answer in a file, named by the server
 // when the target is a folder.
-#include <unistd.h>
-
 #include <filesystem>
 #include <iostream>
 #include <memory>
 #include <optional>
 #include <vector>
 
-#include "download_progress.h"
 #include "exit_codes.h"
 #include "form_fields.h"
 #include "messages.h"
 #include "run_transfer.h"
+#include "url_argument.h"
 
 namespace {
 
@@ -32,7 +30,8 @@ Command AddDownloadCommand(CLI::App& app) {
         app.add_subcommand("download", "Download a URL's answer into a file or folder");
     auto arguments = std::make_shared<DownloadArguments>();
     parser->add_option("URL", arguments->url, "http:// or https:// address to download from")
-        ->required();
+        ->required()
+        ->check(kUrlArgument);
     parser->add_option("PATH", arguments->path, "File to write, or folder to put the file in")
         ->required();
     parser
@@ -56,17 +55,16 @@ Command AddDownloadCommand(CLI::App& app) {
         bool intoFolder = fs::is_directory(arguments->path, error);
         char name[kNameRoom + 1] = {};
         std::int32_t result = 0;
-        std::optional<int> early = RunTransfer(context, [&](TransferHandle handle) {
-            std::optional<DownloadProgress> progress;
-            if (isatty(STDERR_FILENO)) progress.emplace(arguments->path, intoFolder);
+        ProgressSource progress = ProgressSource::Receiving(arguments->path, intoFolder);
+        std::optional<int> early = RunTransfer(context, progress, [&](TransferHandle handle) {
             result = ZEMNormalDownloadFile(handle, arguments->url.c_str(), &fields,
                                            arguments->path.c_str(), name, kNameRoom);
         });
         if (early) return *early;
         if (context.cancel.Cancelled()) return ReportCancelled();
         if (result != 1) {
-            return ReportTransferFailed("download from " + arguments->url + " failed",
-                                        Traced(context));
+            return ReportTransferFailed(context, arguments->url,
+                                        "download from " + arguments->url + " failed");
         }
         std::string announced = name;
         fs::path savedTo = arguments->path;

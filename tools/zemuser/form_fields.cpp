@@ -17,3 +17,9 @@ PostFields ParseFieldArguments(const std::vector<std::string>& arguments) {
     }
     return fields;
 }
+
+std::uintmax_t FieldsSize(const PostFields& fields) {
+    std::uintmax_t size = 0;
+    for (const auto& field : fields) size += field.first.size() + field.second.size();
+    return size;
+}

@@ -4,6 +4,7 @@
 #include <zemuser.h>
 
 #include <CLI/CLI.hpp>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -13,3 +14,6 @@ extern const CLI::Validator kFieldArgument;
 // Splits each argument at its first "="; a later argument replaces an earlier one of the
 // same name, since a form carries each name once.
 PostFields ParseFieldArguments(const std::vector<std::string>& arguments);
+
+// The bytes of the names and values: about what a post sends, for the progress line.
+std::uintmax_t FieldsSize(const PostFields& fields);

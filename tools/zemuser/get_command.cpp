@@ -4,6 +4,7 @@
 #include "exit_codes.h"
 #include "reply_output.h"
 #include "run_transfer.h"
+#include "url_argument.h"
 
 namespace {
 
@@ -17,7 +18,9 @@ struct GetArguments {
 Command AddGetCommand(CLI::App& app) {
     CLI::App* parser = app.add_subcommand("get", "Fetch a URL and print its body");
     auto arguments = std::make_shared<GetArguments>();
-    parser->add_option("URL", arguments->url, "http:// or https:// address to fetch")->required();
+    parser->add_option("URL", arguments->url, "http:// or https:// address to fetch")
+        ->required()
+        ->check(kUrlArgument);
     parser
         ->add_option("-o,--output", arguments->output,
                      "Write the body to FILE instead of standard output")
@@ -32,15 +35,15 @@ Command AddGetCommand(CLI::App& app) {
 
     auto run = [arguments](CommandContext& context) {
         ReplyOutcome reply{-1, 0, nullptr, 0};
-        std::optional<int> early = RunTransfer(context, [&](TransferHandle handle) {
-            char* buffer = nullptr;
-            reply.result =
-                ZEMUrlGet3(arguments->url.c_str(), &reply.status, &buffer, &reply.length, handle);
-            reply.body.reset(buffer);
-        });
+        std::optional<int> early =
+            RunTransfer(context, ProgressSource(), [&](TransferHandle handle) {
+                char* buffer = nullptr;
+                reply.result = ZEMUrlGet3(arguments->url.c_str(), &reply.status, &buffer,
+                                          &reply.length, handle);
+                reply.body.reset(buffer);
+            });
         if (early) return *early;
-        return FinishReply(reply, arguments->url, arguments->output, context.cancel,
-                           Traced(context));
+        return FinishReply(reply, arguments->url, arguments->output, context);
     };
     return {parser, run};
 }

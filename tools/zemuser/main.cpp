@@ -8,6 +8,8 @@
 #include "command.h"
 #include "common_options.h"
 #include "exit_codes.h"
+#include "library_reports.h"
+#include "proxy_password.h"
 #include "signal_waiter.h"
 
 namespace {
@@ -20,9 +22,28 @@ const char kFooter[] =
     "  3    answered with an HTTP status other than 2xx (get, post)\n"
     "  130  cancelled with Ctrl-C\n"
     "\n"
+    "A failure names the URL and the library's reason, or else what failed; a usage error\n"
+    "names what was wrong:\n"
+    "  zemuser: http://127.0.0.1:1/x: No connection to the server could be made (12029)\n"
+    "  zemuser: http://nohost.invalid/: The host name could not be turned into an address (12007)\n"
+    "  zemuser: download from http://127.0.0.1:8080/f failed (run again with --trace FILE for "
+    "details)\n"
+    "  URL: expected http://HOST[:PORT][/PATH] or https://HOST[:PORT][/PATH], got 'notaurl'\n"
+    "  FILE: File does not exist: slides.pdf\n"
+    "A server that demands a client certificate answers HTTP 400 (get, post: exit status 3).\n"
+    "\n"
+    "On a terminal, a transfer that takes more than a second shows a progress line on\n"
+    "standard error; --quiet turns it off.\n"
+    "\n"
     "Environment:\n"
     "  http_proxy, https_proxy, all_proxy, no_proxy   the proxy to go through, if any;\n"
     "  --proxy-user and --proxy-password answer its request for authentication.\n"
+    "  ZEMUSER_PROXY_PASSWORD   the proxy password when --proxy-password is not given.\n"
+    "  Other users can see a password given on the command line; this variable, or\n"
+    "  --proxy-password - (a line of standard input, not echoed on a terminal), keeps it\n"
+    "  out of their sight.\n"
+    "  ZEMUSER_DEBUG_OUTPUT     a file that also receives the library's failure reports\n"
+    "                           ('-' for standard error), passed on after each transfer.\n"
     "\n"
     "Examples:\n"
     "  zemuser get http://127.0.0.1:8080/index.html\n"
@@ -41,8 +62,8 @@ void FinishCommandHelp(CLI::App& command) {
     if (command.get_subcommands({}).empty()) {
         command.footer(
             command.get_footer() +
-            "\n\nEvery command also takes --trace FILE, --trace-level N, --proxy-user NAME"
-            "\nand --proxy-password PASSWORD; see 'zemuser --help'.");
+            "\n\nEvery command also takes --trace FILE, --trace-level N, --proxy-user NAME,"
+            "\n--proxy-password PASSWORD|- and --quiet; see 'zemuser --help'.");
     }
     for (CLI::App* subcommand : command.get_subcommands({})) FinishCommandHelp(*subcommand);
 }
@@ -50,6 +71,8 @@ void FinishCommandHelp(CLI::App& command) {
 }  // namespace
 
 int Run(int argc, char** argv) {
+    // First of all: it changes the environment, which the library and other threads read.
+    LibraryReports reports;
     CancelState cancel;
     // Before any other thread: Ctrl-C is then handled on the waiter's thread only.
     SignalWaiter signals([&cancel](int) { cancel.OnSignal(); }, [&cancel] { cancel.OnIdle(); });
@@ -73,8 +96,9 @@ int Run(int argc, char** argv) {
         return status == 0 ? kExitOk : kExitUsage;
     }
 
+    if (std::optional<int> status = ResolveProxyPassword(options, cancel)) return *status;
     ApplyTraceOptions(options);
-    CommandContext context{options, cancel};
+    CommandContext context{options, cancel, reports, std::nullopt};
     for (Command& command : commands) {
         if (command.parser->parsed()) return command.run(context);
     }

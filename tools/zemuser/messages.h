@@ -6,5 +6,3 @@
 void PrintError(const std::string& message);
 // Prints "zemuser: cancelled" and gives the exit status of a cancelled command.
 int ReportCancelled();
-// Gives the exit status of a failed transfer after saying so, with a hint where to look.
-int ReportTransferFailed(const std::string& what, bool traced);

@@ -6,6 +6,7 @@
 #include "form_fields.h"
 #include "reply_output.h"
 #include "run_transfer.h"
+#include "url_argument.h"
 
 namespace {
 
@@ -20,7 +21,9 @@ struct PostArguments {
 Command AddPostCommand(CLI::App& app) {
     CLI::App* parser = app.add_subcommand("post", "Post form fields to a URL and print the reply");
     auto arguments = std::make_shared<PostArguments>();
-    parser->add_option("URL", arguments->url, "http:// or https:// address to post to")->required();
+    parser->add_option("URL", arguments->url, "http:// or https:// address to post to")
+        ->required()
+        ->check(kUrlArgument);
     parser->add_option("FIELD", arguments->fields, "Form field as name=value (repeatable)")
         ->check(kFieldArgument);
     parser
@@ -38,15 +41,15 @@ Command AddPostCommand(CLI::App& app) {
     auto run = [arguments](CommandContext& context) {
         PostFields fields = ParseFieldArguments(arguments->fields);
         ReplyOutcome reply{-1, 0, nullptr, 0};
-        std::optional<int> early = RunTransfer(context, [&](TransferHandle handle) {
-            char* buffer = nullptr;
-            reply.result = ZEMUrlPost3(arguments->url.c_str(), &fields, &reply.status, &buffer,
-                                       &reply.length, handle);
-            reply.body.reset(buffer);
-        });
+        std::optional<int> early = RunTransfer(
+            context, ProgressSource::Sending(FieldsSize(fields)), [&](TransferHandle handle) {
+                char* buffer = nullptr;
+                reply.result = ZEMUrlPost3(arguments->url.c_str(), &fields, &reply.status, &buffer,
+                                           &reply.length, handle);
+                reply.body.reset(buffer);
+            });
         if (early) return *early;
-        return FinishReply(reply, arguments->url, arguments->output, context.cancel,
-                           Traced(context));
+        return FinishReply(reply, arguments->url, arguments->output, context);
     };
     return {parser, run};
 }

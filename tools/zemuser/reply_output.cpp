@@ -7,6 +7,7 @@
 
 #include "exit_codes.h"
 #include "messages.h"
+#include "run_transfer.h"
 
 namespace {
 
@@ -25,9 +26,9 @@ bool WriteBody(const char* data, std::size_t length, const std::string& outputFi
 }  // namespace
 
 int FinishReply(const ReplyOutcome& reply, const std::string& url, const std::string& outputFile,
-                const CancelState& cancel, bool traced) {
-    if (cancel.Cancelled()) return ReportCancelled();
-    if (reply.result < 0) return ReportTransferFailed("no answer from " + url, traced);
+                const CommandContext& context) {
+    if (context.cancel.Cancelled()) return ReportCancelled();
+    if (reply.result < 0) return ReportTransferFailed(context, url, "no answer from " + url);
 
     std::cerr << "HTTP " << reply.status << std::endl;
     const char* data = reply.body ? reply.body.get() : "";

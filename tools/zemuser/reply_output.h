@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "cancel_state.h"
+#include "command.h"
 #include "library_handles.h"
 
 struct ReplyOutcome {
@@ -17,4 +17,4 @@ struct ReplyOutcome {
 // Reports "HTTP <status>" on stderr, writes the body to stdout or `outputFile` and gives the
 // exit status: not 2xx is an error too, but its body is still written.
 int FinishReply(const ReplyOutcome& reply, const std::string& url, const std::string& outputFile,
-                const CancelState& cancel, bool traced);
+                const CommandContext& context);

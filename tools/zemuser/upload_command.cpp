@@ -1,4 +1,5 @@
 // zemuser upload: sends a local file as a multipart form, accepted when the reply says "OK".
+#include <filesystem>
 #include <memory>
 #include <vector>
 
@@ -6,6 +7,7 @@
 #include "form_fields.h"
 #include "messages.h"
 #include "run_transfer.h"
+#include "url_argument.h"
 
 namespace {
 
@@ -21,7 +23,8 @@ Command AddUploadCommand(CLI::App& app) {
     CLI::App* parser = app.add_subcommand("upload", "Upload a local file to a URL");
     auto arguments = std::make_shared<UploadArguments>();
     parser->add_option("URL", arguments->url, "http:// or https:// address to upload to")
-        ->required();
+        ->required()
+        ->check(kUrlArgument);
     parser->add_option("FILE", arguments->file, "Local file to send")
         ->required()
         ->check(CLI::ExistingFile.description(""));
@@ -40,15 +43,19 @@ Command AddUploadCommand(CLI::App& app) {
     auto run = [arguments](CommandContext& context) {
         PostFields fields = ParseFieldArguments(arguments->fields);
         std::int32_t result = 0;
-        std::optional<int> early = RunTransfer(context, [&](TransferHandle handle) {
+        std::error_code error;
+        std::uintmax_t fileSize = std::filesystem::file_size(arguments->file, error);
+        ProgressSource progress =
+            ProgressSource::Sending(FieldsSize(fields) + (error ? 0 : fileSize));
+        std::optional<int> early = RunTransfer(context, progress, [&](TransferHandle handle) {
             result = ZEMUrlTransferFile(handle, arguments->url.c_str(), &fields,
                                         arguments->file.c_str(), 1);
         });
         if (early) return *early;
         if (context.cancel.Cancelled()) return ReportCancelled();
         if (result != 1) {
-            return ReportTransferFailed("upload to " + arguments->url + " was not accepted",
-                                        Traced(context));
+            return ReportTransferFailed(context, arguments->url,
+                                        "upload to " + arguments->url + " was not accepted");
         }
         return static_cast<int>(kExitOk);
     };

@@ -1,7 +1,8 @@
-#include "platform/posix/http/curl_library.h"
-
+// The transfer library's process-wide state and the per-thread pool of handle pairs.
 #include <mutex>
-#include <vector>
+#include <utility>
+
+#include "platform/posix/http/exchange.h"
 
 namespace zemuser::platform::http {
 namespace {
@@ -21,7 +22,7 @@ void UnlockShare(CURL*, curl_lock_data data, void*) {
 }
 
 // Pairs pass between threads freely: only the calling thread ever touches its own pool.
-thread_local std::vector<std::unique_ptr<TransferPair>> tPool;
+thread_local std::unique_ptr<TransferPair> tPool[kPairsKeptPerThread];
 
 }  // namespace
 
@@ -46,23 +47,13 @@ CURLSH* CookieShare() {
     return share;
 }
 
-TransferPair::TransferPair() : multi(curl_multi_init()), easy(curl_easy_init()) {}
-
-TransferPair::~TransferPair() {
-    if (easy != nullptr) curl_easy_cleanup(easy);
-    if (multi != nullptr) curl_multi_cleanup(multi);
-}
-
 std::unique_ptr<TransferPair> TakePair() {
     EnsureCurl();
-    if (!tPool.empty()) {
-        std::unique_ptr<TransferPair> pair = std::move(tPool.back());
-        tPool.pop_back();
-        return pair;
+    for (std::unique_ptr<TransferPair>& kept : tPool) {
+        if (kept) return std::exchange(kept, nullptr);
     }
     auto pair = std::make_unique<TransferPair>();
-    if (pair->multi == nullptr || pair->easy == nullptr) return nullptr;
-    return pair;
+    return pair->multi != nullptr && pair->easy != nullptr ? std::move(pair) : nullptr;
 }
 
 void ReturnPair(std::unique_ptr<TransferPair> pair, bool added) {
@@ -72,10 +63,11 @@ void ReturnPair(std::unique_ptr<TransferPair> pair, bool added) {
     // The reset drops the list of cookie files without freeing it (this library version).
     curl_easy_setopt(pair->easy, CURLOPT_COOKIEFILE, nullptr);
     curl_easy_reset(pair->easy);
-    if (tPool.size() >= kPairsKeptPerThread) return;
-    try {
-        tPool.push_back(std::move(pair));
-    } catch (...) {  // out of memory: the pair is freed instead
+    for (std::unique_ptr<TransferPair>& kept : tPool) {
+        if (!kept) {
+            kept = std::move(pair);
+            return;
+        }
     }
 }
 

@@ -1,15 +1,12 @@
 // The texts of the internet error codes, for failure reports.
+#include <utility>
+
 #include "platform/http_transport.h"
 
 namespace zemuser::platform {
 namespace {
 
-struct Message {
-    ErrorCode code;
-    const char* text;
-};
-
-constexpr Message kMessages[] = {
+constexpr std::pair<ErrorCode, const char*> kMessages[] = {
     {12001, "No more internet handles can be created at this time."},
     {12002, "The operation did not finish within the time allowed."},
     {12003, "The server sent back further details about the failure."},
@@ -42,9 +39,9 @@ constexpr Message kMessages[] = {
 }  // namespace
 
 std::string InternetErrorText(ErrorCode code) {
-    for (const Message& message : kMessages) {
+    for (const auto& [number, text] : kMessages) {
         // With the line end of a message table's texts, as the reports have always shown them.
-        if (message.code == code) return std::string(message.text) + "\r\n";
+        if (number == code) return std::string(text) + "\r\n";
     }
     return std::string();
 }

@@ -1,9 +1,7 @@
 // The transfer library's options for one exchange.
 #include <cstdlib>
 
-#include "platform/posix/http/error_codes.h"
 #include "platform/posix/http/exchange.h"
-#include "platform/posix/http/transfer_trace.h"
 
 namespace zemuser::platform::http {
 namespace {
@@ -15,40 +13,33 @@ constexpr long kDefaultTimeoutMs = 60000;
 // A time-out the tests may shorten through the environment.
 long TimeoutMs(const char* name) {
     const char* text = std::getenv(name);
-    if (text == nullptr || *text == '\0') return kDefaultTimeoutMs;
-    char* end = nullptr;
-    const long value = std::strtol(text, &end, 10);
-    return (*end == '\0' && value > 0) ? value : kDefaultTimeoutMs;
+    const long value = text == nullptr ? 0 : std::strtol(text, nullptr, 10);
+    return value > 0 ? value : kDefaultTimeoutMs;
 }
 
-curl_slist* MakeList(const std::vector<std::string>& lines, bool* ok) {
-    curl_slist* list = nullptr;
+// Appends `lines` to the library's list `list` (an owning pointer); false when out of memory.
+template <typename List>
+bool AppendLines(List& list, const std::vector<std::string>& lines) {
     for (const std::string& line : lines) {
-        curl_slist* grown = curl_slist_append(list, line.c_str());
-        if (grown == nullptr) {
-            *ok = false;
-            break;
-        }
-        list = grown;
+        curl_slist* head = curl_slist_append(list.get(), line.c_str());
+        if (head == nullptr) return false;
+        if (!list) list.reset(head);
     }
-    return list;
+    return true;
 }
 
 }  // namespace
 
 ErrorCode Exchange::Configure() {
-    CURL* easy = pair_->easy;
-    trace_ = TransferTraceWanted();
-    receiveTimeoutMs_ = TimeoutMs("ZEMUSER_RECEIVE_TIMEOUT_MS");
-    bool ok = true;
-    headerList_.reset(MakeList(settings_.headerLines, &ok));
-    if (settings_.tunnel && !settings_.agent.empty()) {
-        proxyHeaderList_.reset(MakeList({"User-Agent: " + settings_.agent}, &ok));
+    receiveTimeout_ = std::chrono::milliseconds(TimeoutMs("ZEMUSER_RECEIVE_TIMEOUT_MS"));
+    if (!AppendLines(headerList_, settings_.headerLines) ||
+        !AppendLines(proxyHeaderList_, settings_.proxyHeaderLines)) {
+        return kNotEnoughMemory;
     }
-    if (!ok) return kNotEnoughMemory;
 
+    bool ok = true;
     auto set = [&](CURLoption option, auto value) {
-        ok = ok && curl_easy_setopt(easy, option, value) == CURLE_OK;
+        ok = ok && curl_easy_setopt(pair_->easy, option, value) == CURLE_OK;
     };
     set(CURLOPT_PROTOCOLS_STR, "http,https");
     set(CURLOPT_URL, settings_.url.c_str());
@@ -73,32 +64,26 @@ ErrorCode Exchange::Configure() {
 
     // The proxy is chosen by us, so it is known whether one is used; the empty no-proxy list
     // keeps the library from applying the environment a second time.
-    set(CURLOPT_PROXY, settings_.proxy.url.c_str());
+    set(CURLOPT_PROXY, settings_.proxy.c_str());
     set(CURLOPT_NOPROXY, "");
     if (settings_.proxyAuth != 0) {
         set(CURLOPT_PROXYUSERNAME, settings_.proxyUser.c_str());
         set(CURLOPT_PROXYPASSWORD, settings_.proxyPassword.c_str());
         set(CURLOPT_PROXYAUTH, settings_.proxyAuth);
     }
-    if (!settings_.serverUser.empty()) {
-        set(CURLOPT_USERNAME, settings_.serverUser.c_str());
-        set(CURLOPT_PASSWORD, settings_.serverPassword.c_str());
-        set(CURLOPT_HTTPAUTH, static_cast<unsigned long>(CURLAUTH_ANY));
-    }
 
     if (settings_.secure) {
         set(CURLOPT_SSL_VERIFYPEER, 1L);
-        set(CURLOPT_SSL_VERIFYHOST, settings_.verifyHost ? 2L : 0L);
+        set(CURLOPT_SSL_VERIFYHOST, settings_.tls.checkName ? 2L : 0L);
         set(CURLOPT_SSL_CTX_FUNCTION, &InstallTlsChecks);
-        set(CURLOPT_SSL_CTX_DATA, static_cast<void*>(&tls_));
+        set(CURLOPT_SSL_CTX_DATA, static_cast<void*>(&settings_.tls));
         // A session resumed from a handshake under a laxer policy would skip the checks.
         set(CURLOPT_SSL_SESSIONID_CACHE, 0L);
         // The trust store of the standard OpenSSL variables when they are set.
-        if (const char* file = std::getenv("SSL_CERT_FILE"); file != nullptr && *file != '\0') {
-            set(CURLOPT_CAINFO, file);
-        }
-        if (const char* dir = std::getenv("SSL_CERT_DIR"); dir != nullptr && *dir != '\0') {
-            set(CURLOPT_CAPATH, dir);
+        for (const auto& [variable, option] : {std::pair{"SSL_CERT_FILE", CURLOPT_CAINFO},
+                                               std::pair{"SSL_CERT_DIR", CURLOPT_CAPATH}}) {
+            const char* value = std::getenv(variable);
+            if (value != nullptr && *value != '\0') set(option, value);
         }
     }
 
@@ -107,17 +92,18 @@ ErrorCode Exchange::Configure() {
     set(CURLOPT_COOKIEFILE, "");
     set(CURLOPT_FORBID_REUSE, 1L);
     set(CURLOPT_NOSIGNAL, 1L);
-    set(CURLOPT_BUFFERSIZE, kReceiveBufferBytes);
+    // Only a size: a handle whose last transfer broke off keeps its buffer, and this library
+    // version then refuses the option, which must not fail the transfer.
+    curl_easy_setopt(pair_->easy, CURLOPT_BUFFERSIZE, kReceiveBufferBytes);
     set(CURLOPT_CONNECTTIMEOUT_MS, TimeoutMs("ZEMUSER_CONNECT_TIMEOUT_MS"));
     set(CURLOPT_HEADERFUNCTION, &Exchange::OnHeader);
     set(CURLOPT_HEADERDATA, this);
     set(CURLOPT_WRITEFUNCTION, &Exchange::OnBody);
     set(CURLOPT_WRITEDATA, this);
-    // The debug stream tells when the request head has gone out; it is also the trace.
-    if (trace_ || settings_.watchRequestHead) {
+    if (const char* trace = std::getenv("ZEMUSER_NET_TRACE");
+        trace != nullptr && *trace != '\0' && *trace != '0') {
         set(CURLOPT_VERBOSE, 1L);
         set(CURLOPT_DEBUGFUNCTION, &Exchange::OnDebug);
-        set(CURLOPT_DEBUGDATA, this);
     }
     return ok ? kNoError : kInternalError;
 }

@@ -6,6 +6,7 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <mutex>
@@ -13,29 +14,39 @@
 
 namespace zemuser::platform::http {
 
-class Lifeline : public std::enable_shared_from_this<Lifeline> {
+class Lifeline {
   public:
-    // The mark of a session: the root of a new tree.
-    static std::shared_ptr<Lifeline> ForSession();
-    // The mark of an object opened under this one.
-    std::shared_ptr<Lifeline> Child() const;
+    // The mark of an object opened under `parent`, or of a session: the root of a new tree.
+    explicit Lifeline(std::shared_ptr<const Lifeline> parent = nullptr)
+        : parent_(std::move(parent)), tree_(parent_ ? parent_->tree_ : std::make_shared<Tree>()) {}
 
     // True when this object or one it was opened under is closed.
-    bool closed() const;
-    void Close();
+    bool closed() const {
+        return closed_.load(std::memory_order_acquire) || (parent_ && parent_->closed());
+    }
+    void Close() {
+        closed_.store(true, std::memory_order_release);
+        // An exchange attaches before it first looks at the mark, so this wake-up is never lost.
+        std::lock_guard<std::mutex> lock(tree_->mutex);
+        for (CURLM* multi : tree_->running) curl_multi_wakeup(multi);
+    }
 
     // A running exchange's multi handle, for Close to wake; detached before the handle goes.
-    void Attach(CURLM* multi);
-    void Detach(CURLM* multi);
+    void Attach(CURLM* multi) {
+        std::lock_guard<std::mutex> lock(tree_->mutex);
+        tree_->running.push_back(multi);
+    }
+    void Detach(CURLM* multi) {
+        std::lock_guard<std::mutex> lock(tree_->mutex);
+        auto& running = tree_->running;
+        running.erase(std::remove(running.begin(), running.end(), multi), running.end());
+    }
 
   private:
     struct Tree {
         std::mutex mutex;
         std::vector<CURLM*> running;
     };
-    Lifeline(std::shared_ptr<const Lifeline> parent, std::shared_ptr<Tree> tree)
-        : parent_(std::move(parent)), tree_(std::move(tree)) {}
-
     std::atomic<bool> closed_{false};
     const std::shared_ptr<const Lifeline> parent_;
     const std::shared_ptr<Tree> tree_;

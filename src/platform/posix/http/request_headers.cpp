@@ -1,18 +1,12 @@
-#include "platform/posix/http/request_headers.h"
-
+// A request's own header lines and the rules by which added lines meet them.
 #include <algorithm>
 #include <cstring>
-#include <optional>
 
-#include "platform/posix/http/error_codes.h"
 #include "platform/posix/http/text_rules.h"
+#include "platform/posix/http/transport_objects.h"
 
 namespace zemuser::platform::http {
 namespace {
-
-bool IsTokenChar(unsigned char c) {
-    return c > 0x20 && c < 0x7F && std::strchr("()<>@,;:\\\"/[]?={}", c) == nullptr;
-}
 
 std::string_view Trim(std::string_view text) {
     while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
@@ -20,119 +14,89 @@ std::string_view Trim(std::string_view text) {
     return text;
 }
 
-// Null when the name is no token or the value holds control characters, which could split the
-// request.
-std::optional<HeaderField> ParseLine(std::string_view line) {
-    const std::size_t colon = line.find(':');
-    if (colon == std::string_view::npos) return std::nullopt;
-    const std::string_view name = Trim(line.substr(0, colon));
-    const std::string_view value = Trim(line.substr(colon + 1));
-    if (name.empty() || !std::all_of(name.begin(), name.end(), [](char c) {
-            return IsTokenChar(static_cast<unsigned char>(c));
-        })) {
-        return std::nullopt;
-    }
-    for (char c : value) {
-        const unsigned char u = static_cast<unsigned char>(c);
-        if ((u < 0x20 && u != '\t') || u == 0x7F) return std::nullopt;
-    }
-    return HeaderField{std::string(name), std::string(value)};
+bool IsTokenChar(char c) {
+    return c > 0x20 && c < 0x7F && std::strchr("()<>@,;:\\\"/[]?={}", c) == nullptr;
 }
 
-bool IsControlOrSpace(unsigned char c) {
-    return c <= 0x20 || c == 0x7F;
+// Control characters in a value could split the request.
+bool IsControl(char c) {
+    return (static_cast<unsigned char>(c) < 0x20 && c != '\t') || c == 0x7F;
+}
+
+// Matches the fields of `name`, in any case.
+auto Named(std::string_view name) {
+    return [name](const auto& field) { return EqualsIgnoreCase(field.name, name); };
 }
 
 }  // namespace
 
-const HeaderField* HeaderList::Find(std::string_view name) const {
-    for (const HeaderField& field : fields_) {
-        if (EqualsIgnoreCase(field.name, name)) return &field;
-    }
-    return nullptr;
+bool HeaderList::Has(std::string_view name) const {
+    return std::any_of(fields_.begin(), fields_.end(), Named(name));
 }
 
 void HeaderList::RemoveAll(std::string_view name) {
-    fields_.erase(
-        std::remove_if(fields_.begin(), fields_.end(),
-                       [&](const HeaderField& f) { return EqualsIgnoreCase(f.name, name); }),
-        fields_.end());
+    fields_.erase(std::remove_if(fields_.begin(), fields_.end(), Named(name)), fields_.end());
 }
 
 ErrorCode HeaderList::Apply(std::string_view text, HeaderMode mode) {
-    std::vector<HeaderField> parsed;
-    while (!text.empty()) {
-        const std::size_t end = text.find('\n');
-        std::string_view line = text.substr(0, end);
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
-        if (line.empty()) continue;
-        std::optional<HeaderField> field = ParseLine(line);
-        if (!field) return kInvalidHeader;
-        parsed.push_back(std::move(*field));
-    }
-    if (parsed.empty()) return kInvalidParameter;
     HeaderList changed = *this;
-    for (const HeaderField& field : parsed) {
-        const ErrorCode error = changed.ApplyOne(field, mode);
-        if (error != kNoError) return error;
+    bool any = false;
+    while (!text.empty()) {
+        const std::size_t end = std::min(text.find('\n'), text.size());
+        std::string_view line = text.substr(0, end);
+        text.remove_prefix(std::min(end + 1, text.size()));
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        if (line.empty()) continue;
+        const std::size_t colon = line.find(':');
+        const Field field{std::string(Trim(line.substr(0, colon))),
+                          std::string(Trim(line.substr(std::min(colon + 1, line.size()))))};
+        if (colon == std::string_view::npos || field.name.empty() ||
+            !std::all_of(field.name.begin(), field.name.end(), IsTokenChar) ||
+            std::any_of(field.value.begin(), field.value.end(), IsControl)) {
+            return kInvalidHeader;
+        }
+        if (const ErrorCode error = changed.ApplyOne(field, mode)) return error;
+        any = true;
     }
+    if (!any) return kInvalidParameter;
     fields_ = std::move(changed.fields_);
     return kNoError;
 }
 
-ErrorCode HeaderList::ApplyOne(const HeaderField& field, HeaderMode mode) {
-    const auto existing = std::find_if(fields_.begin(), fields_.end(), [&](const HeaderField& f) {
-        return EqualsIgnoreCase(f.name, field.name);
-    });
-    const bool found = existing != fields_.end();
-    if (mode == HeaderMode::AddIfNew) {
-        if (found) return kHeaderExists;
-        fields_.push_back(field);
-        return kNoError;
+ErrorCode HeaderList::ApplyOne(const Field& field, HeaderMode mode) {
+    const auto existing = std::find_if(fields_.begin(), fields_.end(), Named(field.name));
+    if (existing == fields_.end()) {
+        if (mode == HeaderMode::Replace) return kHeaderNotFound;
+        if (mode == HeaderMode::AddIfNew || !field.value.empty()) fields_.push_back(field);
+    } else if (mode == HeaderMode::AddIfNew) {
+        return kHeaderExists;
+    } else if (field.value.empty()) {  // an empty value removes the first header of the name
+        fields_.erase(existing);
+    } else {
+        existing->value = field.value;
     }
-    // Replace acts on the first header of the name; an empty value removes it.
-    if (found) {
-        if (field.value.empty()) {
-            fields_.erase(existing);
-        } else {
-            existing->value = field.value;
-        }
-        return kNoError;
-    }
-    if (mode == HeaderMode::Replace) return kHeaderNotFound;
-    if (!field.value.empty()) fields_.push_back(field);
     return kNoError;
 }
 
-std::vector<std::string> LibraryHeaderLines(const OutgoingHead& head) {
-    const HeaderList& headers = *head.headers;
+std::vector<std::string> HeaderList::LibraryLines(const std::string& agent, bool hasBody,
+                                                  std::uint64_t bodyLength,
+                                                  bool keepConnection) const {
     std::vector<std::string> lines;
-    if (headers.Find("User-Agent") == nullptr && !head.agent.empty()) {
-        lines.push_back("User-Agent: " + head.agent);
-    }
-    for (const HeaderField& field : headers.fields()) {
+    if (!Has("User-Agent") && !agent.empty()) lines.push_back("User-Agent: " + agent);
+    for (const Field& field : fields_) {
         // The length sent is always the body's own: a stale one would desynchronise the
         // connection.
         if (EqualsIgnoreCase(field.name, "Content-Length")) continue;
         // "Name;" is the library's spelling of an empty value; "Name:" would remove the header.
         lines.push_back(field.value.empty() ? field.name + ";" : field.name + ": " + field.value);
     }
-    if (head.hasBody) lines.push_back("Content-Length: " + std::to_string(head.bodyLength));
-    if (head.keepConnection && headers.Find("Connection") == nullptr) {
-        lines.push_back("Connection: Keep-Alive");
-    }
+    if (hasBody) lines.push_back("Content-Length: " + std::to_string(bodyLength));
+    if (keepConnection && !Has("Connection")) lines.push_back("Connection: Keep-Alive");
     // The library's own defaults go only when the request asks for them.
     for (const char* name : {"Accept", "Expect", "Content-Type", "Proxy-Connection"}) {
-        if (headers.Find(name) == nullptr) lines.push_back(std::string(name) + ":");
+        if (!Has(name)) lines.push_back(std::string(name) + ":");
     }
     return lines;
-}
-
-std::string RequestTarget(std::string_view objectName) {
-    const bool rooted = !objectName.empty() &&
-                        (objectName[0] == '/' || objectName == "*" || IsAbsoluteUrl(objectName));
-    return (rooted ? "" : "/") + PercentEncode(objectName, IsControlOrSpace);
 }
 
 }  // namespace zemuser::platform::http

@@ -1,10 +1,7 @@
-// Sending a request, whole or with the body in parts, and following the redirects that need
-// no confirmation; each hop is one exchange.
-#include <curl/curl.h>
-
+// Sending a request, whole or with the body in parts, through the proxy the environment names,
+// and following the redirects that need no confirmation.
 #include <cstdlib>
 
-#include "platform/posix/http/error_codes.h"
 #include "platform/posix/http/text_rules.h"
 #include "platform/posix/http/transport_objects.h"
 
@@ -13,191 +10,159 @@ namespace {
 
 constexpr int kMostRedirects = 10;
 
-struct UrlDeleter {
-    void operator()(CURLU* url) const { curl_url_cleanup(url); }
-};
-using Url = std::unique_ptr<CURLU, UrlDeleter>;
-
-std::string Part(CURLU* url, CURLUPart part, unsigned flags = 0) {
-    char* text = nullptr;
-    if (curl_url_get(url, part, &text, flags) != CURLUE_OK) return std::string();
-    std::string copy = text;
-    curl_free(text);
-    return copy;
+// The first variable that is set; set but empty still counts, and means "none".
+std::string FirstSet(std::initializer_list<const char*> names) {
+    for (const char* name : names) {
+        if (const char* value = std::getenv(name)) return value;
+    }
+    return std::string();
 }
 
-std::string HostForUrl(const std::string& host) {
-    return host.find(':') != std::string::npos ? "[" + host + "]" : host;
+// The no-proxy list as the transfer library documents it: "*" covers every host, a name covers
+// itself and the names under it ("example.com" or ".example.com" covers "www.example.com", not
+// "badexample.com"), an address covers only itself.
+bool HostBypassesProxy(std::string_view host, std::string_view list) {
+    const bool isAddress = host.find(':') != std::string_view::npos ||
+                           host.find_first_not_of("0123456789.") == std::string_view::npos;
+    while (!list.empty()) {
+        const std::size_t end = std::min(list.find_first_of(", \t"), list.size());
+        std::string_view token = list.substr(0, end);
+        list.remove_prefix(std::min(end + 1, list.size()));
+        if (token == "*") return true;
+        if (!token.empty() && token.front() == '.') token.remove_prefix(1);
+        if (token.empty() || token.size() > host.size()) continue;
+        const std::size_t start = host.size() - token.size();
+        const bool wholeLabels = start == 0 || (!isAddress && host[start - 1] == '.');
+        if (wholeLabels && EqualsIgnoreCase(host.substr(start), token)) return true;
+    }
+    return false;
 }
 
-// The absolute URL a hop stands for, as a plain request through a proxy names it.
-std::string AbsoluteUrl(const Destination& hop, bool secure) {
-    if (IsAbsoluteUrl(hop.target)) return hop.target;
-    const bool defaultPort = hop.port == (secure ? 443 : 80);
-    return std::string(secure ? "https://" : "http://") + HostForUrl(hop.host) +
-           (defaultPort ? "" : ":" + std::to_string(hop.port)) + hop.target;
+// The proxy a request to `host` goes through; empty for none. The environment is read with the
+// transfer library's own rules, so a request and a command-line transfer in the same
+// environment take the same road: lower-case http_proxy only (an upper-case HTTP_PROXY is
+// ignored on purpose), https_proxy or HTTPS_PROXY, then all_proxy or ALL_PROXY; no_proxy or
+// NO_PROXY.
+std::string ProxyFor(bool secure, const std::string& host) {
+    const std::string proxy =
+        secure ? FirstSet({"https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"})
+               : FirstSet({"http_proxy", "all_proxy", "ALL_PROXY"});
+    const bool bypass = HostBypassesProxy(host, FirstSet({"no_proxy", "NO_PROXY"}));
+    return bypass ? std::string() : proxy;
 }
 
-// Where the library connects. The path is the hop's own when the library's parser takes it,
-// so that relative Locations resolve and cookies match against it.
-std::string LibraryUrl(const Destination& hop, bool secure) {
-    const std::string origin = std::string(secure ? "https://" : "http://") + HostForUrl(hop.host) +
-                               ":" + std::to_string(hop.port);
-    if (hop.target.empty() || hop.target[0] != '/') return origin + "/";
-    Url url(curl_url());
-    const std::string whole = origin + hop.target;
-    if (url && curl_url_set(url.get(), CURLUPART_URL, whole.c_str(), 0) == CURLUE_OK) return whole;
-    return origin + "/";
-}
-
-bool IsRedirect(int status) {
-    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
-}
-
-unsigned long SchemeBit(const std::string& challenge) {
-    const std::string scheme = ToLower(challenge.substr(0, challenge.find(' ')));
-    if (scheme == "basic") return CURLAUTH_BASIC;
-    if (scheme == "digest") return CURLAUTH_DIGEST;
-    if (scheme == "ntlm") return CURLAUTH_NTLM;
-    if (scheme == "negotiate") return CURLAUTH_NEGOTIATE;
-    return 0;
+// An HTTP proxy: plain requests name the whole URL to it, secure ones tunnel through it.
+bool SpeaksHttp(std::string_view proxy) {
+    const std::string_view scheme = proxy.substr(0, proxy.find("://"));
+    return scheme == proxy || EqualsIgnoreCase(scheme, "http") || EqualsIgnoreCase(scheme, "https");
 }
 
 }  // namespace
 
-Destination Request::FirstHop(bool hasBody, std::uint64_t bodyLength) const {
-    Destination hop;
-    hop.host = connection_->host;
-    hop.port = connection_->port;
-    hop.target = target_;
-    hop.verb = verb_;
-    hop.hasBody = hasBody || verb_ == "POST" || verb_ == "PUT";
-    hop.bodyLength = bodyLength;
-    return hop;
+void Request::BeginSend(bool hasBody, std::uint64_t bodyLength) {
+    exchange_.reset();
+    inParts_ = false;
+    written_ = 0;
+    hop_ = Hop{connection_->host,
+               connection_->port,
+               target_,
+               verb_,
+               hasBody || verb_ == "POST" || verb_ == "PUT",
+               bodyLength,
+               headers_};
 }
 
-ExchangeSettings Request::SettingsFor(const Destination& hop, const HeaderList& headers) const {
+ErrorCode Request::StartHop() {
+    exchange_.reset();
     ExchangeSettings settings;
-    settings.proxy = ChooseProxy(secure_, hop.host);
-    const bool viaHttpProxy = !settings.proxy.url.empty() && settings.proxy.speaksHttp;
+    settings.proxy = ProxyFor(secure_, hop_.host);
+    const bool viaHttpProxy = !settings.proxy.empty() && SpeaksHttp(settings.proxy);
     settings.tunnel = viaHttpProxy && secure_;
-    settings.url = LibraryUrl(hop, secure_);
-    settings.target = viaHttpProxy && !secure_ ? AbsoluteUrl(hop, secure_) : hop.target;
-    settings.verb = hop.verb;
+    // A 407 asks for proxy credentials where a proxy sent it, and without a proxy (where they
+    // have nowhere to go, and the caller's retries cost nothing more); not from inside a tunnel.
+    hop_.proxyMayAsk = settings.proxy.empty() || (viaHttpProxy && !secure_);
+    const std::string scheme = secure_ ? "https://" : "http://";
+    const std::string host =
+        hop_.host.find(':') == std::string::npos ? hop_.host : "[" + hop_.host + "]";
+    const std::string port = ":" + std::to_string(hop_.port);
+    // The library connects to the hop's own path, so that relative Locations resolve and
+    // cookies match against it.
+    settings.url = scheme + host + port + (hop_.target.rfind('/', 0) == 0 ? hop_.target : "/");
+    settings.target = hop_.target;
+    if (viaHttpProxy && !secure_ && !IsAbsoluteUrl(hop_.target)) {
+        // A plain request through a proxy names the whole URL.
+        settings.target = scheme + host + (hop_.port == 80 ? "" : port) + hop_.target;
+    }
+    settings.verb = hop_.verb;
     settings.http11 = http11_;
-    OutgoingHead head;
-    head.headers = &headers;
-    head.agent = connection_->session->agent;
-    head.hasBody = hop.hasBody;
-    head.bodyLength = hop.bodyLength;
-    head.keepConnection = keepConnection_;
-    settings.headerLines = LibraryHeaderLines(head);
-    settings.agent = head.agent;
+    const std::string& agent = connection_->session->agent;
+    settings.headerLines =
+        hop_.headers.LibraryLines(agent, hop_.hasBody, hop_.bodyLength, keepConnection_);
+    if (settings.tunnel && !agent.empty()) settings.proxyHeaderLines = {"User-Agent: " + agent};
     {
-        // The request's own credentials, else the connection's; sent only in a scheme that a
-        // proxy offered when it asked.
+        // Sent only in a scheme that a proxy offered when it asked; a proxy gets no
+        // credentials of an empty name: it answers for itself.
         std::lock_guard<std::mutex> lock(connection_->credentialsMutex);
-        const ProxyCredentials& own = ownProxyCredentials;
-        const ProxyCredentials& chosen = own.set ? own : connection_->proxyCredentials;
-        const unsigned long schemes =
-            own.schemes != 0 ? own.schemes : connection_->proxyCredentials.schemes;
-        // A proxy gets no credentials of an empty name: it answers for itself.
-        if (chosen.set && !chosen.user.empty() && schemes != 0 && viaHttpProxy) {
-            settings.proxyAuth = schemes;
-            settings.proxyUser = chosen.user;
-            settings.proxyPassword = chosen.password;
+        if (viaHttpProxy && connection_->proxySchemes != 0 && !connection_->proxyUser.empty()) {
+            settings.proxyAuth = connection_->proxySchemes;
+            settings.proxyUser = connection_->proxyUser;
+            settings.proxyPassword = connection_->proxyPassword;
         }
     }
-    settings.serverUser = connection_->user;
-    settings.serverPassword = connection_->password;
     settings.secure = secure_;
-    settings.verifyHost = checkName_;
-    settings.tls.acceptDate = !checkDate_;
-    settings.tls.acceptUnknownIssuer = acceptUnknownIssuer_;
-    settings.tls.clientCertificateChosen = clientCertificateChosen_;
-    settings.hasBody = hop.hasBody;
-    settings.bodyLength = hop.bodyLength;
-    return settings;
-}
-
-ErrorCode Request::StartHop(const Destination& hop, const HeaderList& headers, bool watchHead) {
-    exchange_.reset();
-    ExchangeSettings settings = SettingsFor(hop, headers);
-    settings.watchRequestHead = watchHead;
+    settings.tls = tls_;
+    settings.hasBody = hop_.hasBody;
+    settings.bodyLength = hop_.bodyLength;
     exchange_ = std::make_unique<Exchange>(std::move(settings), *life_);
     return exchange_->Start();
 }
 
 SendResult Request::Failed(ErrorCode code) {
     exchange_.reset();
-    SendResult result;
-    result.code = code;
-    if (code == kUnknownAuthority) result.signal = SendSignal::UnknownAuthority;
-    if (code == kClientCertificateNeeded) result.signal = SendSignal::ClientCertificateWanted;
-    return result;
-}
-
-// Remembers the schemes the proxy offered in its 407, so that credentials go out with the next
-// send.
-void Request::LearnProxySchemes() {
-    unsigned long schemes = 0;
-    std::string challenge;
-    for (std::size_t i = 0; exchange_->Header("Proxy-Authenticate", i, &challenge); ++i) {
-        schemes |= SchemeBit(challenge);
-    }
-    if (schemes == 0) return;
-    std::lock_guard<std::mutex> lock(connection_->credentialsMutex);
-    ownProxyCredentials.schemes = schemes;
-    connection_->proxyCredentials.schemes = schemes;
+    inParts_ = false;
+    return {false,
+            code == kUnknownAuthority          ? SendSignal::UnknownAuthority
+            : code == kClientCertificateNeeded ? SendSignal::ClientCertificateWanted
+                                               : SendSignal::None,
+            code};
 }
 
 // After the head of an answer: follows the redirects that need no confirmation.
-SendResult Request::FinishSend(Destination hop, HeaderList headers) {
+SendResult Request::FinishSend() {
     for (int hops = 0;; ++hops) {
         const int status = exchange_->status();
-        // A 407 asks for proxy credentials unless the server sent it from inside a tunnel: that
-        // one is an ordinary answer and must teach nothing. Without a proxy the credentials
-        // have nowhere to go, and the caller's retries cost nothing more.
-        const ExchangeSettings& settings = exchange_->settings();
-        if (status == 407 && (exchange_->answeredByTunnelProxy() || settings.proxy.url.empty() ||
-                              (!settings.tunnel && settings.proxy.speaksHttp))) {
-            LearnProxySchemes();
+        if (status == 407 && (hop_.proxyMayAsk || exchange_->answeredByTunnelProxy())) {
+            // Credentials go out with the next send, in a scheme the proxy offered.
+            if (const unsigned long schemes = exchange_->ProxySchemes(); schemes != 0) {
+                std::lock_guard<std::mutex> lock(connection_->credentialsMutex);
+                connection_->proxySchemes = schemes;
+            }
             return {true, SendSignal::ProxyAuthentication, kNoError};
         }
+        const bool redirect = (status >= 301 && status <= 303) || status == 307 || status == 308;
         std::string location;
-        if (!IsRedirect(status) || !exchange_->Header("Location", 0, &location) ||
-            location.empty()) {
+        if (!redirect || !exchange_->Header("Location", &location) || location.empty()) {
             return {true, SendSignal::None, kNoError};
         }
-        Url next(curl_url());
-        const std::string resolved = exchange_->RedirectUrl();
-        if (!next || resolved.empty() ||
-            curl_url_set(next.get(), CURLUPART_URL, resolved.c_str(),
-                         CURLU_NON_SUPPORT_SCHEME | CURLU_ALLOW_SPACE) != CURLUE_OK) {
-            return Failed(kRedirectFailed);
-        }
+        CrackedUrl next;
+        if (!CrackUrl(exchange_->RedirectUrl(), &next)) return Failed(kRedirectFailed);
         // Another scheme is the caller's decision, as is repeating a body at a new place; the
         // answer stays readable for it.
-        const bool bodyless = hop.verb == "GET" || hop.verb == "HEAD";
-        if (ToLower(Part(next.get(), CURLUPART_SCHEME)) != (secure_ ? "https" : "http") ||
+        const bool bodyless = hop_.verb == "GET" || hop_.verb == "HEAD";
+        if (next.scheme != (secure_ ? UrlScheme::Https : UrlScheme::Http) ||
             (!bodyless && (status == 307 || status == 308))) {
             return {false, SendSignal::RedirectNeedsConfirmation, kRedirectNeedsConfirmation};
         }
         if (hops == kMostRedirects) return Failed(kRedirectFailed);
-        std::string host = Part(next.get(), CURLUPART_HOST);
-        if (host.size() > 2 && host.front() == '[') host = host.substr(1, host.size() - 2);
-        const std::string query = Part(next.get(), CURLUPART_QUERY);
-        hop.host = host;
-        hop.port = static_cast<std::uint16_t>(std::strtoul(
-            Part(next.get(), CURLUPART_PORT, CURLU_DEFAULT_PORT).c_str(), nullptr, 10));
-        hop.target =
-            RequestTarget(Part(next.get(), CURLUPART_PATH) + (query.empty() ? "" : "?" + query));
         // A followed redirect never repeats a body: 301, 302 and 303 turn a POST into a GET.
-        if (!bodyless) hop.verb = "GET";
-        if (hop.hasBody) headers.RemoveAll("Content-Type");
-        hop.hasBody = false;
-        hop.bodyLength = 0;
-        ErrorCode error = StartHop(hop, headers, false);
+        if (hop_.hasBody) hop_.headers.RemoveAll("Content-Type");
+        hop_.host = next.host;
+        hop_.port = next.port;
+        hop_.target = RequestTarget(next.path.substr(0, next.path.find('#')));
+        hop_.verb = bodyless ? hop_.verb : "GET";
+        hop_.hasBody = false;
+        hop_.bodyLength = 0;
+        ErrorCode error = StartHop();
         if (error == kNoError) error = exchange_->WaitForAnswer();
         if (error != kNoError) return Failed(error);
     }
@@ -206,62 +171,45 @@ SendResult Request::FinishSend(Destination hop, HeaderList headers) {
 SendResult Request::Send(const char* extraHeaders, const void* body, std::uint32_t length) {
     if (life_->closed()) return Failed(kInvalidHandle);
     if (body == nullptr && length != 0) return Failed(kInvalidParameter);
-    exchange_.reset();
-    parts_ = Parts{};
-    HeaderList headers = headers_;
+    BeginSend(body != nullptr, length);
+    ErrorCode error = kNoError;
     if (extraHeaders != nullptr && *extraHeaders != '\0') {
-        const ErrorCode error = headers.Apply(extraHeaders, HeaderMode::ReplaceOrAdd);
-        if (error != kNoError) return Failed(error);
+        error = hop_.headers.Apply(extraHeaders, HeaderMode::ReplaceOrAdd);
     }
-    const Destination hop = FirstHop(body != nullptr, length);
-    ErrorCode error = StartHop(hop, headers, false);
-    if (error == kNoError) {
-        exchange_->SupplyBody(static_cast<const char*>(body), length);
-        error = exchange_->WaitForAnswer();
-        // The caller's body may go after the call; what the transfer has not taken yet (the
-        // server answered early) is kept.
-        exchange_->KeepUnsentBody();
-    }
-    if (error != kNoError) return Failed(error);
-    return FinishSend(hop, std::move(headers));
+    if (error == kNoError) error = StartHop();
+    if (error == kNoError) error = exchange_->SendAndWait(static_cast<const char*>(body), length);
+    return error == kNoError ? FinishSend() : Failed(error);
 }
 
 SendResult Request::StartSend(std::uint32_t bodyLength) {
     if (life_->closed()) return Failed(kInvalidHandle);
-    exchange_.reset();
-    parts_ = Parts{};
-    const Destination hop = FirstHop(true, bodyLength);
+    BeginSend(true, bodyLength);
     // The head goes out now, so the connection and its handshake (and any certificate
     // question) happen here.
-    ErrorCode error = StartHop(hop, headers_, true);
+    ErrorCode error = StartHop();
     if (error == kNoError) error = exchange_->WaitUntilRequestSent();
     if (error != kNoError) return Failed(error);
-    parts_.active = true;
-    parts_.destination = hop;
-    parts_.headers = headers_;
-    parts_.announced = bodyLength;
+    inParts_ = true;
     return {true, SendSignal::None, kNoError};  // the head has gone out
 }
 
 ErrorCode Request::WriteBody(const void* data, std::uint32_t size) {
     if (life_->closed()) return kInvalidHandle;
-    if (!parts_.active || !exchange_) return kIncorrectState;
+    if (!inParts_) return kIncorrectState;
     if (data == nullptr && size != 0) return kInvalidParameter;
-    parts_.written += size;
+    written_ += size;
     return exchange_->Upload(static_cast<const char*>(data), size);
 }
 
 SendResult Request::EndSend() {
     if (life_->closed()) return Failed(kInvalidHandle);
-    if (!parts_.active || !exchange_) return Failed(kIncorrectState);
-    Parts parts = std::move(parts_);
-    parts_ = Parts{};
+    if (!inParts_) return Failed(kIncorrectState);
+    inParts_ = false;
     // A body shorter or longer than announced would leave the server waiting or reading the
     // next request from its tail: the exchange is dropped instead.
-    if (parts.written != parts.announced) return Failed(kInvalidParameter);
+    if (written_ != hop_.bodyLength) return Failed(kInvalidParameter);
     const ErrorCode error = exchange_->WaitForAnswer();
-    if (error != kNoError) return Failed(error);
-    return FinishSend(parts.destination, std::move(parts.headers));
+    return error == kNoError ? FinishSend() : Failed(error);
 }
 
 }  // namespace zemuser::platform::http

@@ -1,20 +1,31 @@
 // Small text rules shared by headers, URLs and proxies.
 #pragma once
 
+#include <strings.h>
+
+#include <algorithm>
+#include <cctype>
 #include <string>
 #include <string_view>
 
 namespace zemuser::platform::http {
 
-std::string ToLower(std::string_view text);
-bool EqualsIgnoreCase(std::string_view a, std::string_view b);
+inline std::string ToLower(std::string_view text) {
+    std::string lower(text);
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return lower;
+}
 
-// Splits "scheme:rest"; false when the text does not start with a valid scheme.
-bool SplitScheme(std::string_view url, std::string_view* scheme, std::string_view* rest);
+inline bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
+}
+
 // "scheme://...".
 bool IsAbsoluteUrl(std::string_view text);
 
-// Percent-encodes the bytes of `text` for which `unsafe` is true.
-std::string PercentEncode(std::string_view text, bool (*unsafe)(unsigned char));
+// The object name made fit for the request line: control characters and spaces escaped, and a
+// "/" in front of what is neither a path, "*" nor an absolute URL.
+std::string RequestTarget(std::string_view objectName);
 
 }  // namespace zemuser::platform::http

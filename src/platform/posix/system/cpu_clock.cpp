@@ -6,7 +6,8 @@
 #include <sys/resource.h>
 #include <time.h>
 
-#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 #include "platform/posix/system/support.h"
 
@@ -42,10 +43,17 @@ class ProcCpuClock final : public CpuClock {
         // In clock ticks: user nice system idle iowait irq softirq steal; older kernels stop
         // after idle.
         unsigned long long ticks[8] = {};
-        if (count <= 0 || ticksPerSecond_ <= 0 ||
-            std::sscanf(text, "cpu %llu %llu %llu %llu %llu %llu %llu %llu", &ticks[0], &ticks[1],
-                        &ticks[2], &ticks[3], &ticks[4], &ticks[5], &ticks[6], &ticks[7]) < 4)
-            return false;
+        if (count <= 0 || ticksPerSecond_ <= 0 || std::strncmp(text, "cpu ", 4) != 0) return false;
+        const char* cursor = text + 4;
+        int fields = 0;
+        for (unsigned long long& tick : ticks) {
+            char* end = nullptr;
+            tick = std::strtoull(cursor, &end, 10);
+            if (end == cursor) break;
+            cursor = end;
+            ++fields;
+        }
+        if (fields < 4) return false;
         const auto& [user, nice, system, idle, iowait, irq, softirq, steal] = ticks;
         *idleTime = Units(idle + iowait);
         *kernelTime = Units(system + irq + softirq + steal + idle + iowait);

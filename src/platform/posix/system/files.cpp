@@ -1,9 +1,8 @@
 // Files over POSIX descriptors, the rules of file names on POSIX systems, and the debug output,
 // which goes to a file. Wide paths are UTF-16 and reach the file of their UTF-8 name.
 #include <fcntl.h>
-#include <sys/stat.h>
-
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
 #include <cstring>

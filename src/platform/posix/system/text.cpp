@@ -65,7 +65,8 @@ std::string Utf8FromWide(const WideChar* text) {
 
 WideString WideFromNarrow(const char* text) {
     WideString converted;
-    for (auto* bytes = reinterpret_cast<const unsigned char*>(text); bytes && *bytes != 0;) {
+    if (text == nullptr) return converted;
+    for (auto* bytes = reinterpret_cast<const unsigned char*>(text); *bytes != 0;) {
         const char32_t code = NextCodePoint(bytes);
         if (code < 0x10000) {
             converted.push_back(static_cast<WideChar>(code));

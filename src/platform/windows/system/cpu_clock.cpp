@@ -1,7 +1,8 @@
 // The clocks and processor times of the CPU usage meter, from the kernel. GetSystemTimes is
 // looked up at run time, as systems before it lack it; without it the machine's times are 0.
-#include "platform/system.h"
 #include <windows.h>
+
+#include "platform/system.h"
 
 namespace zemuser::platform {
 namespace {

@@ -1,6 +1,7 @@
 // Debugger output: the system's own.
-#include "platform/system.h"
 #include <windows.h>
+
+#include "platform/system.h"
 
 namespace zemuser::platform {
 

@@ -87,14 +87,14 @@ namespace {
 template <typename Text>
 Text TemporaryName(const Text& target) {
     static std::atomic<unsigned> serial{0};
-    const std::string suffix = "." + std::to_string(GetCurrentProcessId()) + "-" +
-                               std::to_string(serial++) + ".part";
+    const std::string suffix =
+        "." + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(serial++) + ".part";
     return target + Text(suffix.begin(), suffix.end());
 }
 
 HANDLE CreateNew(const std::string& path) {
-    return CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                       FILE_ATTRIBUTE_HIDDEN, nullptr);
+    return CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN,
+                       nullptr);
 }
 
 HANDLE CreateNew(const WideString& path) {
@@ -153,11 +153,10 @@ bool ReplacementFile::Commit() {
     if (!IsOpen()) return false;
     const bool closed = CloseHandle(AsHandle(std::exchange(handle_, kClosed)));
     const bool moved =
-        closed && (wideTemporary_.empty()
-                       ? MoveFileExA(temporary_.c_str(), target_.c_str(),
-                                     MOVEFILE_REPLACE_EXISTING)
-                       : MoveFileExW(wideTemporary_.c_str(), wideTarget_.c_str(),
-                                     MOVEFILE_REPLACE_EXISTING));
+        closed &&
+        (wideTemporary_.empty()
+             ? MoveFileExA(temporary_.c_str(), target_.c_str(), MOVEFILE_REPLACE_EXISTING)
+             : MoveFileExW(wideTemporary_.c_str(), wideTarget_.c_str(), MOVEFILE_REPLACE_EXISTING));
     if (moved) {
         temporary_.clear();
         wideTemporary_.clear();

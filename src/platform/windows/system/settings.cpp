@@ -1,9 +1,10 @@
 // The user's settings: a key of the current user's registry. Each value is written at once,
 // in the order the engine writes them, so other processes see what they always saw.
+#include <windows.h>
+
 #include <new>
 
 #include "platform/system.h"
-#include <windows.h>
 
 namespace zemuser::platform {
 namespace {

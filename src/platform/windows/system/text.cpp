@@ -1,7 +1,8 @@
 // Text conversion with the system's own calls: UTF-8 for the wide text the engine sends, the
 // ANSI code page for the narrow names it turns into wide ones.
-#include "platform/system.h"
 #include <windows.h>
+
+#include "platform/system.h"
 
 namespace zemuser::platform {
 
