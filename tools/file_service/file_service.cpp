@@ -38,7 +38,7 @@ std::string Quoted(const std::string& text) {
 }
 
 // Reads a body to its end and drops it, so that a refusal reaches a client that is still
-// sending instead of a connection reset. The server's payload limit bounds what is read.
+// sending instead of a connection reset. Nothing of it is kept in memory.
 void DiscardBody(const httplib::Request& request, const httplib::ContentReader& reader) {
     auto ignore = [](const char*, std::size_t) { return true; };
     if (request.is_multipart_form_data()) {
