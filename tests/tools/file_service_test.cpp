@@ -261,7 +261,11 @@ TEST(FileService, LimitsRefuseTheWholeRequestAndStoreNothing) {
          413,
          ""},
         // Refused part-way through the body, which is still read to its end.
-        {"file over --max-upload", {"--max-upload", "1MiB"}, upload("s", 3000000), 413, ""},
+        {"file over --max-upload",
+         {"--max-upload", "1MiB", "--max-request", "8MiB"},
+         upload("s", 3000000),
+         413,
+         ""},
         {"file at --max-upload", {"--max-upload", "1MiB"}, upload("s", 1048576), 200, "s/f.bin"},
         {"new session past --max-sessions", {"--max-sessions", "1"}, upload("s", 10), 507, ""},
         {"known session at --max-sessions",
