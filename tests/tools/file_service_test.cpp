@@ -204,11 +204,9 @@ TEST(FileService, LimitsRefuseTheWholeRequestAndStoreNothing) {
             return client.Post("/files", UploadForm(session, "f.bin", BinaryContent(size, 3)));
         };
     };
-    auto post = [](httplib::MultipartFormDataItems form) -> Send {
-        return [=](httplib::Client& client) { return client.Post("/files", form); };
-    };
-    auto download = [](httplib::Params form) -> Send {
-        return [=](httplib::Client& client) { return client.Post("/files", form); };
+    // A multipart or urlencoded form.
+    auto post = [](const auto& form) -> Send {
+        return [form](httplib::Client& client) { return client.Post("/files", form); };
     };
     const std::string longName(65, 'n');
     struct Case {
@@ -248,16 +246,16 @@ TEST(FileService, LimitsRefuseTheWholeRequestAndStoreNothing) {
         {"part value over --max-field", {"--max-field", "64"}, upload(longName, 10), 413, ""},
         {"urlencoded value over --max-field",
          {"--max-field", "64"},
-         download(DownloadForm("old", longName)),
+         post(DownloadForm("old", longName)),
          413,
          ""},
         {"urlencoded fields over --max-parts",
          {"--max-parts", "4"},
-         download({{"x", "kivStuff"},
-                   {"act", "download"},
-                   {"session_id", "old"},
-                   {"filename", "a.bin"},
-                   {"note", "x"}}),
+         post(httplib::Params{{"x", "kivStuff"},
+                              {"act", "download"},
+                              {"session_id", "old"},
+                              {"filename", "a.bin"},
+                              {"note", "x"}}),
          413,
          ""},
         // Refused part-way through the body, which is still read to its end.

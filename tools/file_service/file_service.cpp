@@ -63,6 +63,7 @@ FileService::FileService(fs::path root, const ServiceLimits& limits, AccessToken
       quota_(root_, limits.sessions, limits.diskBytes) {}
 
 void FileService::Register(httplib::Server& server) {
+    // For any body the server would read by itself.
     server.set_payload_max_length(limits_.requestBytes);
     // Runs before any body is read: only a POST carries a form, and anything else is answered
     // from its headers alone.

@@ -101,8 +101,10 @@ void ReadMultipart(const httplib::Request& request, const httplib::ContentReader
 
 void ReadUrlEncoded(const httplib::ContentReader& reader, const ServiceLimits& limits,
                     ReceivedForm& form) {
-    // The longest body that can hold fields within the limits, every byte percent-encoded.
-    const std::size_t longestForm = limits.formParts * (2 * 3 * limits.fieldBytes + 2);
+    // The longest body that can hold fields within the limits: each name and value with every
+    // byte percent-encoded, and a "=" and a "&".
+    const std::size_t encodedField = std::size_t{3} * limits.fieldBytes;
+    const std::size_t longestForm = limits.formParts * (2 * encodedField + 2);
     std::string body;
     bool read = reader([&](const char* data, std::size_t length) {
         if (!form.error.empty()) return true;
