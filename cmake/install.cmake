@@ -93,3 +93,12 @@ if(NOT WIN32)
   add_custom_target(zemuser_man_pages ALL DEPENDS ${ZEMUSER_MAN_PAGES})
 endif()
 
+# ---- the examples, as host sources to copy, with the development files ----
+# Named after the Debian package that ships them.
+install(FILES ${PROJECT_SOURCE_DIR}/examples/fetch_url.c
+              ${PROJECT_SOURCE_DIR}/examples/download_to_folder.c
+              ${PROJECT_SOURCE_DIR}/examples/post_and_upload.cpp
+              ${PROJECT_SOURCE_DIR}/examples/CMakeLists.txt
+              ${PROJECT_SOURCE_DIR}/examples/Makefile
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/libzemuser-dev/examples
+        COMPONENT development)
