@@ -16,7 +16,9 @@ set(ZEMUSER_PACKAGE_RELEASE 1 CACHE STRING "Debian revision of the packages")
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME zemuser)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
+# Each package's description below starts with its own synopsis line. CPack would put this
+# summary before every one of them unless it is CPack's own default, so it is kept at that.
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${CMAKE_PROJECT_NAME} built using CMake")
 set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_COMPONENTS_ALL runtime development tools)
@@ -46,7 +48,7 @@ trace file and poll the CPU usage. Every call blocks on the caller's thread.")
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME libzemuser-dev)
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
 set(CPACK_DEBIAN_DEVELOPMENT_DESCRIPTION
-    "blocking HTTP and HTTPS transfers for host applications (development files)
+    "blocking HTTP and HTTPS transfers for hosts (development files)
 The header <zemuser.h>, with the contract of every call in its comments, the
 link to the shared library, a pkg-config file, the CMake package
 (find_package(zemuser) gives zemuser::zemuser), the zemuser(3) manual page and
