@@ -7,7 +7,7 @@
  * - **Blocking.** A call runs to completion on the caller's thread; the library starts no
  *   threads and installs no signal handlers. A connection that takes longer than 60 s, or a
  *   transfer that receives nothing for 60 s, fails (`ZEMUSER_CONNECT_TIMEOUT_MS` and
- *   `ZEMUSER_RECEIVE_TIMEOUT_MS` change both).
+ *   `ZEMUSER_RECEIVE_TIMEOUT_MS` change these, in milliseconds).
  * - **Results.** The in-memory calls (`ZEMUrlGet*`, `ZEMUrlPost*`) return a byte count or a
  *   length, and -1 on failure; the file calls return 1 on success and 0 on failure. Nothing is
  *   thrown at the host.
@@ -16,7 +16,7 @@
  *   read). An error status (404, 500) is no failure of an in-memory call: the error page is
  *   returned like any body. A null `status` is allowed and is not written.
  * - **URLs.** Narrow NUL-terminated text, `http://` or `https://` only. A null URL, one that
- *   does not parse or another scheme fails at once: nothing is sent and no handle is touched.
+ *   does not parse, or another scheme makes the call fail at once: nothing is sent.
  *   HTTP/1.0 is spoken and every call opens a new connection.
  * - **Buffers.** A buffer the library fills with a reply receives a terminating zero after the
  *   bytes read, so it needs one byte more than the size the host announces. Buffers the
@@ -31,14 +31,19 @@
  *   returned, ZEMTransferEnd().
  * - **Trace.** With a trace file open (ZEMUser_SetTraceFile()), calls write plain-text lines,
  *   level 0 for progress and results and level 2 for failures; each call's comment lists its
- *   own lines. Failure reports (level 2) are a `"[ URL ] reason"` line and the system's text.
- *   A line holds at most 2047 characters and is cut beyond. Lines of concurrent calls never
- *   mix within a line.
+ *   own lines. Failure reports (level 2) are a `"[ URL ] reason"` line and the system's text;
+ *   they also go to the debugger output (on Linux the file named by `ZEMUSER_DEBUG_OUTPUT`,
+ *   `-` for standard error). A line holds at most 2047 characters and is cut beyond. Lines of
+ *   concurrent calls never mix.
  * - **HTTPS.** Certificates are checked against the system's CA store (or `SSL_CERT_FILE`,
  *   `SSL_CERT_DIR`), but host names and dates are not, and a certificate from an unknown
  *   authority is accepted after one failed attempt: HTTPS here protects against passive
  *   eavesdropping only.
- * - **Proxies** come from `http_proxy`, `https_proxy`, `all_proxy` and `no_proxy`.
+ * - **Proxies** come from `http_proxy`, `https_proxy`, `all_proxy` and `no_proxy` (an
+ *   upper-case `HTTP_PROXY` is ignored).
+ * - **Settings.** While any session lives, the user's two HTTP/1.1 settings are held at 0 and
+ *   restored afterwards: the Internet Settings registry key on Windows; on Linux files below
+ *   `$ZEMUSER_SETTINGS_DIR`, else `$XDG_CONFIG_HOME/zemuser` or `~/.config/zemuser`.
  * - **Form bodies** (`multipart/form-data`, sent by the post, URL file and conference upload
  *   calls) are built whole in memory before they are sent, a file's content included. A value
  *   or a file that contains the form's fixed boundary line makes the call fail with nothing
@@ -348,8 +353,8 @@ ZEM_API int32_t ZEM_CALL ZEMNormalDownloadFile(TransferHandle handle, const char
  * **Download** (direction 0): a urlencoded POST of `x=kivStuff`, `act=download`, `session_id`
  * and `filename`, values sent unescaped; any non-empty reply body is stored in `localPath`,
  * whatever the status (an error page too). Traces
- * `"ZEMKIVDownloadFile Begin: %s, %s, %s, %s"` (URL, session, file name, path),
- * `"ZEMKIVDownloadFile QueryResult: %d"` and `"ZEMKIVDownloadFile Result: %d"` once answered.
+ * `"ZEMKIVDownloadFile Begin: %s, %s, %s, %s"` (URL, session, file name, path), then, once
+ * answered, `"ZEMKIVDownloadFile QueryResult: %d"` and `"ZEMKIVDownloadFile Result: %d"`.
  *
  * **Upload** (any other direction): a multipart POST of `x=kivStuff`, `act=upload`,
  * `session_id`, `file_num` = 1 and the file as part `file1`; `fileName` is not used. Success is
