@@ -31,7 +31,7 @@ work=$(mktemp -d)
 server_pids=()
 cleanup() {
   for pid in "${server_pids[@]}"; do
-    kill -TERM "$pid" 2> /dev/null && wait "$pid" 2> /dev/null || true
+    if kill -TERM "$pid" 2> /dev/null; then wait "$pid" 2> /dev/null || true; fi
   done
   rm -rf "$work"
 }

@@ -39,7 +39,9 @@ done
 work=$(mktemp -d)
 server_pid=
 cleanup() {
-  if [[ -n $server_pid ]]; then kill -TERM "$server_pid" 2> /dev/null && wait "$server_pid" || true; fi
+  if [[ -n $server_pid ]] && kill -TERM "$server_pid" 2> /dev/null; then
+    wait "$server_pid" || true
+  fi
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -47,10 +49,11 @@ trap cleanup EXIT
 # ---- what each package holds ----
 step "Contents: dpkg-deb --contents against the expected lists"
 libdir=usr/lib/$multiarch
-expected_libzemuser0="\
+declare -A expected
+expected[libzemuser0]="\
 ./$libdir/libzemuser.so.0 -> libzemuser.so.$version
 ./$libdir/libzemuser.so.$version"
-expected_libzemuser_dev="\
+expected[libzemuser-dev]="\
 ./$libdir/cmake/zemuser/zemuserConfig.cmake
 ./$libdir/cmake/zemuser/zemuserConfigVersion.cmake
 ./$libdir/cmake/zemuser/zemuserTargets-release.cmake
@@ -64,18 +67,17 @@ expected_libzemuser_dev="\
 ./usr/share/doc/libzemuser-dev/examples/fetch_url.c
 ./usr/share/doc/libzemuser-dev/examples/post_and_upload.cpp
 ./usr/share/man/man3/zemuser.3.gz"
-expected_zemuser_tools="\
+expected[zemuser-tools]="\
 ./usr/bin/zemuser
 ./usr/bin/zemuser-file-service
 ./usr/share/man/man1/zemuser-file-service.1.gz
 ./usr/share/man/man1/zemuser.1.gz"
 for package in libzemuser0 libzemuser-dev zemuser-tools; do
-  expected_variable=expected_${package//-/_}
   # Files and links, not folders: "path" or "path -> target".
   dpkg-deb --contents "$(deb $package)" \
     | awk '$1 !~ /^d/ { $1 = $2 = $3 = $4 = $5 = ""; sub(/^ +/, ""); print }' \
     | LC_ALL=C sort > "$work/$package.contents"
-  if ! diff -u <(LC_ALL=C sort <<< "${!expected_variable}") "$work/$package.contents"; then
+  if ! diff -u <(LC_ALL=C sort <<< "${expected[$package]}") "$work/$package.contents"; then
     fail "$package holds other files than expected (diff above: - expected, + packaged)"
   fi
   echo "  $package: the $(wc -l < "$work/$package.contents") expected files and links"
@@ -180,4 +182,4 @@ for page in "$root/usr/share/man/man1/zemuser.1.gz" "$root/usr/share/man/man1/ze
 done
 echo "  zemuser get from the unpacked tools: the served bytes; the three man pages render"
 
-step "Package checks passed: $(cd "$build" && ls *.deb | tr '\n' ' ')"
+step "Package checks passed: libzemuser0, libzemuser-dev, zemuser-tools ${version}-${revision}"

@@ -49,7 +49,7 @@ date=$(if [ -n "${SOURCE_DATE_EPOCH:-}" ]; then date -u -d "@$SOURCE_DATE_EPOCH"
 
 {
     printf '.TH %s %s "%s" "%s %s" "User Commands"\n' \
-        "$(printf '%s' "$name" | tr a-z A-Z)" "$section" "$date" "$name" "$version"
+        "$(printf '%s' "$name" | tr '[:lower:]' '[:upper:]')" "$section" "$date" "$name" "$version"
     printf '.SH NAME\n%s \\- %s\n' "$(printf '%s' "$name" | escape)" "$summary"
     escape < "$work/top.txt" | awk -v commands="$work/commands.roff" '
         function close_block() {
