@@ -82,10 +82,12 @@ class TransferSession {
     };
     // Steps the three request operations share before they send: check the connection, clear
     // the cancelled flag, open the request (secure on an https connection), add Accept and then
-    // `headers` in order, and set the session's cookies.
+    // `headers` in order, and set the session's cookies. `opened` receives the request: the
+    // operation keeps using that object even when a cancel closes it and clears the slot.
     std::optional<Failure> BeginRequest(const char* verb, const char* path, const char* referrer,
                                         platform::RequestLine line,
-                                        std::initializer_list<HeaderLine> headers);
+                                        std::initializer_list<HeaderLine> headers,
+                                        std::shared_ptr<platform::HttpRequest>* opened);
     std::optional<Failure> AddHeader(const char* header, platform::HeaderMode mode);
     std::optional<Failure> SetCookies(const char* path);
     // The proxy asked for credentials in an answer of attempt `attempts`: the first two apply
