@@ -638,7 +638,11 @@ TEST(HttpTransport, QueriesFollowTheBufferRules) {
 
 TEST(HttpTransport, LargeBodyKeepsMemoryBounded) {
     constexpr std::size_t kBody = 128u << 20, kDirect = 8u << 20;
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#if defined(__SANITIZE_ADDRESS__)
+    // Freed memory waits in the sanitizer's quarantine (up to 256 MB), so resident memory says
+    // nothing about what the transfer keeps.
+    constexpr long kGrowthBoundKb = 0;
+#elif defined(__SANITIZE_THREAD__)
     constexpr long kGrowthBoundKb = 64 * 1024;  // shadow memory of every byte touched
 #else
     constexpr long kGrowthBoundKb = 8 * 1024;
@@ -666,7 +670,9 @@ TEST(HttpTransport, LargeBodyKeepsMemoryBounded) {
         if (total % (16u << 20) < sizeof buffer) highest = std::max(highest, ResidentMemoryKb());
     }
     EXPECT_EQ(total, kBody);
-    EXPECT_LT(highest - before, kGrowthBoundKb);
+    if (kGrowthBoundKb > 0) {
+        EXPECT_LT(highest - before, kGrowthBoundKb);
+    }
 }
 
 TEST(HttpTransport, CookiesSetByCallerAndServerGoBackToMatchingRequests) {
