@@ -440,8 +440,9 @@ char ThreadState(pid_t tid) {
     return close == std::string::npos || close + 2 >= text.size() ? '?' : text[close + 2];
 }
 
-// The close wakes the call at once; the library's own timers would wake it only later.
-constexpr auto kCancelBound = std::chrono::milliseconds(100);
+// Left alone, the call would wait for the server, which holds it for a minute; the close wakes
+// it far sooner than that, even under a sanitizer on a busy machine.
+constexpr auto kWokenWithin = std::chrono::seconds(20);
 
 TEST(HttpTransport, CloseFromAnotherThreadWakesTheBlockedCall) {
     enum class Phase { Handshake, Answer, Read, Upload };
@@ -463,7 +464,7 @@ TEST(HttpTransport, CloseFromAnotherThreadWakesTheBlockedCall) {
                 connection.Send("HTTP/1.0 200 OK\r\nContent-Length: 99\r\n\r\nfirst");
             arrived.set_value();
             pollfd hold{connection.fd(), 0, 0};  // never reads: only the end of the server ends it
-            poll(&hold, 1, 20000);
+            poll(&hold, 1, 60000);
         });
         Opened o = Open("127.0.0.1", server.port(), Line("POST", "/", c.phase == Phase::Handshake));
         std::atomic<pid_t> tid{0};
@@ -503,7 +504,7 @@ TEST(HttpTransport, CloseFromAnotherThreadWakesTheBlockedCall) {
         if (c.closed == Closed::Connection) o.connection->Close();
         if (c.closed == Closed::Session) o.session->Close();
         transfer.join();
-        EXPECT_LT(returned - closedAt, std::chrono::milliseconds(1000)) << c.name;
+        EXPECT_LT(returned - closedAt, kWokenWithin) << c.name;
         EXPECT_EQ(result, c.phase == Phase::Read ? kNoError : 12017u) << c.name;
         EXPECT_EQ(got, c.phase == Phase::Read ? "first" : "")
             << c.name;  // bytes that came are kept
@@ -637,7 +638,11 @@ TEST(HttpTransport, QueriesFollowTheBufferRules) {
 
 TEST(HttpTransport, LargeBodyKeepsMemoryBounded) {
     constexpr std::size_t kBody = 128u << 20, kDirect = 8u << 20;
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#if defined(__SANITIZE_ADDRESS__)
+    // Freed memory waits in the sanitizer's quarantine (up to 256 MB), so resident memory says
+    // nothing about what the transfer keeps.
+    constexpr long kGrowthBoundKb = 0;
+#elif defined(__SANITIZE_THREAD__)
     constexpr long kGrowthBoundKb = 64 * 1024;  // shadow memory of every byte touched
 #else
     constexpr long kGrowthBoundKb = 8 * 1024;
@@ -665,7 +670,9 @@ TEST(HttpTransport, LargeBodyKeepsMemoryBounded) {
         if (total % (16u << 20) < sizeof buffer) highest = std::max(highest, ResidentMemoryKb());
     }
     EXPECT_EQ(total, kBody);
-    EXPECT_LT(highest - before, kGrowthBoundKb);
+    if (kGrowthBoundKb > 0) {
+        EXPECT_LT(highest - before, kGrowthBoundKb);
+    }
 }
 
 TEST(HttpTransport, CookiesSetByCallerAndServerGoBackToMatchingRequests) {

@@ -5,7 +5,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <array>
@@ -23,22 +22,13 @@ namespace {
 using namespace zemuser::platform;
 using testing_support::FileExists;
 using testing_support::ReadFileBytes;
+using testing_support::RunInChild;
 using testing_support::ScopedEnv;
 using testing_support::TempDir;
 using testing_support::WriteFileBytes;
 
 constexpr const char* kKey = "Software\\Test Key";
 constexpr const char* kKeyFile = "/HKEY_CURRENT_USER/Software/Test Key.reg";
-
-// Runs `body` in a forked child; true when it returned true there.
-bool RunInChild(const std::function<bool()>& body, const std::function<void()>& whileRunning = {}) {
-    const pid_t child = fork();
-    if (child == 0) _exit(body() ? 0 : 1);
-    if (whileRunning) whileRunning();
-    int status = 0;
-    return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) &&
-           WEXITSTATUS(status) == 0;
-}
 
 std::optional<std::uint32_t> ReadValue(const char* name) {
     auto key = OpenUserSettingsKey(kKey);
@@ -273,16 +263,17 @@ TEST(SettingsStore, TwoProcessesSeeEachOthersValuesAndLoseNone) {
         return seen;
     };
     EXPECT_TRUE(RunInChild(
-        [&] {
-            char go;
-            close(start[1]);
-            return read(start[0], &go, 1) == 1 && rounds("Child");
-        },
-        [&] {
-            EXPECT_EQ(write(start[1], "g", 1), 1);  // both start at once
-            close(start[1]);
-            EXPECT_TRUE(rounds("Parent"));
-        }));
+                    [&] {
+                        char go;
+                        close(start[1]);
+                        return read(start[0], &go, 1) == 1 && rounds("Child") ? 0 : 1;
+                    },
+                    [&] {
+                        EXPECT_EQ(write(start[1], "g", 1), 1);  // both start at once
+                        close(start[1]);
+                        EXPECT_TRUE(rounds("Parent"));
+                    })
+                    .Succeeded());
     close(start[0]);
     EXPECT_EQ(ReadValue("Child"), kRounds);
     EXPECT_EQ(ReadValue("Parent"), kRounds);
@@ -305,14 +296,15 @@ TEST(SettingsStore, FoldersThatCannotBeWrittenDropTheWrites) {
     {
         ScopedEnv store{"ZEMUSER_SETTINGS_DIR", dir.File("store")};
         EXPECT_TRUE(RunInChild([] {
-            if (geteuid() == 0 && setuid(65534) != 0) return false;
-            auto key = OpenUserSettingsKey(kKey);
-            std::uint32_t value = 0;
-            const bool readable = key != nullptr && key->ReadNumber("A", &value) && value == 5;
-            if (key) key->WriteNumber("A", 6);
-            key.reset();
-            return readable && ReadValue("A") == 5u;
-        }));
+                        if (geteuid() == 0 && setuid(65534) != 0) return 2;
+                        auto key = OpenUserSettingsKey(kKey);
+                        std::uint32_t value = 0;
+                        const bool readable =
+                            key != nullptr && key->ReadNumber("A", &value) && value == 5;
+                        if (key) key->WriteNumber("A", 6);
+                        key.reset();
+                        return readable && ReadValue("A") == 5u ? 0 : 1;
+                    }).Succeeded());
     }
     setFolderModes(0755);
     EXPECT_EQ(ReadFileBytes(file), "\"A\"=dword:00000005\n");

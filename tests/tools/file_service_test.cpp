@@ -13,9 +13,11 @@
 
 #include "file_service_process.h"
 #include "program_run.h"
+#include "support/library_helpers.h"
 #include "support/real_servers.h"
 
 namespace fs = std::filesystem;
+using testing_support::OwnedHandle;
 using testing_support::ReadFileBytes;
 using testing_support::TempDir;
 using testing_support::WriteFileBytes;
@@ -24,11 +26,6 @@ using tools_testing::FileServiceProgram;
 using tools_testing::RunProgram;
 
 namespace {
-
-struct HandleEnder {
-    void operator()(void* handle) const { ZEMTransferEnd(handle); }
-};
-using Handle = std::unique_ptr<void, HandleEnder>;
 
 std::string BinaryContent(std::size_t size, unsigned seed) {
     std::string content(size, '\0');
@@ -93,7 +90,7 @@ TEST(FileService, RoundTripThroughTheLibrary) {
     TempDir local;
     const std::string content = BinaryContent(300000, 1);
     WriteFileBytes(local.File("minutes.bin"), content);
-    Handle handle(ZEMTransferBegin());
+    OwnedHandle handle(ZEMTransferBegin());
 
     ASSERT_EQ(ZEMKIVTransferFile(handle.get(), service.url().c_str(), "conf-7", "",
                                  local.File("minutes.bin").c_str(), 1),
@@ -177,7 +174,7 @@ TEST(FileService, ConcurrentUploadsToOneSession) {
     std::atomic<int> accepted{0};
     for (int i = 0; i < kUploads; ++i) {
         uploaders.emplace_back([&, i] {
-            Handle handle(ZEMTransferBegin());
+            OwnedHandle handle(ZEMTransferBegin());
             for (const std::string& path : {local.File("own" + std::to_string(i)),
                                             local.File(std::to_string(i) + "/shared.bin")}) {
                 accepted += ZEMKIVTransferFile(handle.get(), service.url().c_str(), "busy", "",
@@ -353,7 +350,7 @@ TEST(FileService, EveryRequestNeedsTheTokenWhenOneIsSet) {
     // The library sends the token in the URL it is given.
     TempDir local;
     WriteFileBytes(local.File("via-library.bin"), "library bytes");
-    Handle handle(ZEMTransferBegin());
+    OwnedHandle handle(ZEMTransferBegin());
     const std::string source = local.File("via-library.bin");
     EXPECT_EQ(ZEMKIVTransferFile(handle.get(), (service.url() + "?token=wrong").c_str(), "lib", "",
                                  source.c_str(), 1),
