@@ -7,8 +7,8 @@ namespace zemuser {
 
 namespace {
 
-// Zero state with no constructor call, so lines traced during other static initialisation
-// are safe (and dropped, since no file is open yet).
+// Lines traced during other static initialisation are dropped: zero-initialised, the log has
+// no file open.
 TraceLog g_traceLog;
 
 // Registered during static initialisation, so at unload it runs after the termination actions

@@ -11,9 +11,9 @@ namespace zemuser {
 
 class TraceLog {
   public:
-    // Constant-initialised: the library's instance is valid before any code of the library
-    // runs, with no file and the threshold 0.
-    constexpr TraceLog() noexcept = default;
+    // No file and the threshold 0. Not constexpr: a mutex of the Windows threads runtime
+    // has no constant constructor (a line traced before construction finds no file open).
+    TraceLog() noexcept = default;
     TraceLog(const TraceLog&) = delete;
     TraceLog& operator=(const TraceLog&) = delete;
 
