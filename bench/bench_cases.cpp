@@ -57,6 +57,9 @@ void AddSmallFetchCases(const Config& config, std::vector<BenchCase>& cases) {
     const SmallFetch libcurl = [url, size](std::vector<char>& buffer) {
         return CurlGetIntoBuffer(url, buffer.data(), size) == static_cast<std::int64_t>(size);
     };
+    const SmallFetch libcurlKeepAlive = [url, size](std::vector<char>& buffer) {
+        return CurlGetIntoBuffer(url, buffer.data(), size, true) == static_cast<std::int64_t>(size);
+    };
     const auto sequential = [size, count](SmallFetch fetch) {
         return [size, count, fetch] {
             return CaseRun{[=] { return FetchMany(fetch, size, count); }, {}};
@@ -70,6 +73,10 @@ void AddSmallFetchCases(const Config& config, std::vector<BenchCase>& cases) {
     const std::uint64_t bytes = 0, requests = static_cast<std::uint64_t>(count);
     cases.push_back({"fetch_1k/library_get2", bytes, requests, false, sequential(library)});
     cases.push_back({"fetch_1k/libcurl", bytes, requests, false, sequential(libcurl)});
+    // What the request the library must send costs libcurl itself: asked to keep the
+    // connection, the server waits for the client to close it.
+    cases.push_back(
+        {"fetch_1k/libcurl_keep_alive", bytes, requests, false, sequential(libcurlKeepAlive)});
     // The same calls while the host holds a handle: the library's count of live sessions then
     // never drops to zero between calls, so the per-call save and restore of the HTTP/1.1
     // settings drops out. Shows what that costs.
