@@ -712,6 +712,7 @@ TEST(HttpTransport, CrackUrlGivesTodaysParts) {
         {"http://h/a/./b/../c/d?q=x y&z=../..", "3 h 80 /a/c/d?q=x y&z=../.."},
         {"http://h/../../x", "3 h 80 /x"},
         {"http://h/a/b/..", "3 h 80 /a/"},
+        {"http://h/a/.", "3 h 80 /a/"}, {"http://h/.a/b./..c", "3 h 80 /.a/b./..c"},
         {"http://h", "3 h 80 /"},
         {"  HTTP://h/x  ", "3 h 80 /x"},
         {"http://h/<a>\"{|}^`", "3 h 80 /%3Ca%3E%22%7B%7C%7D%5E%60"},

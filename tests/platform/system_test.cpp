@@ -193,6 +193,8 @@ TEST(SettingsStore, FileTextAfterWritesAndReadsThroughANewKey) {
          "\"A\"=dword:1\n\"a\"=dword:2\n\"B\"=dword:xyz\n\"C\"=dword:123456789\n\"D\"=dword:3", {},
          std::nullopt, Reads{{"A", 2}, {"B", std::nullopt}, {"C", std::nullopt}, {"D", 3}}},
         {"unchanged value", "\"V\"=dword:00000000\n", {{"V", 0}}, std::nullopt, Reads{{"V", 0}}},
+        {"value among others", "\"V\"=dword:0000000A\n\"W\"=dword:1\n", {{"v", 7}, {"V", 11}},
+         "\"V\"=dword:0000000b\n\"W\"=dword:1\n", Reads{{"V", 11}, {"W", 1}}},
         {"shorter text", "\"V\"=dword:00000000\n\"v\"=dword:00000001\n", {{"V", 7}},
          "\"V\"=dword:00000007\n", Reads{{"V", 7}}},
         {"unstorable name", std::nullopt, {{"Two\nLines", 1}, {"Q\"\\", 2}},
