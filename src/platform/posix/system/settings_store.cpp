@@ -104,32 +104,6 @@ std::string WithDword(std::string_view text, std::string_view name, std::uint32_
     return (result += "\"=") += dword;
 }
 
-// WithDword's result without building a new text, for the common case: the text ends with a line
-// end and exactly one line names the value, with "dword:" and eight characters after its name
-// part. False, with the text untouched, for any other text.
-bool SetDwordInPlace(std::string& text, std::string_view name, std::uint32_t value) {
-    if (text.empty() || text.back() != '\n') return false;
-    constexpr std::string_view kPrefix = "dword:";
-    std::size_t digits = std::string::npos;
-    bool other = false;  // a second line naming the value, or one in another form
-    ForEachLine(text, [&](std::string_view line) {
-        const std::size_t named = NamePartLength(line, name);
-        if (named == 0) return;
-        const std::string_view data = line.substr(named);
-        if (digits != std::string::npos || data.size() != kPrefix.size() + 8 ||
-            data.substr(0, kPrefix.size()) != kPrefix) {
-            other = true;
-        } else {
-            digits = static_cast<std::size_t>(data.data() - text.data()) + kPrefix.size();
-        }
-    });
-    if (other || digits == std::string::npos) return false;
-    char hex[9];
-    std::snprintf(hex, sizeof hex, "%08x", static_cast<unsigned>(value));
-    text.replace(digits, 8, hex, 8);
-    return true;
-}
-
 // Far beyond any settings file; a larger one is not read into memory, nor overwritten.
 constexpr std::size_t kMaxFileBytes = 1 << 20;
 // Files kept open while no key uses them; more come only from a changing store folder.
@@ -223,8 +197,7 @@ class KeyFile {
     void Write(const char* name, std::uint32_t value) noexcept {
         if (name == nullptr) name = "";
         try {
-            if (usable_ && !std::strpbrk(name, "\r\n") && !SetDwordInPlace(text_, name, value))
-                text_ = WithDword(text_, name, value);
+            if (usable_ && !std::strpbrk(name, "\r\n")) text_ = WithDword(text_, name, value);
         } catch (const std::bad_alloc&) {
         }
     }
