@@ -18,7 +18,6 @@ extern char** environ;
 namespace bench {
 namespace {
 
-constexpr int kSmallFetches = 2000;
 constexpr int kFetchThreads = 4;
 constexpr std::int32_t kUpload = 1;
 constexpr std::int32_t kDownload = 0;
@@ -35,12 +34,12 @@ bool FetchMany(const SmallFetch& fetch, std::size_t bodySize, int count) {
 }
 
 // The same number of fetches, shared out among threads that run at the same time.
-bool FetchManyInThreads(const SmallFetch& fetch, std::size_t bodySize) {
+bool FetchManyInThreads(const SmallFetch& fetch, std::size_t bodySize, int count) {
     std::atomic<bool> allGood{true};
     std::vector<std::thread> threads;
     for (int t = 0; t < kFetchThreads; ++t) {
         threads.emplace_back([&] {
-            if (!FetchMany(fetch, bodySize, kSmallFetches / kFetchThreads)) allGood = false;
+            if (!FetchMany(fetch, bodySize, count / kFetchThreads)) allGood = false;
         });
     }
     for (std::thread& thread : threads) thread.join();
@@ -50,6 +49,7 @@ bool FetchManyInThreads(const SmallFetch& fetch, std::size_t bodySize) {
 void AddSmallFetchCases(const Config& config, std::vector<BenchCase>& cases) {
     const std::string url = config.Url(config.small);
     const std::size_t size = config.small.size;
+    const int count = config.smallFetches;
     const SmallFetch library = [url, size](std::vector<char>& buffer) {
         return LibraryGet2(url, buffer.data(), static_cast<std::int32_t>(size)) ==
                static_cast<std::int64_t>(size);
@@ -57,19 +57,26 @@ void AddSmallFetchCases(const Config& config, std::vector<BenchCase>& cases) {
     const SmallFetch libcurl = [url, size](std::vector<char>& buffer) {
         return CurlGetIntoBuffer(url, buffer.data(), size) == static_cast<std::int64_t>(size);
     };
-    const auto sequential = [size](SmallFetch fetch) {
-        return [size, fetch] {
-            return CaseRun{[=] { return FetchMany(fetch, size, kSmallFetches); }, {}};
+    const SmallFetch libcurlKeepAlive = [url, size](std::vector<char>& buffer) {
+        return CurlGetIntoBuffer(url, buffer.data(), size, true) == static_cast<std::int64_t>(size);
+    };
+    const auto sequential = [size, count](SmallFetch fetch) {
+        return [size, count, fetch] {
+            return CaseRun{[=] { return FetchMany(fetch, size, count); }, {}};
         };
     };
-    const auto threaded = [size](SmallFetch fetch) {
-        return [size, fetch] {
-            return CaseRun{[=] { return FetchManyInThreads(fetch, size); }, {}};
+    const auto threaded = [size, count](SmallFetch fetch) {
+        return [size, count, fetch] {
+            return CaseRun{[=] { return FetchManyInThreads(fetch, size, count); }, {}};
         };
     };
-    const std::uint64_t bytes = 0, requests = kSmallFetches;
+    const std::uint64_t bytes = 0, requests = static_cast<std::uint64_t>(count);
     cases.push_back({"fetch_1k/library_get2", bytes, requests, false, sequential(library)});
     cases.push_back({"fetch_1k/libcurl", bytes, requests, false, sequential(libcurl)});
+    // What the request the library must send costs libcurl itself: asked to keep the
+    // connection, the server waits for the client to close it.
+    cases.push_back(
+        {"fetch_1k/libcurl_keep_alive", bytes, requests, false, sequential(libcurlKeepAlive)});
     // The same calls while the host holds a handle: the library's count of live sessions then
     // never drops to zero between calls, so the per-call save and restore of the HTTP/1.1
     // settings drops out. Shows what that costs.
@@ -77,7 +84,7 @@ void AddSmallFetchCases(const Config& config, std::vector<BenchCase>& cases) {
                          auto held = std::make_shared<LibraryHandle>();
                          return CaseRun{[=] {
                                             static_cast<void>(held);
-                                            return FetchMany(library, size, kSmallFetches);
+                                            return FetchMany(library, size, count);
                                         },
                                         {}};
                      }});

@@ -36,6 +36,9 @@ Config Load() {
     config.medium = Probe(config.dataDir, "body-64m.txt");
     config.large = Probe(config.dataDir, "body-256m.txt");
     config.huge = Probe(config.dataDir, "body-1g.txt");
+    if (const char* count = std::getenv("ZEMUSER_BENCH_SMALL_FETCHES")) {
+        config.smallFetches = std::atoi(count);
+    }
     return config;
 }
 

@@ -17,6 +17,8 @@ struct Config {
     std::string scratchDir;  // ZEMUSER_BENCH_SCRATCH: downloads and the write floor go here
     std::string uploadPath;  // URL path that reads the whole upload body and answers "OK"
     BodyFile small, medium, large, huge;  // 1 KB, 64 MB, 256 MB, 1 GB (optional)
+    // Small fetches per run of a small-fetch case: ZEMUSER_BENCH_SMALL_FETCHES, else 2000.
+    int smallFetches = 2000;
 
     std::string Url(const BodyFile& file) const { return baseUrl + "/" + file.name; }
     std::string DataPath(const BodyFile& file) const { return dataDir + "/" + file.name; }

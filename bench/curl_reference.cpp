@@ -100,9 +100,15 @@ std::string PerformForReply(CURL* easy) {
 
 }  // namespace
 
-std::int64_t CurlGetIntoBuffer(const std::string& url, char* buffer, std::size_t capacity) {
+std::int64_t CurlGetIntoBuffer(const std::string& url, char* buffer, std::size_t capacity,
+                               bool askToKeepConnection) {
     Easy easy = NewEasy(url);
     if (!easy) return -1;
+    std::unique_ptr<curl_slist, ListDeleter> headers;
+    if (askToKeepConnection) {
+        headers.reset(curl_slist_append(nullptr, "Connection: Keep-Alive"));
+        curl_easy_setopt(easy.get(), CURLOPT_HTTPHEADER, headers.get());
+    }
     FixedBuffer target{buffer, capacity};
     curl_easy_setopt(easy.get(), CURLOPT_WRITEFUNCTION, ToFixedBuffer);
     curl_easy_setopt(easy.get(), CURLOPT_WRITEDATA, &target);

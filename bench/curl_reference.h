@@ -9,7 +9,10 @@
 namespace bench {
 
 // GET into the caller's fixed buffer; the body length, or -1 on failure or overflow.
-std::int64_t CurlGetIntoBuffer(const std::string& url, char* buffer, std::size_t capacity);
+// `askToKeepConnection` adds "Connection: Keep-Alive", as the library's requests carry: the
+// server then leaves the closing to the client.
+std::int64_t CurlGetIntoBuffer(const std::string& url, char* buffer, std::size_t capacity,
+                               bool askToKeepConnection = false);
 // GET into a block grown with realloc, freed before returning; the body length or -1.
 std::int64_t CurlGetIntoReallocBlock(const std::string& url);
 // GET into a growing std::string; the body length or -1.

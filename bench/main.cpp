@@ -1,9 +1,11 @@
 // The benchmark program. Modes:
 //   zemuser_bench --list-cases          names of the cases, one a line
 //   zemuser_bench --peak-memory NAME    run one case once and print its peak resident memory
+//   zemuser_bench --once NAME           run one case once, nothing else (for strace)
 //   zemuser_bench [benchmark flags]     run every case in ZEMUSER_BENCH_ROUNDS rounds, then
 //                                       print the summary tables
-// bench/run.sh sets the environment (server URL, data and scratch folders) and drives all three.
+// bench/run.sh sets the environment (server URL, data and scratch folders) and drives the first
+// three; bench/syscalls.sh the last.
 #include <curl/curl.h>
 
 #include <algorithm>
@@ -75,12 +77,17 @@ int Run(int argc, char** argv) {
         for (const bench::BenchCase& benchCase : cases) std::printf("%s\n", benchCase.name.c_str());
         return 0;
     }
-    if (argc == 3 && std::strcmp(argv[1], "--peak-memory") == 0) {
-        for (const bench::BenchCase& benchCase : cases) {
-            if (benchCase.name == argv[2]) return bench::RunForPeakMemory(benchCase);
+    const bool peakMemory = argc == 3 && std::strcmp(argv[1], "--peak-memory") == 0;
+    if (peakMemory || (argc == 3 && std::strcmp(argv[1], "--once") == 0)) {
+        const auto named = std::find_if(cases.begin(), cases.end(), [&](const bench::BenchCase& c) {
+            return c.name == argv[2];
+        });
+        if (named == cases.end()) {
+            std::fprintf(stderr, "no case named %s\n", argv[2]);
+            return 2;
         }
-        std::fprintf(stderr, "no case named %s\n", argv[2]);
-        return 2;
+        if (peakMemory) return bench::RunForPeakMemory(*named);
+        return named->prepare().run() ? 0 : 1;
     }
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 2;

@@ -35,12 +35,16 @@ class SummaryReporter : public benchmark::ConsoleReporter {
     double Seconds(const std::string& name) const;  // median over the rounds
     double Rate(const std::string& name) const;     // requests/s or MB/s, from the median
     std::string RateText(const std::string& name) const;
-    // The median over the rounds that have every named case of `measure` on that round.
+    // `measure` of every round that has all the named cases, and the median of those.
+    std::vector<double> RoundValues(const std::vector<std::string>& names,
+                                    const std::function<double(const Round&)>& measure) const;
     double RoundMedian(const std::vector<std::string>& names,
                        const std::function<double(const Round&)>& measure) const;
     // Reference time over library time for the same work, median of the rounds: above 1
     // favours the library. `cpu` compares processor time instead of wall time.
     double Ratio(const std::string& reference, const std::string& subject, bool cpu) const;
+    std::vector<double> Ratios(const std::string& reference, const std::string& subject,
+                               bool cpu) const;  // one per round
     std::string CpuRatioText(const std::string& reference, const std::string& subject) const;
 
     void PrintMachine() const;

@@ -52,3 +52,53 @@ zemuser_pc_dir(ZEMUSER_PC_INCLUDEDIR "${CMAKE_INSTALL_INCLUDEDIR}")
 configure_file(${PROJECT_SOURCE_DIR}/cmake/zemuser.pc.in ${PROJECT_BINARY_DIR}/zemuser.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/zemuser.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig
         COMPONENT development)
+
+# ---- manual pages, gzipped as Debian installs them ----
+# zemuser(1) and zemuser-file-service(1) are written from the built programs' own --help at
+# build time, so they always say what the programs say; zemuser(3) is written by hand. Not on
+# Windows (no tools there) nor when cross-compiling (the programs cannot run here).
+if(NOT WIN32)
+  find_program(ZEMUSER_GZIP gzip REQUIRED)
+  set(ZEMUSER_MAN_SOURCE ${PROJECT_SOURCE_DIR}/docs/man)
+  set(ZEMUSER_MAN_BINARY ${PROJECT_BINARY_DIR}/man)
+  file(MAKE_DIRECTORY ${ZEMUSER_MAN_BINARY})
+
+  add_custom_command(OUTPUT ${ZEMUSER_MAN_BINARY}/zemuser.3.gz
+    COMMAND sh -c "${ZEMUSER_GZIP} -9n < \"$1\" > \"$2\"" sh ${ZEMUSER_MAN_SOURCE}/zemuser.3
+            ${ZEMUSER_MAN_BINARY}/zemuser.3.gz
+    DEPENDS ${ZEMUSER_MAN_SOURCE}/zemuser.3
+    COMMENT "Compressing zemuser(3)" VERBATIM)
+  set(ZEMUSER_MAN_PAGES ${ZEMUSER_MAN_BINARY}/zemuser.3.gz)
+  install(FILES ${ZEMUSER_MAN_BINARY}/zemuser.3.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man3
+          COMPONENT development)
+
+  # zemuser_program_man_page(<target> <page> <summary> [--commands])
+  function(zemuser_program_man_page target page summary)
+    set(output ${ZEMUSER_MAN_BINARY}/${page}.1.gz)
+    add_custom_command(OUTPUT ${output}
+      COMMAND sh ${ZEMUSER_MAN_SOURCE}/help-to-man.sh $<TARGET_FILE:${target}> ${page} 1
+              ${summary} ${PROJECT_VERSION} ${ZEMUSER_MAN_SOURCE}/${page}.1.extra ${output} ${ARGN}
+      DEPENDS ${target} ${ZEMUSER_MAN_SOURCE}/help-to-man.sh
+              ${ZEMUSER_MAN_SOURCE}/${page}.1.extra
+      COMMENT "Writing ${page}(1) from its --help" VERBATIM)
+    set(ZEMUSER_MAN_PAGES ${ZEMUSER_MAN_PAGES} ${output} PARENT_SCOPE)
+    install(FILES ${output} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tools)
+  endfunction()
+  if(NOT CMAKE_CROSSCOMPILING AND TARGET zemuser_cli AND TARGET zemuser_file_service)
+    zemuser_program_man_page(zemuser_cli zemuser
+                             "blocking HTTP and HTTPS transfers from the command line" --commands)
+    zemuser_program_man_page(zemuser_file_service zemuser-file-service
+                             "a conference server's file service on one local folder")
+  endif()
+  add_custom_target(zemuser_man_pages ALL DEPENDS ${ZEMUSER_MAN_PAGES})
+endif()
+
+# ---- the examples, as host sources to copy, with the development files ----
+# Named after the Debian package that ships them.
+install(FILES ${PROJECT_SOURCE_DIR}/examples/fetch_url.c
+              ${PROJECT_SOURCE_DIR}/examples/download_to_folder.c
+              ${PROJECT_SOURCE_DIR}/examples/post_and_upload.cpp
+              ${PROJECT_SOURCE_DIR}/examples/CMakeLists.txt
+              ${PROJECT_SOURCE_DIR}/examples/Makefile
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/libzemuser-dev/examples
+        COMPONENT development)

@@ -1,7 +1,7 @@
 #!/bin/bash
 # Installs what zemuser needs on a fresh Debian 12, by profile:
 #
-#   scripts/install-deps.sh [build] [test] [windows]
+#   scripts/install-deps.sh [build] [test] [windows] [docs]
 #
 #   build    compilers, CMake and the libraries: building the library and the tools and running
 #            scripts/demo.sh (the default, and part of every profile)
@@ -9,6 +9,8 @@
 #            static analysers and the benchmarks' libraries
 #   windows  mingw-w64 and Wine for the Windows DLLs and their tests (with the GoogleTest
 #            sources, nginx and python3, which those tests use)
+#   docs     Doxygen, the manual-page tools and dpkg's for the reference, the examples and the
+#            Debian packages
 #
 # Does nothing when all of it is already present. Starts no service: the tests run their own
 # nginx and proxy.
@@ -31,6 +33,10 @@ WINDOWS_PACKAGES=(
     mingw-w64 wine wine64
     googletest nginx-light openssl python3
 )
+# The examples run against a small python3 server.
+DOCS_PACKAGES=(
+    doxygen man-db groff-base gzip dpkg-dev file python3
+)
 
 packages=("${BUILD_PACKAGES[@]}")
 profiles=build
@@ -39,8 +45,9 @@ for profile in "$@"; do
         build) continue ;;
         test) packages+=("${TEST_PACKAGES[@]}") ;;
         windows) packages+=("${WINDOWS_PACKAGES[@]}") ;;
-        -h | --help) sed -n '2,14p' "$0"; exit 0 ;;
-        *) echo "install-deps: unknown profile '$profile' (build, test, windows)" >&2; exit 2 ;;
+        docs) packages+=("${DOCS_PACKAGES[@]}") ;;
+        -h | --help) sed -n '2,16p' "$0"; exit 0 ;;
+        *) echo "install-deps: unknown profile '$profile' (build, test, windows, docs)" >&2; exit 2 ;;
     esac
     profiles+=" $profile"
 done

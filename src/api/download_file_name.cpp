@@ -34,7 +34,10 @@ std::string CleanAnnouncedName(const std::string& name) {
         auto byte = static_cast<unsigned char>(c);
         if (byte >= 0x20 && byte != 0x7F && !platform::IsDroppedFileNameCharacter(c)) clean += c;
     }
-    if (clean == "." || clean == ".." || platform::IsUnusableFileName(clean)) return {};
+    // A leading dot would hide the file (and ".profile" and the like have meaning to the
+    // system): the name starts after its leading dots, and one of dots only is no name.
+    clean.erase(0, clean.find_first_not_of('.'));
+    if (clean.empty() || platform::IsUnusableFileName(clean)) return {};
     return clean;
 }
 

@@ -13,7 +13,8 @@ std::string ParseDispositionFileName(const std::string& disposition);
 
 // The announced name comes from an untrusted server: reduce it to a plain file name that can
 // never leave the folder it is joined to. Folders before the last "/" or "\" and control
-// characters are dropped; an empty, "." or ".." name, or one the platform cannot use, gives "".
+// characters are dropped, then leading dots; an empty name, or one the platform cannot use,
+// gives "".
 std::string CleanAnnouncedName(const std::string& name);
 
 // The cleaned name announced by the session's answered request.

@@ -1,5 +1,6 @@
 #include "api/reply_buffer.h"
 
+#include <cstdlib>
 #include <limits>
 
 namespace zemuser {
@@ -7,15 +8,28 @@ namespace zemuser {
 namespace {
 
 constexpr std::uint32_t kPieceSize = 1024;
-constexpr std::size_t kLongestReply =
-    static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max());
+constexpr std::size_t kLongestReply = std::numeric_limits<std::int32_t>::max();
 
 }  // namespace
 
+std::size_t ReplyCeiling() {
+    // A lower ceiling for hosts that fetch from servers they do not trust with their memory.
+    const char* text = std::getenv("ZEMUSER_MAX_REPLY_BYTES");
+    if (text == nullptr || *text == '\0') return kLongestReply;
+    char* end = nullptr;
+    const unsigned long long value = std::strtoull(text, &end, 10);
+    if (*end != '\0' || text[0] == '-') return kLongestReply;
+    return value < kLongestReply ? static_cast<std::size_t>(value) : kLongestReply;
+}
+
 bool ReplyBuffer::Reserve(std::size_t needed) {
     if (needed <= capacity_) return true;
+    // Doubling keeps the copies few; it stops at what the reply may take, so that it can
+    // neither overflow nor ask for far more than a reply at the ceiling needs.
+    const std::size_t most = ceiling_ + kPieceSize + 1;
     std::size_t capacity = capacity_ < 4096 ? 4096 : capacity_;
-    while (capacity < needed) capacity *= 2;
+    while (capacity < needed) capacity = capacity < most / 2 ? capacity * 2 : most;
+    if (capacity < needed) return false;
     // realloc grows large blocks in place, so the body is not copied as it grows.
     void* grown = std::realloc(data_, capacity);
     if (grown == nullptr) return false;
@@ -31,7 +45,7 @@ bool ReplyBuffer::ReadAll(TransferSession& session) {
         std::uint32_t count = session.ReadResponse(data_ + length_, kPieceSize);
         if (count == 0) return true;
         length_ += count;
-        if (length_ > kLongestReply) return false;
+        if (length_ > ceiling_) return false;
     }
 }
 

@@ -9,6 +9,9 @@
 
 namespace zemuser {
 
+// The most bytes one reply may take: 2^31 - 1, or less when ZEMUSER_MAX_REPLY_BYTES says so.
+std::size_t ReplyCeiling();
+
 class ReplyBuffer {
   public:
     ReplyBuffer() = default;
@@ -17,7 +20,7 @@ class ReplyBuffer {
     ReplyBuffer& operator=(const ReplyBuffer&) = delete;
 
     // Reads the body in pieces of 1024 bytes until a read yields nothing. Every byte is kept,
-    // zero bytes included. False when memory ran out or the reply passed the 32-bit length.
+    // zero bytes included. False when memory ran out or the reply passed the ceiling.
     bool ReadAll(TransferSession& session);
     std::int32_t Length() const { return static_cast<std::int32_t>(length_); }
     // Hands the block, zero-terminated, to the caller; null when it cannot be made.
@@ -29,6 +32,7 @@ class ReplyBuffer {
     char* data_ = nullptr;
     std::size_t length_ = 0;
     std::size_t capacity_ = 0;
+    std::size_t ceiling_ = ReplyCeiling();
 };
 
 // Reads the whole reply and hands it out: the length through `outLength`, the zero-terminated

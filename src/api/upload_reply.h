@@ -10,5 +10,8 @@ namespace zemuser {
 
 std::string ReadUploadReply(TransferSession& session);
 bool IsUploadAccepted(const std::string& reply);
+// The reply as a trace line may show it: control characters other than TAB written as \xNN, so
+// that a server can neither forge trace lines nor reach the terminal of whoever reads them.
+std::string TraceableReply(const std::string& reply);
 
 }  // namespace zemuser

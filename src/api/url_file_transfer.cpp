@@ -90,7 +90,7 @@ std::int32_t UrlUpload(TransferSession& session, const char* url, const PostFiel
     if (outcome == FrameOutcome::Sent) {
         std::string reply = ReadUploadReply(session);
         result = IsUploadAccepted(reply) ? kDone : kFailed;
-        TraceWrite(0, "ZEMUrlUploadFile Result: %s\n", reply.c_str());
+        TraceWrite(0, "ZEMUrlUploadFile Result: %s\n", TraceableReply(reply).c_str());
     }
     session.CloseHandles();
     return result;

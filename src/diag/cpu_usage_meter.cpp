@@ -1,5 +1,7 @@
 #include "diag/cpu_usage_meter.h"
 
+#include <algorithm>
+
 namespace zemuser {
 
 namespace {
@@ -7,9 +9,11 @@ namespace {
 // A new sample needs more than this many milliseconds since the last one.
 constexpr std::uint32_t kMinSampleIntervalMs = 200;
 
-// Truncates toward zero, as the integer division does.
+// Truncates toward zero, as the integer division does. Held to 0..100: on Linux the system's
+// times come in clock ticks and the process's finer, so a busy interval can measure a little
+// past the whole, or an idle count that steps back a little below nothing.
 std::int32_t Percent(std::int64_t part, std::int64_t total) {
-    return static_cast<int32_t>(part * 100 / total);
+    return static_cast<int32_t>(std::clamp<std::int64_t>(part * 100 / total, 0, 100));
 }
 
 std::int32_t Mean(const std::int32_t* history, std::int32_t count) {

@@ -7,8 +7,8 @@ namespace zemuser {
 
 namespace {
 
-// Zero state with no constructor call, so lines traced during other static initialisation
-// are safe (and dropped, since no file is open yet).
+// Lines traced during other static initialisation are dropped: zero-initialised, the log has
+// no file open.
 TraceLog g_traceLog;
 
 // Registered during static initialisation, so at unload it runs after the termination actions
@@ -30,13 +30,10 @@ TraceLog& TraceLog::Instance() {
 }
 
 void TraceLog::SetFile(const char* path) {
-    if (std::FILE* previous = m_stream.exchange(nullptr)) {
-        std::fclose(previous);
-    }
-    if (path == nullptr) {
-        return;
-    }
-    m_stream.store(std::fopen(path, "w+"));
+    std::lock_guard<std::mutex> lock(m_lock);
+    if (m_stream != nullptr) std::fclose(m_stream);
+    m_stream = path != nullptr ? std::fopen(path, "w+") : nullptr;
+    m_open = m_stream != nullptr;
 }
 
 void TraceLog::SetLevel(int32_t level) {
@@ -44,11 +41,7 @@ void TraceLog::SetLevel(int32_t level) {
 }
 
 void TraceLog::Write(int32_t level, const char* format, va_list args) {
-    if (level < m_level.load(std::memory_order_relaxed)) {
-        return;
-    }
-    std::FILE* stream = m_stream.load();
-    if (stream == nullptr) {
+    if (level < m_level.load(std::memory_order_relaxed) || !m_open) {
         return;
     }
     char line[kLineBufferSize];
@@ -63,9 +56,10 @@ void TraceLog::Write(int32_t level, const char* format, va_list args) {
         format[std::strlen(format) - 1] == '\n') {
         line[sizeof line - 2] = '\n';
     }
-    // One fputs per line: the stream's own lock keeps concurrent lines whole.
-    std::fputs(line, stream);
-    std::fflush(stream);
+    std::lock_guard<std::mutex> lock(m_lock);
+    if (m_stream == nullptr) return;
+    std::fputs(line, m_stream);
+    std::fflush(m_stream);
 }
 
 // printf-style on purpose: every trace line of the library is a printf format.

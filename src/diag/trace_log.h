@@ -5,14 +5,15 @@
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
+#include <mutex>
 
 namespace zemuser {
 
 class TraceLog {
   public:
-    // Constant-initialised: the library's instance is valid before any code of the library
-    // runs, with no file and the threshold 0.
-    constexpr TraceLog() noexcept = default;
+    // No file and the threshold 0. Not constexpr: a mutex of the Windows threads runtime
+    // has no constant constructor (a line traced before construction finds no file open).
+    TraceLog() noexcept = default;
     TraceLog(const TraceLog&) = delete;
     TraceLog& operator=(const TraceLog&) = delete;
 
@@ -20,7 +21,8 @@ class TraceLog {
     static TraceLog& Instance();
 
     // Closes the current file, then opens `path` empty ("w+"). A null path only closes; a
-    // path that cannot be opened leaves tracing off. Not synchronised with writers.
+    // path that cannot be opened leaves tracing off. Writers on other threads finish their
+    // line first, and later lines go to the new file.
     void SetFile(const char* path);
     // A line is written only if its level is at least this value (signed; any value).
     void SetLevel(int32_t level);
@@ -29,8 +31,12 @@ class TraceLog {
     void Write(int32_t level, const char* format, va_list args);
 
   private:
-    // Both are touched by concurrent writers: atomics keep those reads well-defined.
-    std::atomic<std::FILE*> m_stream{nullptr};
+    // A writer holds the lock from its look at the stream to the end of its line, so the
+    // stream cannot be closed under it and lines never mix.
+    std::mutex m_lock;
+    std::FILE* m_stream = nullptr;
+    // Read without the lock, so that no line is formatted while no file is open.
+    std::atomic<bool> m_open{false};
     std::atomic<int32_t> m_level{0};
 };
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <string>
 #include <string_view>
@@ -21,14 +22,32 @@ struct Part {
     bool hasLineEnd = true;  // a file that cannot be opened leaves the header alone
 };
 
+// A name or file name as a part header may hold it: a quote, CR or LF is written as the
+// form-submission rules of HTML write them, so that nothing can end the header early.
+std::string HeaderText(const std::string& text) {
+    std::string escaped;
+    for (char c : text) {
+        if (c == '"') {
+            escaped += "%22";
+        } else if (c == '\r') {
+            escaped += "%0D";
+        } else if (c == '\n') {
+            escaped += "%0A";
+        } else {
+            escaped += c;
+        }
+    }
+    return escaped;
+}
+
 std::string PartHeader(const FormField& field, std::string_view boundary) {
     std::string header = "--";
     header += boundary;
     header += "\r\nContent-Disposition: form-data; name=\"";
-    header += field.name;
+    header += HeaderText(field.name);
     if (field.isFile) {
         header += "\"; filename=\"";
-        header += field.value;
+        header += HeaderText(field.value);
     }
     header += "\"\r\n\r\n";
     return header;
@@ -69,12 +88,27 @@ class BodyWriter {
         std::memcpy(cursor_, bytes.data(), bytes.size());
         cursor_ += bytes.size();
     }
-    void AppendFile(platform::InputFile& file, std::uint64_t limit) {
+    // A part's content; false when it holds the delimiter of the body, which would end the
+    // part early for the server (what follows would pass for parts of the sender's making).
+    bool AppendContent(std::string_view bytes, std::string_view delimiter) {
+        char* start = cursor_;
+        Append(bytes);
+        return Clean(start, delimiter);
+    }
+    bool AppendFile(platform::InputFile& file, std::uint64_t limit, std::string_view delimiter) {
+        char* start = cursor_;
         cursor_ += ReadInto(file, cursor_, limit);
+        return Clean(start, delimiter);
     }
     char* cursor() const { return cursor_; }
 
   private:
+    bool Clean(const char* start, std::string_view delimiter) const {
+        return std::search(start, static_cast<const char*>(cursor_),
+                           std::boyer_moore_horspool_searcher(delimiter.begin(),
+                                                              delimiter.end())) == cursor_;
+    }
+
     char* cursor_;
 };
 
@@ -98,15 +132,15 @@ std::uint32_t BuildMultipartBody(const FormFieldList& fields, BodyBlock* body,
 
     BodyBlock block = AllocateBody(static_cast<std::size_t>(total) + 1);
     if (!block) return 0;
+    const std::string delimiter = "--" + std::string(separator);
     BodyWriter out(block.get());
     for (std::size_t i = 0; i < parts.size(); ++i) {
         Part& part = parts[i];
         out.Append(part.header);
-        if (fields[i].isFile) {
-            out.AppendFile(part.file, part.contentLength);
-        } else {
-            out.Append(fields[i].value);
-        }
+        const bool clean = fields[i].isFile
+                               ? out.AppendFile(part.file, part.contentLength, delimiter)
+                               : out.AppendContent(fields[i].value, delimiter);
+        if (!clean) return 0;
         if (part.hasLineEnd) out.Append(kLineEnd);
     }
     out.Append(closing);

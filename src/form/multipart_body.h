@@ -13,8 +13,10 @@ namespace zemuser {
 // zero-filled block, stores it in *body and returns the body's exact length; a zero byte
 // follows the body in the block. Each file is opened once, measured and read; it contributes
 // no more than the size it had when opened (less if it shrank meanwhile), and one that cannot
-// be opened leaves its part as the header alone. Returns 0 with *body still null when the body
-// would be longer than 0xFFFFFFFF bytes or the heap refused the block.
+// be opened leaves its part as the header alone. Quotes, CR and LF in names and file names are
+// written as %22, %0D and %0A. Returns 0 with *body still null when the body would be longer
+// than 0xFFFFFFFF bytes, when a value or a file holds the body's delimiter ("--" and the
+// boundary), or when the heap refused the block.
 std::uint32_t BuildMultipartBody(const FormFieldList& fields, BodyBlock* body,
                                  const char* boundary);
 

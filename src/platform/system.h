@@ -51,27 +51,38 @@ class InputFile {
     std::uint64_t size_ = 0;
 };
 
-// A file open for writing from its start, closed with the object.
-class OutputFile {
+// A file that takes the place of `target` only once it is whole: it is written under a new
+// name beside the target (created exclusively, never through a link) and renamed over the
+// target by Commit. Until then, and for good when it is not committed, the target is left as
+// it was; an uncommitted file is removed with the object.
+class ReplacementFile {
   public:
-    // Creates the file, or empties an existing one.
-    static OutputFile CreateAlways(const char* path);
-    static OutputFile CreateAlways(const WideChar* path);
-    OutputFile() = default;
-    OutputFile(OutputFile&& other) noexcept;
-    OutputFile& operator=(OutputFile&& other) noexcept;
-    OutputFile(const OutputFile&) = delete;
-    OutputFile& operator=(const OutputFile&) = delete;
-    ~OutputFile();
+    // Not open when the target's folder takes no new file, or the target is a folder.
+    static ReplacementFile Create(const char* target);
+    static ReplacementFile Create(const WideChar* target);
+    ReplacementFile() = default;
+    ReplacementFile(ReplacementFile&& other) noexcept;
+    ReplacementFile& operator=(ReplacementFile&& other) noexcept;
+    ReplacementFile(const ReplacementFile&) = delete;
+    ReplacementFile& operator=(const ReplacementFile&) = delete;
+    ~ReplacementFile();
 
     bool IsOpen() const { return handle_ != kClosed; }
     // Writes all `size` bytes; false when the system took fewer (a full disk, say).
     bool Write(const void* data, std::uint32_t size);
-    void Close();
+    // Closes the file and gives it the target's name, replacing a file of that name; false,
+    // with the file removed, when that fails.
+    bool Commit();
 
   private:
+    void Discard();
+
     static constexpr std::intptr_t kClosed = -1;
     std::intptr_t handle_ = kClosed;
+    // The names in the form the system's calls take: narrow, or wide where the system has
+    // wide calls (POSIX turns wide names into narrow UTF-8 ones).
+    std::string temporary_, target_;
+    WideString wideTemporary_, wideTarget_;
 };
 
 bool RemoveFile(const char* path);

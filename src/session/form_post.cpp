@@ -17,11 +17,12 @@ constexpr const char kFormContentType[] = "Content-Type: application/x-www-form-
 }  // namespace
 
 RequestResult TransferSession::PostForm(const char* path, const char* referrer) {
-    if (auto failure = BeginRequest("POST", path, referrer, PostLine(),
-                                    {{kPostUserAgentHeader, platform::HeaderMode::AddIfNew}})) {
+    std::shared_ptr<platform::HttpRequest> request;
+    if (auto failure =
+            BeginRequest("POST", path, referrer, PostLine(),
+                         {{kPostUserAgentHeader, platform::HeaderMode::AddIfNew}}, &request)) {
         return *failure;
     }
-    auto request = m_hRequest.Load();
 
     const std::uint32_t length = UrlEncodedBodyLength(m_fields);
     // A non-empty list whose body would not fit 32 bits measures 0.

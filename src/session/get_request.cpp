@@ -8,8 +8,10 @@ namespace zemuser {
 using namespace request;
 
 RequestResult TransferSession::Get(const char* path, const char* referrer) {
-    if (auto failure = BeginRequest("GET", path, referrer, GetLine(), {})) return *failure;
-    auto request = m_hRequest.Load();
+    std::shared_ptr<platform::HttpRequest> request;
+    if (auto failure = BeginRequest("GET", path, referrer, GetLine(), {}, &request)) {
+        return *failure;
+    }
 
     platform::SendResult sent;
     for (int attempts = 1;; ++attempts) {

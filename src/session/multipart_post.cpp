@@ -20,10 +20,12 @@ constexpr const char kMultipartContentType[] =
 
 RequestResult TransferSession::PostMultipart(const char* path, const char* referrer) {
     using Mode = platform::HeaderMode;
+    std::shared_ptr<platform::HttpRequest> request;
     if (auto failure = BeginRequest("POST", path, referrer, PostLine(),
                                     {{kMultipartContentType, Mode::AddIfNew},
                                      {"Proxy-Connection: Keep-Alive\r\n", Mode::AddIfNew},
-                                     {kPostUserAgentHeader, Mode::ReplaceOrAdd}})) {
+                                     {kPostUserAgentHeader, Mode::ReplaceOrAdd}},
+                                    &request)) {
         return *failure;
     }
     // The files of file fields are read here, once, and closed before anything is sent.
@@ -33,7 +35,6 @@ RequestResult TransferSession::PostMultipart(const char* path, const char* refer
     char contentLength[40];
     std::snprintf(contentLength, sizeof(contentLength), "Content-Length: %u\r\n", length);
     if (auto failure = AddHeader(contentLength, Mode::AddIfNew)) return *failure;
-    auto request = m_hRequest.Load();
 
     platform::SendResult sent;
     for (int attempts = 1;; ++attempts) {

@@ -22,10 +22,9 @@ thread_local int confirmedRedirects = 0;
 
 }  // namespace
 
-std::optional<Failure> TransferSession::BeginRequest(const char* verb, const char* path,
-                                                     const char* referrer,
-                                                     platform::RequestLine line,
-                                                     std::initializer_list<HeaderLine> headers) {
+std::optional<Failure> TransferSession::BeginRequest(
+    const char* verb, const char* path, const char* referrer, platform::RequestLine line,
+    std::initializer_list<HeaderLine> headers, std::shared_ptr<platform::HttpRequest>* opened) {
     auto connection = m_hConnect.Load();
     if (!connection) return Failure{kHandleNotOpened};
     m_cancelled = false;
@@ -40,6 +39,7 @@ std::optional<Failure> TransferSession::BeginRequest(const char* verb, const cha
     platform::ErrorCode code = platform::kNoError;
     auto request = connection->OpenRequest(line, &code);
     m_hRequest.Store(request);
+    *opened = request;
     if (!request) return Failure{kRequestFailedDots, code};
     if (auto failure = AddHeader(kAcceptHeader, platform::HeaderMode::Replace)) return failure;
     for (const HeaderLine& header : headers) {

@@ -82,10 +82,12 @@ class TransferSession {
     };
     // Steps the three request operations share before they send: check the connection, clear
     // the cancelled flag, open the request (secure on an https connection), add Accept and then
-    // `headers` in order, and set the session's cookies.
+    // `headers` in order, and set the session's cookies. `opened` receives the request: the
+    // operation keeps using that object even when a cancel closes it and clears the slot.
     std::optional<Failure> BeginRequest(const char* verb, const char* path, const char* referrer,
                                         platform::RequestLine line,
-                                        std::initializer_list<HeaderLine> headers);
+                                        std::initializer_list<HeaderLine> headers,
+                                        std::shared_ptr<platform::HttpRequest>* opened);
     std::optional<Failure> AddHeader(const char* header, platform::HeaderMode mode);
     std::optional<Failure> SetCookies(const char* path);
     // The proxy asked for credentials in an answer of attempt `attempts`: the first two apply
@@ -97,9 +99,12 @@ class TransferSession {
     bool AskProxyCredentials();
     void ReportOnRequest(Failure failure);
 
-    // Copies the body into the open file and closes it; the byte count, or 0 when the body
-    // was empty, broken, cancelled or could not be written whole.
-    std::uint32_t StoreBody(platform::OutputFile file);
+    // Copies the body into the file; the byte count, or 0 when the body was empty, broken,
+    // cancelled or could not be written whole.
+    std::uint32_t StoreBody(platform::ReplacementFile& file);
+    // Stores the body under the target's name once it is whole; traces a failure with
+    // `tracePath`.
+    std::uint32_t StoreResponse(platform::ReplacementFile file, const char* tracePath);
 
     // Shared with a cancelling thread; each user holds its own reference for a call.
     SharedHandle<platform::InternetSession> m_hInternet;

@@ -125,15 +125,24 @@ struct UploadReply {
     int status;
     std::string reply;
     int32_t result;
+    std::string shown = "";  // the Result line's text when not the reply as sent
 };
 
 // Success is a reply that starts with "OK" or "\r\nOK"; the Result line shows at most 257
-// characters of it.
+// characters of it, control characters other than TAB as \xNN.
 TEST(ConferenceUpload, ReplyMustStartWithOkAndIsShownCut) {
     const std::vector<UploadReply> rows = {
-        {200, "OK", 1},     {200, "\r\nOK\r\n", 1}, {404, "OK then", 1},
-        {200, " OK", 0},    {200, "ok", 0},         {200, "\r\n\r\nOK", 0},
-        {200, "stored", 0}, {200, "", 0},           {200, "OK" + std::string(1998, 'y'), 1},
+        {200, "OK", 1},
+        {200, "\r\nOK\r\n", 1, "\\x0D\\x0AOK\\x0D\\x0A"},
+        {404, "OK then", 1},
+        {200, " OK", 0},
+        {200, "ok", 0},
+        {200, "\r\n\r\nOK", 0, "\\x0D\\x0A\\x0D\\x0AOK"},
+        {200, "OK\tforged\nZEMKIVUploadFile Result: 1\x1b[2J", 1,
+         "OK\tforged\\x0AZEMKIVUploadFile Result: 1\\x1B[2J"},
+        {200, "stored", 0},
+        {200, "", 0},
+        {200, "OK" + std::string(1998, 'y'), 1, "OK" + std::string(255, 'y')},
     };
     OwnedHandle handle = BeginHandle();
     TempDir folder;
@@ -145,8 +154,9 @@ TEST(ConferenceUpload, ReplyMustStartWithOkAndIsShownCut) {
         TraceFile trace;
         EXPECT_EQ(ZEMKIVTransferFile(handle.get(), server.url().c_str(), "s", "f", path.c_str(), 1),
                   row.result);
-        EXPECT_TRUE(trace.Contains("ZEMKIVUploadFile QueryResult: " + std::to_string(row.status) +
-                                   "\nZEMKIVUploadFile Result: " + row.reply.substr(0, 257) + "\n"))
+        EXPECT_TRUE(trace.Contains(
+            "ZEMKIVUploadFile QueryResult: " + std::to_string(row.status) +
+            "\nZEMKIVUploadFile Result: " + (row.shown.empty() ? row.reply : row.shown) + "\n"))
             << trace.Text();
     }
 }

@@ -352,17 +352,23 @@ struct UploadReply {
     int status;
     std::string reply;
     int32_t result;
+    std::string shown = "";  // the Result line's text when not the reply as sent
 };
 
 // Success is a reply that starts with "OK" or "\r\nOK", whatever the status; one read of at most
 // 1024 bytes is made and shown whole in the Result line. Every non-zero direction uploads.
 TEST(UrlUpload, ReplyMustStartWithOk) {
     const std::vector<UploadReply> rows = {
-        {200, "OK", 1},           {200, "\r\nOK", 1},
-        {200, "OKAY, stored", 1}, {500, "OK", 1},
-        {200, " OK", 0},          {200, "ok", 0},
-        {200, "\r\n\r\nOK", 0},   {200, "", 0},
-        {200, "stored", 0},       {200, "OK" + std::string(1998, 'x'), 1},
+        {200, "OK", 1},
+        {200, "\r\nOK", 1, "\\x0D\\x0AOK"},
+        {200, "OKAY, stored", 1},
+        {500, "OK", 1},
+        {200, " OK", 0},
+        {200, "ok", 0},
+        {200, "\r\n\r\nOK", 0, "\\x0D\\x0A\\x0D\\x0AOK"},
+        {200, "", 0},
+        {200, "stored", 0},
+        {200, "OK" + std::string(1998, 'x'), 1, "OK" + std::string(1022, 'x')},
     };
     OwnedHandle handle = BeginHandle();
     TempDir folder;
@@ -378,8 +384,8 @@ TEST(UrlUpload, ReplyMustStartWithOk) {
         EXPECT_EQ(ZEMUrlTransferFile(handle.get(), server.url().c_str(), &none, path.c_str(),
                                      directions[i % 3]),
                   row.result);
-        EXPECT_TRUE(
-            trace.Contains("\nZEMUrlUploadFile Result: " + row.reply.substr(0, 1024) + "\n"))
+        EXPECT_TRUE(trace.Contains(
+            "\nZEMUrlUploadFile Result: " + (row.shown.empty() ? row.reply : row.shown) + "\n"))
             << trace.Text();
     }
 }
@@ -416,7 +422,8 @@ ScriptedServer::Script EndlessBody(std::atomic<bool>& streaming) {
     };
 }
 
-// A cancel during the download stops it at once: 0, and the partly written file is gone.
+// A cancel during the download stops it: 0, and the partly written file is gone. Left alone,
+// the body would take minutes.
 TEST(UrlDownload, CancelFromAnotherThreadLeavesNoFile) {
     std::atomic<bool> streaming{false};
     ScriptedServer server(EndlessBody(streaming));
@@ -426,22 +433,19 @@ TEST(UrlDownload, CancelFromAnotherThreadLeavesNoFile) {
     const PostFields none;
     TraceFile trace;
     int32_t result = -1;
-    Clock::time_point returned;
     std::thread download([&] {
         result = ZEMUrlTransferFile(handle.get(), server.url().c_str(), &none, path.c_str(), 0);
-        returned = Clock::now();
     });
-    const auto deadline = Clock::now() + std::chrono::seconds(10);
-    while (!(FileExists(path) && fs::file_size(path) > 0) && Clock::now() < deadline) {
+    const auto deadline = Clock::now() + std::chrono::seconds(20);
+    // The body goes to a new file beside the target until it is whole.
+    while (fs::is_empty(folder.path()) && Clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     EXPECT_TRUE(streaming.load());
-    const Clock::time_point cancelled = Clock::now();
     CancelTransferFile(handle.get());
     download.join();
-    EXPECT_LT(returned - cancelled, std::chrono::seconds(2));
     EXPECT_EQ(result, 0);
-    EXPECT_FALSE(FileExists(path));
+    EXPECT_TRUE(fs::is_empty(folder.path()));  // neither the target nor the unfinished file
     EXPECT_TRUE(trace.Contains("ZEMUrlDownloadFile Result: 0\n")) << trace.Text();
 }
 

@@ -241,14 +241,15 @@ TEST(FileSystemFaults, UploadFileThatChangesBeforeItIsRead) {
     const std::string content = PatternText(200 * 1024, 5);
     struct Row {
         const char* what;
-        FileChange change;
+        std::size_t cutTo, grownBy;
+        bool remove;
         std::string sent;  // the part's content
     };
     const std::vector<Row> rows = {
-        {"removed: the open file is still read", {path, 0, 0, true}, content},
-        {"cut to 1000 bytes", {path, 1000, 0, false}, content.substr(0, 1000)},
-        {"cut to nothing", {path, 0, 0, false}, ""},
-        {"grown: no more than was measured", {path, 0, 300 * 1024, false}, content},
+        {"removed: the open file is still read", 0, 0, true, content},
+        {"cut to 1000 bytes", 1000, 0, false, content.substr(0, 1000)},
+        {"cut to nothing", 0, 0, false, ""},
+        {"grown: no more than was measured", 0, 300 * 1024, false, content},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
@@ -257,7 +258,7 @@ TEST(FileSystemFaults, UploadFileThatChangesBeforeItIsRead) {
                                           FilePart("file1", path, &row.sent) + ClosingDelimiter()));
         OwnedHandle handle(ZEMTransferBegin());
         const PostFields none;
-        FileChange change = row.change;
+        FileChange change{path, row.cutTo, row.grownBy, row.remove};
         BeforeLargeAllocation(content.size(), ChangeFile, &change);
         EXPECT_EQ(ZEMUrlTransferFile(handle.get(), server.url().c_str(), &none, path.c_str(), 1),
                   1);

@@ -25,30 +25,14 @@ using testing_support::WriteFileBytes;
 using Clock = std::chrono::steady_clock;
 namespace fs = std::filesystem;
 
-// The trace of one test, read back to find the failure reports.
-class TraceFile {
-  public:
-    TraceFile() : path_(folder_.File("trace.txt")) {
-        ZEMUser_SetTraceLevel(0);
-        ZEMUser_SetTraceFile(path_.c_str());
-    }
-    ~TraceFile() { ZEMUser_SetTraceFile(nullptr); }
-    TraceFile(const TraceFile&) = delete;
-    TraceFile& operator=(const TraceFile&) = delete;
-    std::string Text() const { return ReadFileBytes(path_); }
-
-  private:
-    TempDir folder_;
-    std::string path_;
-};
-
-// Sends the head and the first part of a long body, lets the client take it, then resets.
+// Sends the head and the first part of a long body, waits until the client has read it, then
+// resets.
 ScriptedServer::Script ResetAfter(const std::string& firstPart, std::size_t announced) {
     return [firstPart, announced](ScriptedConnection& connection) {
         if (connection.ReadRequest().empty()) return;
         connection.Send("HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(announced) +
                         "\r\n\r\n" + firstPart);
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        connection.AwaitClientRead();
         connection.Reset();
     };
 }
@@ -157,7 +141,7 @@ TEST(NetworkFaults, ServerClosingDuringALargeUploadRaisesNoSignal) {
                 // Three calls, each ended at the latest by the time-out of 5 s.
                 return MillisSince(start) < 3 * (5000 + 5000) ? 0 : 6;
             },
-            std::chrono::seconds(120));
+            nullptr, std::chrono::seconds(120));
         EXPECT_TRUE(end.exited) << end.Describe();
         EXPECT_EQ(end.code, 0);
     }

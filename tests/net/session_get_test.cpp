@@ -38,7 +38,7 @@ TEST(SessionGet, SendsAnHttp10RequestWithTheFixedHeaders) {
 }
 
 TEST(SessionGet, ConnectionResetOnEverySendIsTriedTenTimes) {
-    TraceCapture trace;
+    TraceFile trace;
     ScriptedServer server([](ScriptedConnection& connection) { connection.Reset(); });
     TransferSession session;
     ASSERT_TRUE(ConnectTo(session, server.port()));

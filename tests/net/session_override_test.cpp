@@ -2,7 +2,6 @@
 // values once per process), through the settings store the tests point at a temporary folder.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
 
 #include "support/real_servers.h"
@@ -13,16 +12,8 @@ using testing_support::TempDir;
 
 // Runs the probe with `commands` and returns what it printed.
 std::string Probe(const TempDir& settings, const std::string& commands) {
-    std::string command = "ZEMUSER_SETTINGS_DIR='" + settings.path() +
-                          "' " ZEMUSER_BINARY_DIR "/tests/session_probe " + commands;
-    std::string output;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return "popen failed";
-    char line[256];
-    while (std::fgets(line, sizeof(line), pipe) != nullptr) output += line;
-    int status = pclose(pipe);
-    if (status != 0) output += "exit status " + std::to_string(status) + "\n";
-    return output;
+    return testing_support::RunCommand("ZEMUSER_SETTINGS_DIR='" + settings.path() +
+                                       "' " ZEMUSER_BINARY_DIR "/tests/session_probe " + commands);
 }
 
 TEST(HttpVersionOverride, ValuesHeldOffWhileAnySessionLivesAndReadOnlyOnce) {

@@ -20,7 +20,7 @@ using testing_support::TempDir;
 constexpr char kPassword[] = "pr0xy-pa55w0rd-never-logged";
 
 TEST(SessionSecrets, ProxyPasswordStaysOutOfTraceAndDebugOutput) {
-    TraceCapture trace;
+    TraceFile trace;
     TempDir folder;
     std::string debugPath = folder.File("debug.txt");
     ScopedEnv debug("ZEMUSER_DEBUG_OUTPUT", debugPath);

@@ -345,35 +345,8 @@ TEST_F(RealServers, RealProxyChallengesThenPassesPlainAndTunnelledRequests) {
     }
 }
 
-// A proxy that asks for nothing and tunnels each CONNECT to the loopback port it names.
-ScriptedServer::Script Tunnel() {
-    return [](ScriptedConnection& client) {
-        unsigned port = 0;
-        if (std::sscanf(client.ReadRequest().c_str(), "CONNECT 127.0.0.1:%u", &port) != 1) return;
-        const int upstream = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        address.sin_port = htons(static_cast<std::uint16_t>(port));
-        if (connect(upstream, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-            client.Send("HTTP/1.0 200 Connection established\r\n\r\n")) {
-            pollfd ends[2] = {{client.fd(), POLLIN, 0}, {upstream, POLLIN, 0}};
-            char buffer[16384];
-            for (bool open = true; open && poll(ends, 2, 10000) > 0;) {
-                for (int i = 0; i < 2 && open; ++i) {
-                    if (ends[i].revents == 0) continue;
-                    const ssize_t got = recv(ends[i].fd, buffer, sizeof buffer, 0);
-                    open = got > 0 && send(ends[1 - i].fd, buffer, static_cast<std::size_t>(got),
-                                           MSG_NOSIGNAL) == got;
-                }
-            }
-        }
-        close(upstream);
-    };
-}
-
 TEST_F(RealServers, ServersOwn407InsideATunnelIsAnOrdinaryAnswer) {
-    ScriptedServer proxy(Tunnel());
+    ScriptedServer proxy(TunnelingProxy());
     ProxyEnvironment environment("", proxy.url(""));
     Opened o = Open("127.0.0.1", Port(CertificateKind::Good), Line("GET", "/origin407", true));
     o.connection->SetProxyCredentials("user", "secret", o.request.get());
@@ -467,8 +440,9 @@ char ThreadState(pid_t tid) {
     return close == std::string::npos || close + 2 >= text.size() ? '?' : text[close + 2];
 }
 
-// The close wakes the call at once; the library's own timers would wake it only later.
-constexpr auto kCancelBound = std::chrono::milliseconds(100);
+// Left alone, the call would wait for the server, which holds it for a minute; the close wakes
+// it far sooner than that, even under a sanitizer on a busy machine.
+constexpr auto kWokenWithin = std::chrono::seconds(20);
 
 TEST(HttpTransport, CloseFromAnotherThreadWakesTheBlockedCall) {
     enum class Phase { Handshake, Answer, Read, Upload };
@@ -490,7 +464,7 @@ TEST(HttpTransport, CloseFromAnotherThreadWakesTheBlockedCall) {
                 connection.Send("HTTP/1.0 200 OK\r\nContent-Length: 99\r\n\r\nfirst");
             arrived.set_value();
             pollfd hold{connection.fd(), 0, 0};  // never reads: only the end of the server ends it
-            poll(&hold, 1, 20000);
+            poll(&hold, 1, 60000);
         });
         Opened o = Open("127.0.0.1", server.port(), Line("POST", "/", c.phase == Phase::Handshake));
         std::atomic<pid_t> tid{0};
@@ -530,7 +504,7 @@ TEST(HttpTransport, CloseFromAnotherThreadWakesTheBlockedCall) {
         if (c.closed == Closed::Connection) o.connection->Close();
         if (c.closed == Closed::Session) o.session->Close();
         transfer.join();
-        EXPECT_LT(returned - closedAt, std::chrono::milliseconds(1000)) << c.name;
+        EXPECT_LT(returned - closedAt, kWokenWithin) << c.name;
         EXPECT_EQ(result, c.phase == Phase::Read ? kNoError : 12017u) << c.name;
         EXPECT_EQ(got, c.phase == Phase::Read ? "first" : "")
             << c.name;  // bytes that came are kept
@@ -664,7 +638,11 @@ TEST(HttpTransport, QueriesFollowTheBufferRules) {
 
 TEST(HttpTransport, LargeBodyKeepsMemoryBounded) {
     constexpr std::size_t kBody = 128u << 20, kDirect = 8u << 20;
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#if defined(__SANITIZE_ADDRESS__)
+    // Freed memory waits in the sanitizer's quarantine (up to 256 MB), so resident memory says
+    // nothing about what the transfer keeps.
+    constexpr long kGrowthBoundKb = 0;
+#elif defined(__SANITIZE_THREAD__)
     constexpr long kGrowthBoundKb = 64 * 1024;  // shadow memory of every byte touched
 #else
     constexpr long kGrowthBoundKb = 8 * 1024;
@@ -692,7 +670,9 @@ TEST(HttpTransport, LargeBodyKeepsMemoryBounded) {
         if (total % (16u << 20) < sizeof buffer) highest = std::max(highest, ResidentMemoryKb());
     }
     EXPECT_EQ(total, kBody);
-    EXPECT_LT(highest - before, kGrowthBoundKb);
+    if (kGrowthBoundKb > 0) {
+        EXPECT_LT(highest - before, kGrowthBoundKb);
+    }
 }
 
 TEST(HttpTransport, CookiesSetByCallerAndServerGoBackToMatchingRequests) {
@@ -732,6 +712,7 @@ TEST(HttpTransport, CrackUrlGivesTodaysParts) {
         {"http://h/a/./b/../c/d?q=x y&z=../..", "3 h 80 /a/c/d?q=x y&z=../.."},
         {"http://h/../../x", "3 h 80 /x"},
         {"http://h/a/b/..", "3 h 80 /a/"},
+        {"http://h/a/.", "3 h 80 /a/"}, {"http://h/.a/b./..c", "3 h 80 /.a/b./..c"},
         {"http://h", "3 h 80 /"},
         {"  HTTP://h/x  ", "3 h 80 /x"},
         {"http://h/<a>\"{|}^`", "3 h 80 /%3Ca%3E%22%7B%7C%7D%5E%60"},

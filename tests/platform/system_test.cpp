@@ -5,7 +5,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <array>
@@ -23,22 +22,13 @@ namespace {
 using namespace zemuser::platform;
 using testing_support::FileExists;
 using testing_support::ReadFileBytes;
+using testing_support::RunInChild;
 using testing_support::ScopedEnv;
 using testing_support::TempDir;
 using testing_support::WriteFileBytes;
 
 constexpr const char* kKey = "Software\\Test Key";
 constexpr const char* kKeyFile = "/HKEY_CURRENT_USER/Software/Test Key.reg";
-
-// Runs `body` in a forked child; true when it returned true there.
-bool RunInChild(const std::function<bool()>& body, const std::function<void()>& whileRunning = {}) {
-    const pid_t child = fork();
-    if (child == 0) _exit(body() ? 0 : 1);
-    if (whileRunning) whileRunning();
-    int status = 0;
-    return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) &&
-           WEXITSTATUS(status) == 0;
-}
 
 std::optional<std::uint32_t> ReadValue(const char* name) {
     auto key = OpenUserSettingsKey(kKey);
@@ -127,28 +117,57 @@ TEST(SystemFiles, NamesReachTheirFilesAndFoldersAreNoFiles) {
     EXPECT_EQ(ReadFileBytes(dir.File("a\xef\xbf\xbd")), "substitute");
 }
 
-TEST(SystemFiles, CreateAlwaysEmptiesAndReadsComeInPieces) {
+// A download's file takes the target's place only when committed; a target that is a link is
+// replaced as a name, never written through.
+TEST(SystemFiles, ReplacementFileLeavesTheTargetAloneUntilCommitted) {
+    struct Row {
+        const char* what;
+        bool targetExists;
+        bool targetIsLink;
+        bool commit;
+    };
+    const Row rows[] = {
+        {"new target, committed", false, false, true},
+        {"existing target, committed", true, false, true},
+        {"existing target, dropped", true, false, false},
+        {"target a link, committed", false, true, true},
+        {"target a link, dropped", false, true, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        TempDir dir;
+        const std::string target = dir.File("report.txt");
+        const std::string elsewhere = dir.File("elsewhere.txt");
+        if (row.targetExists) {
+            WriteFileBytes(target, "old");
+        }
+        if (row.targetIsLink) {
+            ASSERT_EQ(::symlink(elsewhere.c_str(), target.c_str()), 0);
+        }
+        {
+            ReplacementFile file = ReplacementFile::Create(target.c_str());
+            ASSERT_TRUE(file.IsOpen());
+            EXPECT_TRUE(file.Write("new", 3));
+            EXPECT_EQ(FileExists(target) ? ReadFileBytes(target) : "",
+                      row.targetExists ? "old" : "");
+            if (row.commit) {
+                EXPECT_TRUE(file.Commit());
+            }
+        }
+        const std::string expected = row.commit ? "new" : row.targetExists ? "old" : "";
+        EXPECT_EQ(FileExists(target) ? ReadFileBytes(target) : "", expected);
+        EXPECT_FALSE(FileExists(elsewhere));  // nothing went through the link
+        std::size_t entries = 0;
+        for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+            (void)entry;
+            ++entries;
+        }
+        // Nothing else is left behind: the target (or the link) at most.
+        EXPECT_EQ(entries, (row.commit || row.targetExists || row.targetIsLink) ? 1u : 0u);
+    }
     TempDir dir;
-    const std::string path = dir.File("out.bin");
-    WriteFileBytes(path, std::string(3000, 'x'));
-    OutputFile out = OutputFile::CreateAlways(path.c_str());
-    ASSERT_TRUE(out.IsOpen());
-    EXPECT_EQ(ReadFileBytes(path), "");
-    std::string content(2500, '\0');
-    for (std::size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>(i * 7);
-    EXPECT_TRUE(out.Write(content.data(), 2000));
-    EXPECT_TRUE(out.Write(content.data() + 2000, 500));
-    out.Close();
-    EXPECT_FALSE(out.Write("x", 1));
-    EXPECT_FALSE(OutputFile::CreateAlways(dir.path().c_str()).IsOpen());
-
-    InputFile in = InputFile::Open(path.c_str());
-    std::string read;
-    char piece[1024];
-    std::uint32_t count = 0;
-    while (in.Read(piece, sizeof piece, &count) && count > 0) read.append(piece, count);
-    EXPECT_EQ(count, 0u);
-    EXPECT_EQ(read, content);
+    EXPECT_FALSE(ReplacementFile::Create(dir.path().c_str()).IsOpen());  // a folder
+    EXPECT_FALSE(ReplacementFile::Create(dir.File("no/such/folder/f").c_str()).IsOpen());
 }
 
 TEST(SettingsStore, FileTextAfterWritesAndReadsThroughANewKey) {
@@ -174,6 +193,8 @@ TEST(SettingsStore, FileTextAfterWritesAndReadsThroughANewKey) {
          "\"A\"=dword:1\n\"a\"=dword:2\n\"B\"=dword:xyz\n\"C\"=dword:123456789\n\"D\"=dword:3", {},
          std::nullopt, Reads{{"A", 2}, {"B", std::nullopt}, {"C", std::nullopt}, {"D", 3}}},
         {"unchanged value", "\"V\"=dword:00000000\n", {{"V", 0}}, std::nullopt, Reads{{"V", 0}}},
+        {"value among others", "\"V\"=dword:0000000A\n\"W\"=dword:1\n", {{"v", 7}, {"V", 11}},
+         "\"V\"=dword:0000000b\n\"W\"=dword:1\n", Reads{{"V", 11}, {"W", 1}}},
         {"shorter text", "\"V\"=dword:00000000\n\"v\"=dword:00000001\n", {{"V", 7}},
          "\"V\"=dword:00000007\n", Reads{{"V", 7}}},
         {"unstorable name", std::nullopt, {{"Two\nLines", 1}, {"Q\"\\", 2}},
@@ -244,16 +265,17 @@ TEST(SettingsStore, TwoProcessesSeeEachOthersValuesAndLoseNone) {
         return seen;
     };
     EXPECT_TRUE(RunInChild(
-        [&] {
-            char go;
-            close(start[1]);
-            return read(start[0], &go, 1) == 1 && rounds("Child");
-        },
-        [&] {
-            EXPECT_EQ(write(start[1], "g", 1), 1);  // both start at once
-            close(start[1]);
-            EXPECT_TRUE(rounds("Parent"));
-        }));
+                    [&] {
+                        char go;
+                        close(start[1]);
+                        return read(start[0], &go, 1) == 1 && rounds("Child") ? 0 : 1;
+                    },
+                    [&] {
+                        EXPECT_EQ(write(start[1], "g", 1), 1);  // both start at once
+                        close(start[1]);
+                        EXPECT_TRUE(rounds("Parent"));
+                    })
+                    .Succeeded());
     close(start[0]);
     EXPECT_EQ(ReadValue("Child"), kRounds);
     EXPECT_EQ(ReadValue("Parent"), kRounds);
@@ -276,14 +298,15 @@ TEST(SettingsStore, FoldersThatCannotBeWrittenDropTheWrites) {
     {
         ScopedEnv store{"ZEMUSER_SETTINGS_DIR", dir.File("store")};
         EXPECT_TRUE(RunInChild([] {
-            if (geteuid() == 0 && setuid(65534) != 0) return false;
-            auto key = OpenUserSettingsKey(kKey);
-            std::uint32_t value = 0;
-            const bool readable = key != nullptr && key->ReadNumber("A", &value) && value == 5;
-            if (key) key->WriteNumber("A", 6);
-            key.reset();
-            return readable && ReadValue("A") == 5u;
-        }));
+                        if (geteuid() == 0 && setuid(65534) != 0) return 2;
+                        auto key = OpenUserSettingsKey(kKey);
+                        std::uint32_t value = 0;
+                        const bool readable =
+                            key != nullptr && key->ReadNumber("A", &value) && value == 5;
+                        if (key) key->WriteNumber("A", 6);
+                        key.reset();
+                        return readable && ReadValue("A") == 5u ? 0 : 1;
+                    }).Succeeded());
     }
     setFolderModes(0755);
     EXPECT_EQ(ReadFileBytes(file), "\"A\"=dword:00000005\n");

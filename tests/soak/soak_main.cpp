@@ -25,6 +25,7 @@
 #include "soak_worker.h"
 #include "soak_world.h"
 #include "support/real_servers.h"
+#include "support/scripted_server.h"
 
 #if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
 // The sanitizers hold freed memory back for their checks: resident memory says nothing then.

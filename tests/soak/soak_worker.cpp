@@ -46,11 +46,11 @@ Worker::Worker(int index, unsigned seed, const SoakWorld& world, HandleSlots& sl
       uploadSession_("up-" + std::to_string(index)) {
     public_ = ZEMTransferBegin();
     private_ = ZEMTransferBeginV2("soak-user", "soak-password");
-    slots_[static_cast<std::size_t>(index_)].store(public_);
+    slots_[static_cast<std::size_t>(index_)].handle.store(public_);
 }
 
 Worker::~Worker() {
-    slots_[static_cast<std::size_t>(index_)].store(nullptr);
+    slots_[static_cast<std::size_t>(index_)].handle.store(nullptr);
     ZEMTransferEnd(public_);
     ZEMTransferEnd(private_);
 }
@@ -93,21 +93,23 @@ void Worker::Fetch() {
     const Blob& blob = AnyBlob();
     const std::string url = world_.StaticUrl(blob, Chance(20));
     // A null handle gives the call a session of its own, which nobody can cancel.
-    const bool interruptible = Chance(50);
-    TransferHandle handle = interruptible ? public_ : nullptr;
+    TransferHandle handle = Chance(50) ? public_ : nullptr;
     std::int32_t status = -1;
     const std::int32_t size = static_cast<std::int32_t>(blob.content.size());
+    const CancelCounts before = CancelsSoFar();
     switch (std::uniform_int_distribution<int>(0, 2)(random_)) {
         case 0: {
             std::string buffer(blob.content.size() + 1, '#');
             const std::int32_t result = ZEMUrlGet(url.c_str(), &status, &buffer[0], size, handle);
-            CheckReply("ZEMUrlGet", blob, result, status, buffer.data(), interruptible);
+            CheckReply("ZEMUrlGet", blob, result, status, buffer.data(),
+                       CancelLanded(handle, before));
             break;
         }
         case 1: {
             std::string buffer(blob.content.size() + 1, '#');
             const std::int32_t result = ZEMUrlGet2(url.c_str(), &status, &buffer[0], size, handle);
-            CheckReply("ZEMUrlGet2", blob, result, status, buffer.data(), interruptible);
+            CheckReply("ZEMUrlGet2", blob, result, status, buffer.data(),
+                       CancelLanded(handle, before));
             break;
         }
         default: {
@@ -117,7 +119,7 @@ void Worker::Fetch() {
             if (result != -1 && (length != result || reply == nullptr)) {
                 tally_.Inconsistent(Describe("ZEMUrlGet3 length and buffer", blob));
             }
-            CheckReply("ZEMUrlGet3", blob, result, status, reply, interruptible);
+            CheckReply("ZEMUrlGet3", blob, result, status, reply, CancelLanded(handle, before));
             ZEMReleaseBuffer(reply);
         }
     }
@@ -127,22 +129,22 @@ void Worker::Post() {
     const Blob& blob = AnyBlob();
     const PostFields fields{
         {"act", "fetch"}, {"session_id", SoakWorld::kSession}, {"filename", blob.name}};
-    const bool interruptible = Chance(50);
-    TransferHandle handle = interruptible ? public_ : nullptr;
+    TransferHandle handle = Chance(50) ? public_ : nullptr;
     std::int32_t status = -1;
     const std::string& url = world_.ServiceUrl();
+    const CancelCounts before = CancelsSoFar();
     if (Chance(50)) {
         std::string buffer(blob.content.size() + 1, '#');
         const std::int32_t result =
             ZEMUrlPost(url.c_str(), &fields, &status, &buffer[0],
                        static_cast<std::int32_t>(blob.content.size()), handle);
-        CheckReply("ZEMUrlPost", blob, result, status, buffer.data(), interruptible);
+        CheckReply("ZEMUrlPost", blob, result, status, buffer.data(), CancelLanded(handle, before));
     } else {
         char* reply = nullptr;
         std::int32_t length = -7;
         const std::int32_t result =
             ZEMUrlPost3(url.c_str(), &fields, &status, &reply, &length, handle);
-        CheckReply("ZEMUrlPost3", blob, result, status, reply, interruptible);
+        CheckReply("ZEMUrlPost3", blob, result, status, reply, CancelLanded(handle, before));
         ZEMReleaseBuffer(reply);
     }
 }
@@ -151,22 +153,24 @@ void Worker::UrlDownload() {
     const Blob& blob = AnyBlob();
     const PostFields fields{
         {"act", "fetch"}, {"session_id", SoakWorld::kSession}, {"filename", blob.name}};
-    const HandleChoice choice = ChooseHandle();
-    const bool interruptible = choice == HandleChoice::Public;
+    const TransferHandle handle = ChooseHandle();
     const std::string& url = world_.ServiceUrl();
+    const CancelCounts before = CancelsSoFar();
     switch (std::uniform_int_distribution<int>(0, 2)(random_)) {
         case 0: {
             const std::string path = NextPath(".bin");
             const std::int32_t result =
-                ZEMUrlTransferFile(HandleFor(choice), url.c_str(), &fields, path.c_str(), 0);
-            CheckDownload("ZEMUrlTransferFile download", blob, result, path, interruptible);
+                ZEMUrlTransferFile(handle, url.c_str(), &fields, path.c_str(), 0);
+            CheckDownload("ZEMUrlTransferFile download", blob, result, path,
+                          CancelLanded(handle, before));
             break;
         }
         case 1: {
             const std::string path = NextPath(".bin");
             const std::int32_t result =
-                ZEMUrlTransferFileW(HandleFor(choice), url.c_str(), &fields, Wide(path).c_str(), 0);
-            CheckDownload("ZEMUrlTransferFileW download", blob, result, path, interruptible);
+                ZEMUrlTransferFileW(handle, url.c_str(), &fields, Wide(path).c_str(), 0);
+            CheckDownload("ZEMUrlTransferFileW download", blob, result, path,
+                          CancelLanded(handle, before));
             break;
         }
         default: {
@@ -175,13 +179,13 @@ void Worker::UrlDownload() {
             fs::create_directory(into);
             char name[64];
             std::memset(name, '#', sizeof name);
-            const std::int32_t result = ZEMNormalDownloadFile(
-                HandleFor(choice), url.c_str(), &fields, into.c_str(), name, sizeof name);
+            const std::int32_t result = ZEMNormalDownloadFile(handle, url.c_str(), &fields,
+                                                              into.c_str(), name, sizeof name);
             if (result == 1 && std::string(name) != blob.name) {
                 tally_.Inconsistent(Describe("ZEMNormalDownloadFile name", blob) + ": " + name);
             }
             CheckDownload("ZEMNormalDownloadFile", blob, result, into + "/" + blob.name,
-                          interruptible);
+                          CancelLanded(handle, before));
             if (result == 0 && !fs::is_empty(into)) {
                 tally_.Inconsistent(Describe("ZEMNormalDownloadFile left a file", blob));
             }
@@ -196,30 +200,32 @@ void Worker::UrlUpload() {
     const std::string name = fs::path(path).filename().string();
     WriteFileBytes(path, blob.content);
     const PostFields fields{{"act", "upload"}, {"session_id", uploadSession_}, {"x", "kivStuff"}};
-    const HandleChoice choice = ChooseHandle();
+    const TransferHandle handle = ChooseHandle();
     const std::string& url = world_.ServiceUrl();
     const bool wide = Chance(50);
+    const CancelCounts before = CancelsSoFar();
     const std::int32_t result =
-        wide ? ZEMUrlTransferFileW(HandleFor(choice), url.c_str(), &fields, Wide(path).c_str(), 1)
-             : ZEMUrlTransferFile(HandleFor(choice), url.c_str(), &fields, path.c_str(), 1);
+        wide ? ZEMUrlTransferFileW(handle, url.c_str(), &fields, Wide(path).c_str(), 1)
+             : ZEMUrlTransferFile(handle, url.c_str(), &fields, path.c_str(), 1);
     CheckUpload(wide ? "ZEMUrlTransferFileW upload" : "ZEMUrlTransferFile upload", uploadSession_,
-                name, blob.content, result, choice == HandleChoice::Public);
+                name, blob.content, result, CancelLanded(handle, before));
     fs::remove(path);
 }
 
 void Worker::ConferenceDownload() {
     const Blob& blob = AnyBlob();
-    const HandleChoice choice = ChooseHandle();
+    const TransferHandle handle = ChooseHandle();
     const std::string path = NextPath(".bin");
     const std::string& url = world_.ServiceUrl();
     const bool wide = Chance(50);
+    const CancelCounts before = CancelsSoFar();
     const std::int32_t result =
-        wide ? ZEMKIVTransferFileW(HandleFor(choice), url.c_str(), SoakWorld::kSession,
+        wide ? ZEMKIVTransferFileW(handle, url.c_str(), SoakWorld::kSession,
                                    Wide(blob.name).c_str(), Wide(path).c_str(), 0)
-             : ZEMKIVTransferFile(HandleFor(choice), url.c_str(), SoakWorld::kSession,
-                                  blob.name.c_str(), path.c_str(), 0);
+             : ZEMKIVTransferFile(handle, url.c_str(), SoakWorld::kSession, blob.name.c_str(),
+                                  path.c_str(), 0);
     CheckDownload(wide ? "ZEMKIVTransferFileW download" : "ZEMKIVTransferFile download", blob,
-                  result, path, choice == HandleChoice::Public);
+                  result, path, CancelLanded(handle, before));
 }
 
 void Worker::ConferenceUpload() {
@@ -227,33 +233,37 @@ void Worker::ConferenceUpload() {
     const std::string path = NextPath(".up");
     const std::string name = fs::path(path).filename().string();
     WriteFileBytes(path, blob.content);
-    const HandleChoice choice = ChooseHandle();
+    const TransferHandle handle = ChooseHandle();
     const std::string& url = world_.ServiceUrl();
     const bool wide = Chance(50);
+    const CancelCounts before = CancelsSoFar();
     const std::int32_t result =
-        wide ? ZEMKIVTransferFileW(HandleFor(choice), url.c_str(), uploadSession_.c_str(), nullptr,
+        wide ? ZEMKIVTransferFileW(handle, url.c_str(), uploadSession_.c_str(), nullptr,
                                    Wide(path).c_str(), 1)
-             : ZEMKIVTransferFile(HandleFor(choice), url.c_str(), uploadSession_.c_str(), nullptr,
+             : ZEMKIVTransferFile(handle, url.c_str(), uploadSession_.c_str(), nullptr,
                                   path.c_str(), 1);
     CheckUpload(wide ? "ZEMKIVTransferFileW upload" : "ZEMKIVTransferFile upload", uploadSession_,
-                name, blob.content, result, choice == HandleChoice::Public);
+                name, blob.content, result, CancelLanded(handle, before));
     fs::remove(path);
 }
 
 void Worker::CycleHandle() {
     // Others may still cancel the old value: an ended handle is simply not found.
-    slots_[static_cast<std::size_t>(index_)].store(nullptr);
+    slots_[static_cast<std::size_t>(index_)].handle.store(nullptr);
     ZEMTransferEnd(public_);
     public_ = Chance(50) ? ZEMTransferBegin() : ZEMTransferBeginV2("someone", "secret");
     if (public_ == nullptr) tally_.Inconsistent("ZEMTransferBegin gave no handle");
-    slots_[static_cast<std::size_t>(index_)].store(public_);
+    slots_[static_cast<std::size_t>(index_)].handle.store(public_);
 }
 
 void Worker::CancelAnother() {
     if (slots_.size() < 2) return;
     std::size_t other = std::uniform_int_distribution<std::size_t>(0, slots_.size() - 2)(random_);
     if (other >= static_cast<std::size_t>(index_)) ++other;
-    CancelTransferFile(slots_[other].load());
+    HandleSlot& slot = slots_[other];
+    ++slot.cancelsBegun;
+    CancelTransferFile(slot.handle.load());
+    ++slot.cancelsEnded;
 }
 
 void Worker::PollCpu() {
@@ -268,13 +278,13 @@ void Worker::PollCpu() {
 }
 
 void Worker::CheckReply(const char* what, const Blob& blob, std::int32_t result,
-                        std::int32_t status, const char* bytes, bool interruptible) {
+                        std::int32_t status, const char* bytes, bool cancelled) {
     const std::int32_t size = static_cast<std::int32_t>(blob.content.size());
     if (result == size && status == 200 && bytes != nullptr &&
         std::memcmp(bytes, blob.content.data(), blob.content.size()) == 0 && bytes[size] == '\0') {
         return;
     }
-    if (interruptible) {
+    if (cancelled) {
         // A cancel ends the call with its failure value or with what had arrived.
         if (result == -1) return tally_.CountInterrupted();
         if (result >= 0 && result < size && bytes != nullptr &&
@@ -284,49 +294,52 @@ void Worker::CheckReply(const char* what, const Blob& blob, std::int32_t result,
         }
     }
     tally_.Inconsistent(Describe(what, blob) + ": result " + std::to_string(result) + ", status " +
-                        std::to_string(status) +
-                        (interruptible ? "" : " on a handle nobody cancels"));
+                        std::to_string(status) + (cancelled ? "" : " with no cancel issued"));
 }
 
 void Worker::CheckDownload(const char* what, const Blob& blob, std::int32_t result,
-                           const std::string& path, bool interruptible) {
+                           const std::string& path, bool cancelled) {
     bool exists = false;
     const std::string stored = ContentOf(path, &exists);
     fs::remove(path);
     if (result == 1 && stored == blob.content) return;
-    if (interruptible && result == 0 && !exists) return tally_.CountInterrupted();
+    if (cancelled && result == 0 && !exists) return tally_.CountInterrupted();
     tally_.Inconsistent(
         Describe(what, blob) + ": result " + std::to_string(result) +
         (exists ? ", a file of " + std::to_string(stored.size()) + " bytes" : ", no file") +
-        (interruptible ? "" : " on a handle nobody cancels"));
+        (cancelled ? "" : " with no cancel issued"));
 }
 
 void Worker::CheckUpload(const char* what, const std::string& session, const std::string& name,
-                         const std::string& content, std::int32_t result, bool interruptible) {
-    const std::string stored = world_.StoredFile(session, name);
-    if (result == 0 && interruptible) {
-        fs::remove(stored);
-        return tally_.CountInterrupted();
-    }
-    if (result != 1) {
-        tally_.Inconsistent(std::string(what) + " of " + std::to_string(content.size()) +
-                            " bytes: result " + std::to_string(result) +
-                            " on a handle nobody cancels");
-        return;
-    }
-    // Reported done: the file can be had back, whole, through the service.
-    const std::string back = NextPath(".back");
-    const std::int32_t fetched = ZEMKIVTransferFile(private_, world_.ServiceUrl().c_str(),
-                                                    session.c_str(), name.c_str(), back.c_str(), 0);
+                         const std::string& content, std::int32_t result, bool cancelled) {
+    // The service commits the file before it answers, so a reported success is on disk.
+    const std::string path = world_.StoredFile(session, name);
     bool exists = false;
-    const std::string received = ContentOf(back, &exists);
-    if (fetched != 1 || received != content) {
-        tally_.Inconsistent(std::string(what) + " of " + std::to_string(content.size()) +
-                            " bytes reported 1, but the download gave " + std::to_string(fetched) +
-                            " and " + std::to_string(received.size()) + " bytes");
-    }
-    fs::remove(back);
-    fs::remove(stored);
+    const std::string stored = ContentOf(path, &exists);
+    fs::remove(path);
+    if (result == 1 && stored == content) return;
+    if (cancelled && result == 0) return tally_.CountInterrupted();
+    tally_.Inconsistent(
+        std::string(what) + " of " + std::to_string(content.size()) + " bytes: result " +
+        std::to_string(result) +
+        (exists ? ", the service stored " + std::to_string(stored.size()) + " bytes"
+                : ", the service stored nothing") +
+        (stored.size() == content.size() && stored != content ? " that differ" : "") +
+        (cancelled ? "" : " with no cancel issued"));
+}
+
+Worker::CancelCounts Worker::CancelsSoFar() const {
+    const HandleSlot& slot = slots_[static_cast<std::size_t>(index_)];
+    // Ended first: a cancel that begins between the two reads counts as running.
+    const std::uint64_t ended = slot.cancelsEnded.load();
+    return {slot.cancelsBegun.load(), ended};
+}
+
+bool Worker::CancelLanded(TransferHandle used, CancelCounts before) const {
+    const bool running = before.begun != before.ended;
+    const bool begunSince =
+        slots_[static_cast<std::size_t>(index_)].cancelsBegun.load() != before.begun;
+    return used != nullptr && used == public_ && (running || begunSince);
 }
 
 const Blob& Worker::AnyBlob() {
@@ -345,12 +358,8 @@ bool Worker::Chance(int percent) {
     return std::uniform_int_distribution<int>(0, 99)(random_) < percent;
 }
 
-Worker::HandleChoice Worker::ChooseHandle() {
-    return Chance(60) ? HandleChoice::Public : HandleChoice::Private;
-}
-
-TransferHandle Worker::HandleFor(HandleChoice choice) const {
-    return choice == HandleChoice::Public ? public_ : private_;
+TransferHandle Worker::ChooseHandle() {
+    return Chance(60) ? public_ : private_;
 }
 
 std::string Worker::NextPath(const char* suffix) {

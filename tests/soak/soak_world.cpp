@@ -29,14 +29,6 @@ std::string WaitForListeningUrl(const std::string& logFile) {
 
 }  // namespace
 
-std::string PatternText(std::size_t size, unsigned seed) {
-    std::string text(size, ' ');
-    for (std::size_t i = 0; i < size; ++i) {
-        text[i] = static_cast<char>('!' + (i * 7 + seed * 13 + i / 91) % 90);
-    }
-    return text;
-}
-
 SoakWorld::SoakWorld()
     : service_({ZEMUSER_FILE_SERVICE_PROGRAM, "--root", serviceRoot_.path(), "--port", "0"},
                logs_.File("file-service.log")) {
@@ -44,7 +36,8 @@ SoakWorld::SoakWorld()
     std::filesystem::create_directory(serviceRoot_.File(kSession));
     unsigned seed = 1;
     for (std::size_t size : kBlobSizes) {
-        Blob blob{"blob-" + std::to_string(size) + ".bin", PatternText(size, seed++)};
+        Blob blob{"blob-" + std::to_string(size) + ".bin",
+                  testing_support::PatternText(size, seed++)};
         nginx_.AddFile(blob.name, blob.content);
         testing_support::WriteFileBytes(StoredFile(kSession, blob.name), blob.content);
         blobs_.push_back(std::move(blob));

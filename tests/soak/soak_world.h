@@ -17,9 +17,6 @@ struct Blob {
     std::string content;
 };
 
-// Printable bytes (the text exports would stop at a zero byte), different for every seed.
-std::string PatternText(std::size_t size, unsigned seed);
-
 class SoakWorld {
   public:
     SoakWorld();  // returns once every server answers; throws when one does not start

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <stdexcept>
 #include <thread>
@@ -106,6 +107,52 @@ bool WaitUntilAccepting(std::uint16_t port, ChildProcess& process,
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     return false;
+}
+
+std::string ChildEnd::Describe() const {
+    if (timedOut) return "the child was still running at its time limit";
+    if (exited) return "the child exited with " + std::to_string(code);
+    return "the child was ended by signal " + std::to_string(signal);
+}
+
+ChildEnd RunInChild(const std::function<int()>& body, const std::function<void()>& whileRunning,
+                    std::chrono::seconds limit) {
+    ChildEnd end;
+    const pid_t child = fork();
+    if (child < 0) return end;
+    if (child == 0) _exit(body());
+    if (whileRunning) whileRunning();
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    int status = 0;
+    for (;;) {
+        const pid_t done = waitpid(child, &status, WNOHANG);
+        if (done == child) break;
+        if (std::chrono::steady_clock::now() > deadline) {
+            end.timedOut = true;
+            kill(child, SIGKILL);
+            waitpid(child, &status, 0);
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));  // a poll of the exit
+    }
+    if (WIFEXITED(status)) {
+        end.exited = !end.timedOut;
+        end.code = WEXITSTATUS(status);
+    } else if (WIFSIGNALED(status)) {
+        end.signal = WTERMSIG(status);
+    }
+    return end;
+}
+
+std::string RunCommand(const std::string& commandLine) {
+    std::string output;
+    FILE* pipe = popen(commandLine.c_str(), "r");
+    if (pipe == nullptr) return "popen failed";
+    char line[256];
+    while (std::fgets(line, sizeof line, pipe) != nullptr) output += line;
+    const int status = pclose(pipe);
+    if (status != 0) output += "exit status " + std::to_string(status) + "\n";
+    return output;
 }
 
 }  // namespace testing_support

@@ -6,6 +6,7 @@
 
 #include <csignal>
 #include <filesystem>
+#include <set>
 #include <stdexcept>
 #include <string>
 
@@ -59,12 +60,21 @@ NginxServer::NginxServer(const std::string& extraLocations) {
     std::filesystem::create_directories(docroot_);
     std::filesystem::create_directories(folder_.File("temp"));
     for (int attempt = 1;; ++attempt) {
-        httpPort_ = FreeLoopbackPort();
-        goodPort_ = FreeLoopbackPort();
-        otherNamePort_ = FreeLoopbackPort();
-        expiredPort_ = FreeLoopbackPort();
-        selfSignedPort_ = FreeLoopbackPort();
-        clientCertPort_ = FreeLoopbackPort();
+        // A port freed by one probe can come back from the next; the six must differ, or
+        // nginx would merge two servers on one port.
+        std::set<std::uint16_t> chosen;
+        auto distinctPort = [&chosen] {
+            for (;;) {
+                const std::uint16_t port = FreeLoopbackPort();
+                if (chosen.insert(port).second) return port;
+            }
+        };
+        httpPort_ = distinctPort();
+        goodPort_ = distinctPort();
+        otherNamePort_ = distinctPort();
+        expiredPort_ = distinctPort();
+        selfSignedPort_ = distinctPort();
+        clientCertPort_ = distinctPort();
         WriteConfig(extraLocations);
         if (TryStart()) return;
         // Another process took one of the free ports between the probe and nginx's bind.

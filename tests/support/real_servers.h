@@ -39,8 +39,10 @@ class TempDir {
 std::string ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::string& bytes);
 bool FileExists(const std::string& path);
+// Printable bytes that show misplaced or lost ones, different for every seed (no zero bytes:
+// the text exports stop there).
+std::string PatternText(std::size_t size, unsigned seed = 0);
 std::uint16_t FreeLoopbackPort();
-int CountOpenDescriptors();
 long ResidentMemoryKb();
 
 // Certificates for the HTTPS cases, made once per test process in a temporary folder.

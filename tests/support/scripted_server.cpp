@@ -1,21 +1,55 @@
 #include "support/scripted_server.h"
 
 #include <arpa/inet.h>
+#include <linux/sockios.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
 #include <stdexcept>
 
 namespace testing_support {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// The sockets the scripted servers hold, left out of descriptor counts. Each is added as it is
+// made and removed as it is closed, both under the lock, so a count taken under the lock sees
+// every server socket either here or closed.
+std::mutex g_serverSocketsLock;
+std::set<int> g_serverSockets;
+
+int OpenServerSocket(int flags) {
+    std::lock_guard<std::mutex> lock(g_serverSocketsLock);
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | flags, 0);
+    if (fd >= 0) g_serverSockets.insert(fd);
+    return fd;
+}
+
+// The listening socket does not block, so the lock is never held while waiting.
+int AcceptServerSocket(int listenFd) {
+    std::lock_guard<std::mutex> lock(g_serverSocketsLock);
+    const int fd = accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd >= 0) g_serverSockets.insert(fd);
+    return fd;
+}
+
+void CloseServerSocket(int fd) {
+    std::lock_guard<std::mutex> lock(g_serverSocketsLock);
+    g_serverSockets.erase(fd);
+    close(fd);
+}
 
 std::string Lowercase(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(),
@@ -65,6 +99,26 @@ std::size_t ContentLength(const std::string& head) {
     }
 }
 
+// Bytes waiting unread in the receive queue of the loopback socket bound to `local`, as the
+// kernel lists it; -1 when there is no such socket.
+long UnreadBytesOf(const sockaddr_in& local) {
+    char address[16];
+    std::snprintf(address, sizeof address, "%08X:%04X", local.sin_addr.s_addr,
+                  ntohs(local.sin_port));
+    std::ifstream table("/proc/net/tcp");
+    std::string line;
+    std::getline(table, line);  // the column names
+    while (std::getline(table, line)) {
+        std::istringstream fields(line);
+        std::string slot, ours, remote, state, queues;
+        fields >> slot >> ours >> remote >> state >> queues;
+        if (ours != address) continue;
+        const auto colon = queues.find(':');
+        return colon == std::string::npos ? -1 : std::stol(queues.substr(colon + 1), nullptr, 16);
+    }
+    return -1;
+}
+
 const char* ReasonPhrase(int status) {
     switch (status) {
         case 200:
@@ -111,6 +165,19 @@ const char* ReasonPhrase(int status) {
 }
 
 }  // namespace
+
+// ---- EventCount ----
+
+void EventCount::Raise() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++count_;
+    raised_.notify_all();
+}
+
+bool EventCount::AwaitAtLeast(int count, std::chrono::milliseconds timeout) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return raised_.wait_for(lock, timeout, [&] { return count_ >= count; });
+}
 
 // ---- ScriptedConnection ----
 
@@ -173,6 +240,24 @@ bool ScriptedConnection::Trickle(const std::string& bytes, std::size_t piece,
     return true;
 }
 
+bool ScriptedConnection::AwaitClientRead(std::chrono::milliseconds timeout) {
+    sockaddr_in client{};
+    socklen_t length = sizeof client;
+    if (fd_ < 0 || getpeername(fd_, reinterpret_cast<sockaddr*>(&client), &length) != 0) {
+        return false;
+    }
+    const auto deadline = Clock::now() + timeout;
+    while (Clock::now() < deadline) {
+        int unacknowledged = -1;
+        if (ioctl(fd_, SIOCOUTQ, &unacknowledged) == 0 && unacknowledged == 0 &&
+            UnreadBytesOf(client) == 0) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));  // a poll, not an ordering
+    }
+    return false;
+}
+
 void ScriptedConnection::Close() {
     if (fd_ < 0) return;
     // Half-close first and drain briefly: closing with unread input would send RST and could
@@ -194,14 +279,14 @@ void ScriptedConnection::Reset() {
 void ScriptedConnection::Release() {
     // The owner forgets the descriptor before it is closed, so it never shuts down a reused one.
     if (owner_ != nullptr) owner_->Forget(fd_);
-    close(fd_);
+    CloseServerSocket(fd_);
     fd_ = -1;
 }
 
 // ---- ScriptedServer ----
 
 ScriptedServer::ScriptedServer(Script script) : script_(std::move(script)) {
-    listenFd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    listenFd_ = OpenServerSocket(SOCK_NONBLOCK);
     if (listenFd_ < 0) throw std::runtime_error("socket failed");
     const int on = 1;
     setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
@@ -214,7 +299,7 @@ ScriptedServer::ScriptedServer(Script script) : script_(std::move(script)) {
         listen(listenFd_, 64) != 0 ||
         getsockname(listenFd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
         const std::string reason = std::strerror(errno);
-        close(listenFd_);
+        CloseServerSocket(listenFd_);
         throw std::runtime_error("scripted server cannot listen: " + reason);
     }
     port_ = ntohs(address.sin_port);
@@ -231,7 +316,7 @@ ScriptedServer::~ScriptedServer() {
     }
     // No new workers can appear once the accept thread has ended.
     for (auto& worker : workers_) worker.join();
-    close(listenFd_);
+    CloseServerSocket(listenFd_);
 }
 
 std::string ScriptedServer::url(const std::string& path) const {
@@ -257,7 +342,7 @@ void ScriptedServer::AcceptLoop() {
     while (!stopping_) {
         pollfd pfd{listenFd_, POLLIN, 0};
         if (poll(&pfd, 1, 20) <= 0) continue;
-        const int fd = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+        const int fd = AcceptServerSocket(listenFd_);
         if (fd < 0) continue;
         ++connections_;
         std::lock_guard<std::mutex> lock(mutex_);
@@ -274,6 +359,13 @@ void ScriptedServer::AcceptLoop() {
 }
 
 // ---- helpers ----
+
+std::function<void(ScriptedConnection&)> Answer(std::string response) {
+    return [response](ScriptedConnection& connection) {
+        if (connection.ReadRequest().empty()) return;
+        connection.Send(response);
+    };
+}
 
 std::string HttpResponse(int status, const std::string& body,
                          const std::vector<std::string>& extraHeaders, bool withLength) {
@@ -325,6 +417,42 @@ ParsedRequest ParseRequest(const std::string& raw) {
         lineStart = lineEnd + 2;
     }
     return parsed;
+}
+
+ScriptedServer::Script TunnelingProxy() {
+    return [](ScriptedConnection& client) {
+        unsigned port = 0;
+        if (std::sscanf(client.ReadRequest().c_str(), "CONNECT 127.0.0.1:%u", &port) != 1) return;
+        const int upstream = OpenServerSocket(0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = htons(static_cast<std::uint16_t>(port));
+        if (connect(upstream, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+            client.Send("HTTP/1.0 200 Connection established\r\n\r\n")) {
+            pollfd ends[2] = {{client.fd(), POLLIN, 0}, {upstream, POLLIN, 0}};
+            char buffer[16384];
+            for (bool open = true; open && poll(ends, 2, 10000) > 0;) {
+                for (int i = 0; i < 2 && open; ++i) {
+                    if (ends[i].revents == 0) continue;
+                    const ssize_t got = recv(ends[i].fd, buffer, sizeof buffer, 0);
+                    open = got > 0 && send(ends[1 - i].fd, buffer, static_cast<std::size_t>(got),
+                                           MSG_NOSIGNAL) == got;
+                }
+            }
+        }
+        CloseServerSocket(upstream);
+    };
+}
+
+int CountOpenDescriptors() {
+    std::lock_guard<std::mutex> lock(g_serverSocketsLock);
+    int count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        if (g_serverSockets.count(std::stoi(entry.path().filename().string())) == 0) ++count;
+    }
+    // The iterator's own descriptor to the folder was counted as well.
+    return count - 1;
 }
 
 }  // namespace testing_support

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -35,6 +36,9 @@ class ScriptedConnection {
     bool Send(const std::string& bytes);
     // Sends the bytes in pieces of `piece` with a pause between them.
     bool Trickle(const std::string& bytes, std::size_t piece, std::chrono::milliseconds pause);
+    // Waits until the client has read every byte sent so far: none is unacknowledged here and
+    // its socket holds none unread. False when that does not happen within the time-out.
+    bool AwaitClientRead(std::chrono::milliseconds timeout = std::chrono::seconds(20));
     void Close();  // orderly close (FIN)
     void Reset();  // abortive close (RST)
     int fd() const { return fd_; }
@@ -46,6 +50,9 @@ class ScriptedConnection {
     ScriptedServer* owner_ = nullptr;
     std::string pending_;  // bytes read past the last request
 };
+
+// Reads each request and answers it with `response`.
+std::function<void(ScriptedConnection&)> Answer(std::string response);
 
 // Convenience: a complete HTTP/1.0 answer with a Content-Length (unless withLength is false).
 std::string HttpResponse(int status, const std::string& body,
@@ -88,6 +95,28 @@ class ScriptedServer {
     std::vector<std::thread> workers_;
     std::vector<int> openFds_;  // connection sockets still open, guarded by mutex_
 };
+
+// A count a server's script raises ("the request has arrived", "the client has the first
+// bytes") and a test waits on.
+class EventCount {
+  public:
+    void Raise();
+    // False when the count has not reached `count` within the time-out.
+    bool AwaitAtLeast(int count, std::chrono::milliseconds timeout = std::chrono::seconds(20));
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable raised_;
+    int count_ = 0;
+};
+
+// Descriptors open in this process, whatever they are (files, pipes, sockets in any state),
+// except the sockets of the scripted servers, which close on their own time.
+int CountOpenDescriptors();
+
+// A proxy that asks for nothing and tunnels each CONNECT to the loopback port it names; it
+// records the CONNECT requests.
+ScriptedServer::Script TunnelingProxy();
 
 // Parts of a raw request, for assertions.
 struct ParsedRequest {

@@ -81,14 +81,12 @@ std::uint16_t FreeLoopbackPort() {
     return ntohs(address.sin_port);
 }
 
-int CountOpenDescriptors() {
-    int count = 0;
-    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
-        (void)entry;
-        ++count;
+std::string PatternText(std::size_t size, unsigned seed) {
+    std::string text(size, ' ');
+    for (std::size_t i = 0; i < size; ++i) {
+        text[i] = static_cast<char>('!' + (i * 7 + seed * 13 + i / 91) % 90);
     }
-    // The iterator's own descriptor to the folder was counted as well.
-    return count - 1;
+    return text;
 }
 
 long ResidentMemoryKb() {

@@ -8,9 +8,13 @@
 
 namespace tools_testing {
 
-FileServiceProcess::FileServiceProcess()
-    : program_(std::make_unique<RunningProgram>(
-          std::vector<std::string>{FileServiceProgram(), "--root", root_.path(), "--port", "0"})) {
+FileServiceProcess::FileServiceProcess(
+    const std::vector<std::string>& options,
+    const std::function<void(const std::string& root)>& prepareRoot) {
+    if (prepareRoot) prepareRoot(root_.path());
+    std::vector<std::string> argv{FileServiceProgram(), "--root", root_.path(), "--port", "0"};
+    argv.insert(argv.end(), options.begin(), options.end());
+    program_ = std::make_unique<RunningProgram>(argv);
     const std::regex listening("listening on http://127\\.0\\.0\\.1:([0-9]+)\n");
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     std::smatch match;

@@ -2,8 +2,10 @@
 // temporary folder.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "program_run.h"
 #include "support/real_servers.h"
@@ -12,7 +14,11 @@ namespace tools_testing {
 
 class FileServiceProcess {
   public:
-    FileServiceProcess();  // returns once the service listens; throws when it does not
+    // Returns once the service listens; throws when it does not. `prepareRoot` may put files
+    // in the folder before the service starts.
+    explicit FileServiceProcess(
+        const std::vector<std::string>& options = {},
+        const std::function<void(const std::string& root)>& prepareRoot = nullptr);
 
     const std::string& root() const { return root_.path(); }
     // The service's address, e.g. "http://127.0.0.1:41234/files".

@@ -133,6 +133,34 @@ TEST_F(CpuUsageMeterTest, SampleIsTruncatedTowardZero) {
     EXPECT_EQ(Poll(meter), (Usage{33, 66}));
 }
 
+// Times of different resolutions can measure a little past the whole or below nothing; a
+// sample stays a percentage.
+TEST_F(CpuUsageMeterTest, SamplesStayBetween0And100) {
+    struct Row {
+        const char* what;
+        int64_t kernel, idle, process;  // the user time grows by 50 units
+        Usage expected;
+    };
+    const Row rows[] = {
+        {"process past the whole", 50, 0, 103, {100, 100}},
+        {"idle stepping back", 45, -5, 0, {100, 0}},
+        {"idle past the whole", 50, 104, 0, {0, 0}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        g_machine = FakeMachine();
+        CpuUsageMeter meter(FakeSources());
+        Pass(250, 0, 0);
+        Poll(meter);
+        g_machine.tick += 250;
+        g_machine.kernel += row.kernel;
+        g_machine.user += 50;
+        g_machine.idle += row.idle;
+        g_machine.procUser += row.process;
+        EXPECT_EQ(Poll(meter), row.expected);
+    }
+}
+
 TEST_F(CpuUsageMeterTest, OnlyTheLastFiveSamplesCount) {
     CpuUsageMeter meter(FakeSources());
     Pass(250, 0, 0);

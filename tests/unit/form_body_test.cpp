@@ -9,27 +9,20 @@
 
 #include "form/multipart_body.h"
 #include "form/url_encoded_body.h"
+#include "support/multipart_reference.h"
 #include "support/real_servers.h"
 
 namespace {
 
 using namespace zemuser;
+using testing_support::ClosingDelimiter;
+using testing_support::FilePart;
 using testing_support::TempDir;
+using testing_support::TextPart;
 using testing_support::WriteFileBytes;
 
 constexpr char kBoundary[] = "--MULTI-PARTS-FORM-DATA-BOUNDARY";
-const std::string kDelimiter = "----MULTI-PARTS-FORM-DATA-BOUNDARY\r\n";
-const std::string kClosing = "----MULTI-PARTS-FORM-DATA-BOUNDARY--\r\n";
-
-std::string Part(const std::string& name, const std::string& value) {
-    return kDelimiter + "Content-Disposition: form-data; name=\"" + name + "\"\r\n\r\n" + value +
-           "\r\n";
-}
-
-std::string FileHeader(const std::string& name, const std::string& path) {
-    return kDelimiter + "Content-Disposition: form-data; name=\"" + name + "\"; filename=\"" +
-           path + "\"\r\n\r\n";
-}
+const std::string kClosing = ClosingDelimiter();
 
 // The body as BuildMultipartBody gives it; a body must be followed by a zero byte.
 std::string Multipart(const FormFieldList& fields, std::uint32_t* length) {
@@ -101,17 +94,17 @@ TEST(FormBodyTest, MultipartBodies) {
         {"empty list", {}, kClosing},
         {"worked example",
          {FormField::FromInteger("file_num", 1), FormField::FromText("file1", file.c_str(), true)},
-         Part("file_num", "1") + FileHeader("file1", file) + "abc\r\n" + kClosing},
+         TextPart("file_num", "1") + FilePart("file1", file, nullptr) + "abc\r\n" + kClosing},
         {"missing file leaves the header alone",
          {FormField::FromText("file1", missing.c_str(), true), FormField::FromInteger("n", 2)},
-         FileHeader("file1", missing) + Part("n", "2") + kClosing},
+         FilePart("file1", missing, nullptr) + TextPart("n", "2") + kClosing},
         {"order kept, duplicates kept",
          {FormField::FromText("b", "2", false), FormField::FromText("a", "1", false),
           FormField::FromText("b", "3", false)},
-         Part("b", "2") + Part("a", "1") + Part("b", "3") + kClosing},
+         TextPart("b", "2") + TextPart("a", "1") + TextPart("b", "3") + kClosing},
         {"a text longer than any allowance",
          {FormField::FromText("t", std::string(20000, 'v').c_str(), false)},
-         Part("t", std::string(20000, 'v')) + kClosing},
+         TextPart("t", std::string(20000, 'v')) + kClosing},
     };
     for (const Row& row : rows) {
         std::uint32_t length = 0;
@@ -129,7 +122,7 @@ TEST(FormBodyTest, WideFilePathOpensTheFileAndShowsItsUtf8Name) {
     wide += u"\u00E9.txt";
     const FormFieldList fields{FormField::FromWideText("file1", wide.c_str(), true)};
     std::uint32_t length = 0;
-    EXPECT_EQ(Multipart(fields, &length), FileHeader("file1", path) + "xyz\r\n" + kClosing);
+    EXPECT_EQ(Multipart(fields, &length), FilePart("file1", path, nullptr) + "xyz\r\n" + kClosing);
 }
 
 // A figure of /proc/self/status in bytes (the file gives kB), or -1.
@@ -158,7 +151,7 @@ TEST(FormBodyTest, LargeFileCostsAboutItsOwnSize) {
     BodyBlock body;
     const std::uint32_t length = BuildMultipartBody(fields, &body, kBoundary);
     const long long peak = StatusBytes("VmHWM");
-    EXPECT_EQ(length, FileHeader("file1", path).size() + kFileSize + 2 + kClosing.size());
+    EXPECT_EQ(length, FilePart("file1", path, nullptr).size() + kFileSize + 2 + kClosing.size());
     ASSERT_GT(before, 0);
     EXPECT_LT(peak - before, static_cast<long long>(kFileSize + kFileSize / 2));
 }

@@ -151,19 +151,4 @@ TEST_F(TraceLogTest, ConcurrentLinesNeverInterleaveWithinALine) {
     for (int t = 0; t < kThreads; ++t) EXPECT_EQ(counts[t], kLinesPerThread) << t;
 }
 
-// The library's instance, reached the way the engine reaches it.
-TEST(TraceWriteTest, WritesThroughTheLibraryInstance) {
-    TempDir dir;
-    const std::string path = dir.File("trace.txt");
-    TraceLog& shared = TraceLog::Instance();
-    shared.SetFile(path.c_str());
-    shared.SetLevel(2);
-    TraceWrite(0, "ZEMUrlGet Result Code: %d\n", 200);
-    TraceWrite(2, "Create file %s error!\n", "/x/y");
-    // Exactly as formatted, and on disk while the file is still open.
-    EXPECT_EQ(ReadFileBytes(path), "Create file /x/y error!\n");
-    shared.SetFile(nullptr);
-    shared.SetLevel(0);
-}
-
 }  // namespace

@@ -8,8 +8,8 @@
 #   4. runs the test program under Wine, then checks that the library left the user's HTTP/1.1
 #      settings as it found them once the process ended;
 #   5. stops everything it started and prints "N passed, M failed".
-# Exits 0 when all passed, 1 otherwise; skips with exit 0 when mingw-w64 or Wine is missing,
-# unless ZEMUSER_WINE_REQUIRED=1 (the test command), which makes that a failure.
+# Exits 0 when all passed, 1 otherwise. A missing mingw-w64 or Wine is a failure; only
+# ZEMUSER_SKIP_WINE=1 skips the run (exit 0), and only when asked for.
 # Build folders: $ZEMUSER_WINE_BUILD (default build-wine/ in the repository); the DLLs are built
 # with the presets mingw-i686 and (inside the test program's build) the toolchain of
 # mingw-x86_64. Arguments are passed to the test program (--gtest_filter=..., say).
@@ -25,13 +25,14 @@ jobs=${ZEMUSER_WINE_JOBS:-2}
 started=$SECONDS
 say() { echo "run-wine-tests: [$((SECONDS - started)) s] $*"; }
 
-skip() {
-    if [[ ${ZEMUSER_WINE_REQUIRED:-0} == 1 ]]; then
-        say "cannot run: $* (scripts/install-deps.sh windows)"
-        exit 1
-    fi
-    say "skipped: $* (scripts/install-deps.sh windows)"
+if [[ ${ZEMUSER_SKIP_WINE:-} == 1 ]]; then
+    say "skipped: ZEMUSER_SKIP_WINE=1 is set, nothing was run"
     exit 0
+fi
+missing() {
+    say "FAILED: $* (install with scripts/install-deps.sh windows, or skip on purpose with" \
+        "ZEMUSER_SKIP_WINE=1)"
+    exit 1
 }
 first_program() {  # prints the first of the candidates that can be run
     local candidate
@@ -43,11 +44,11 @@ first_program() {  # prints the first of the candidates that can be run
 # Debian's wine64 package alone puts nothing on the PATH (the wine package holds the wrappers),
 # so the loader and the server are also looked for where wine64 installs them. wineboot is a
 # program of the prefix, run through the loader.
-wine_command=$(first_program wine wine64 /usr/lib/wine/wine64) || skip "Wine not installed"
+wine_command=$(first_program wine wine64 /usr/lib/wine/wine64) || missing "Wine not installed"
 wineserver_command=$(first_program wineserver /usr/lib/wine/wineserver) ||
-    skip "wineserver not installed"
+    missing "wineserver not installed"
 for tool in x86_64-w64-mingw32-g++-posix i686-w64-mingw32-g++-posix; do
-    first_program "$tool" > /dev/null || skip "$tool not installed"
+    first_program "$tool" > /dev/null || missing "$tool not installed"
 done
 for tool in nginx python3 openssl; do
     if ! command -v "$tool" > /dev/null 2>&1 && [[ ! -x /usr/sbin/$tool ]]; then

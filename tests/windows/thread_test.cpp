@@ -25,12 +25,12 @@ TEST(WineThreads, CancelStopsASlowDownloadAndLeavesNoFile) {
     auto download = std::async(std::launch::async, [&] {
         return ZEMUrlTransferFile(handle.get(), url.c_str(), &fields, Ansi(target).c_str(), 0);
     });
-    // Cancel once the body is being stored.
+    // Cancel once the body is being stored (into a new file beside the target).
     const auto giveUp = steady_clock::now() + std::chrono::seconds(20);
-    while (!FileExists(target) && steady_clock::now() < giveUp) {
+    while (!FolderHasEntries(folder.path()) && steady_clock::now() < giveUp) {
         std::this_thread::sleep_for(milliseconds(20));
     }
-    ASSERT_TRUE(FileExists(target));
+    ASSERT_TRUE(FolderHasEntries(folder.path()));
     std::this_thread::sleep_for(milliseconds(300));
     const auto cancelled = steady_clock::now();
     CancelTransferFile(handle.get());
@@ -38,7 +38,7 @@ TEST(WineThreads, CancelStopsASlowDownloadAndLeavesNoFile) {
     ASSERT_EQ(download.wait_for(std::chrono::seconds(20)), std::future_status::ready);
     EXPECT_LT(steady_clock::now() - cancelled, std::chrono::seconds(10));
     EXPECT_EQ(download.get(), 0);
-    EXPECT_FALSE(FileExists(target));
+    EXPECT_FALSE(FolderHasEntries(folder.path()));
     EXPECT_TRUE(trace.Contains("ZEMUrlDownloadFile Result: 0"));
 
     // The handle carries the next transfer as usual.
@@ -62,16 +62,16 @@ TEST(WineThreads, CancelOfADownloadWaitingForDataLeavesNoFile) {
         return ZEMKIVTransferFile(handle.get(), url.c_str(), "s", "f", Ansi(target).c_str(), 0);
     });
     const auto giveUp = steady_clock::now() + std::chrono::seconds(20);
-    while (!FileExists(target) && steady_clock::now() < giveUp) {
+    while (!FolderHasEntries(folder.path()) && steady_clock::now() < giveUp) {
         std::this_thread::sleep_for(milliseconds(20));
     }
-    ASSERT_TRUE(FileExists(target));
+    ASSERT_TRUE(FolderHasEntries(folder.path()));
     std::this_thread::sleep_for(milliseconds(500));
     CancelTransferFile(handle.get());
 
     ASSERT_EQ(download.wait_for(std::chrono::seconds(30)), std::future_status::ready);
     EXPECT_EQ(download.get(), 0);
-    EXPECT_FALSE(FileExists(target));
+    EXPECT_FALSE(FolderHasEntries(folder.path()));
 }
 
 TEST(WineThreads, CancelOnAnIdleHandleIsForgottenByTheNextTransfer) {

@@ -105,6 +105,19 @@ bool FileExists(const std::wstring& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
+bool FolderHasEntries(const std::wstring& folder) {
+    WIN32_FIND_DATAW entry;
+    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &entry);
+    if (search == INVALID_HANDLE_VALUE) return false;
+    bool found = false;
+    do {
+        const std::wstring name = entry.cFileName;
+        found = name != L"." && name != L"..";
+    } while (!found && FindNextFileW(search, &entry));
+    FindClose(search);
+    return found;
+}
+
 bool FolderExists(const std::wstring& path) {
     DWORD attributes = GetFileAttributesW(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;

@@ -37,6 +37,8 @@ std::string Utf8(const std::wstring& wide);
 std::string Ansi(const std::wstring& wide);
 
 bool FileExists(const std::wstring& path);
+// Whether the folder holds any file or folder, hidden ones included.
+bool FolderHasEntries(const std::wstring& folder);
 bool FolderExists(const std::wstring& path);
 std::string ReadFileBytes(const std::wstring& path);
 void WriteFileBytes(const std::wstring& path, const std::string& bytes);

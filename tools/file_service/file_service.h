@@ -8,7 +8,9 @@
 //   fetch     urlencoded or multipart POST act=fetch session_id filename
 //             -> as download, with Content-Disposition: attachment; filename="<name>"
 //
-// Anything else is answered 400 with a text that begins with "ERROR".
+// Anything else is answered 400 with a text that begins with "ERROR"; so are requests past a
+// limit (413, or 507 when the root has no room left) and, when a token is required, requests
+// without it (403). A refused request stores nothing.
 #pragma once
 
 #include <httplib.h>
@@ -16,20 +18,27 @@
 #include <filesystem>
 #include <string>
 
+#include "access_token.h"
+#include "service_limits.h"
+#include "storage_quota.h"
+
 struct ReceivedForm;
 
 class FileService {
   public:
-    explicit FileService(std::filesystem::path root);
+    FileService(std::filesystem::path root, const ServiceLimits& limits, AccessToken token);
 
     // Serves the service on every path of `server`.
     void Register(httplib::Server& server);
 
   private:
     void Handle(const httplib::Request& request, httplib::Response& response,
-                const httplib::ContentReader& reader) const;
-    void Upload(ReceivedForm& form, httplib::Response& response) const;
+                const httplib::ContentReader& reader);
+    void Upload(ReceivedForm& form, httplib::Response& response);
     void SendFile(const ReceivedForm& form, bool asAttachment, httplib::Response& response) const;
 
-    std::filesystem::path root_;
+    const std::filesystem::path root_;
+    const ServiceLimits limits_;
+    const AccessToken token_;
+    StorageQuota quota_;
 };

@@ -2,33 +2,19 @@
 // testing the library on the local machine.
 #include <httplib.h>
 
-#include <CLI/CLI.hpp>
 #include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
 #include <iostream>
-#include <thread>
 
 #include "file_service.h"
+#include "listen_address.h"
+#include "service_options.h"
 #include "signal_waiter.h"
+#include "staged_file.h"
 
 namespace {
-
-const char kFooter[] =
-    "Requests (POST to any path; the form fields decide):\n"
-    "  download  x=kivStuff act=download session_id=S filename=N  -> the file's bytes\n"
-    "  upload    x=kivStuff act=upload session_id=S file_num=1 file1=<file part>\n"
-    "            -> stored as DIR/S/<base name of the part's filename>, answer \"OK\"\n"
-    "  fetch     act=fetch session_id=S filename=N  -> the file's bytes, with\n"
-    "            Content-Disposition: attachment; filename=\"N\"\n"
-    "A missing file is answered 404, anything else that is wrong 400 \"ERROR ...\".\n"
-    "Stops on SIGINT or SIGTERM once the requests in progress are done.\n"
-    "\n"
-    "Examples:\n"
-    "  zemuser-file-service --root /srv/conference-files --port 8080\n"
-    "  zemuser-file-service --root \"$(mktemp -d)\" --port 0";
 
 std::string UrlHost(const std::string& host) {
     return host.find(':') != std::string::npos ? "[" + host + "]" : host;
@@ -47,35 +33,29 @@ int Run(int argc, char** argv) {
                              if (stopRequested) server.stop();
                          });
 
-    CLI::App app("Serves a conference server's file service from one folder, over plain HTTP.",
-                 "zemuser-file-service");
-    std::string root;
-    int port = 8080;
-    std::string host = "127.0.0.1";
-    app.add_option("--root", root, "Folder that holds one subfolder per session")
-        ->required()
-        ->check(CLI::ExistingDirectory)
-        ->type_name("DIR");
-    app.add_option("--port", port, "Port to listen on; 0 picks a free one")
-        ->check(CLI::Range(0, 65535))
-        ->capture_default_str()
-        ->type_name("N");
-    app.add_option("--host", host, "Address to listen on")->capture_default_str();
-    app.footer(kFooter);
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::ParseError& error) {
-        int status = app.exit(error);
-        return status == 0 ? 0 : 2;
-    }
+    ServiceOptions options;
+    if (auto status = ParseOptions(argc, argv, options)) return *status;
 
-    FileService service(std::filesystem::absolute(root));
+    const std::filesystem::path root = std::filesystem::absolute(options.root);
+    if (std::size_t removed = RemoveLeftoverStagedFiles(root)) {
+        std::cerr << "zemuser-file-service: removed " << removed
+                  << " unfinished upload(s) left by an earlier run" << std::endl;
+    }
+    if (options.token.empty() && !IsLoopbackOnly(options.host)) {
+        std::cerr << "zemuser-file-service: warning: listening on " << options.host
+                  << " without a token: anyone who can reach the port can read and replace "
+                     "every session's files (see --token-file)"
+                  << std::endl;
+    }
+    FileService service(root, options.limits, AccessToken(options.token));
     service.Register(server);
     server.set_logger([](const httplib::Request& request, const httplib::Response& response) {
         std::fprintf(stderr, "%s %s %s %d\n", request.remote_addr.c_str(), request.method.c_str(),
                      request.path.c_str(), response.status);
     });
 
+    const std::string& host = options.host;
+    const int port = options.port;
     int boundPort = port == 0 ? server.bind_to_any_port(host) : port;
     if (port != 0 && !server.bind_to_port(host, port)) boundPort = -1;
     if (boundPort < 0) {

@@ -14,11 +14,12 @@
 namespace {
 
 constexpr mode_t kStoredFileMode = 0644;
+constexpr char kStagedPrefix[] = ".upload-";
 
 }  // namespace
 
 StagedFile::StagedFile(const std::filesystem::path& folder) {
-    std::string pattern = (folder / ".upload-XXXXXX").string();
+    std::string pattern = (folder / (std::string(kStagedPrefix) + "XXXXXX")).string();
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
     fd_ = mkostemp(name.data(), O_CLOEXEC);
@@ -52,4 +53,18 @@ bool StagedFile::Commit(const std::filesystem::path& target) {
     if (std::rename(path_.c_str(), target.c_str()) != 0) return false;
     committed_ = true;
     return true;
+}
+
+std::size_t RemoveLeftoverStagedFiles(const std::filesystem::path& folder) {
+    std::size_t removed = 0;
+    std::error_code error;
+    for (std::filesystem::directory_iterator entry(folder, error), end; !error && entry != end;
+         entry.increment(error)) {
+        const std::string name = entry->path().filename().string();
+        if (name.rfind(kStagedPrefix, 0) == 0 && entry->is_regular_file(error) &&
+            std::filesystem::remove(entry->path(), error)) {
+            ++removed;
+        }
+    }
+    return removed;
 }

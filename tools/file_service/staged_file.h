@@ -23,3 +23,6 @@ class StagedFile {
     std::filesystem::path path_;
     bool committed_ = false;
 };
+
+// Removes the staged files that a killed run left in `folder`; gives how many there were.
+std::size_t RemoveLeftoverStagedFiles(const std::filesystem::path& folder);

@@ -65,7 +65,6 @@ Exchange::Exchange(ExchangeSettings settings, Lifeline& life)
     : settings_(std::move(settings)), life_(life) {}
 
 Exchange::~Exchange() {
-    if (added_) life_.Detach(pair_->multi);
     ReturnPair(std::move(pair_), added_);
 }
 
@@ -76,7 +75,6 @@ ErrorCode Exchange::Start() {
     if (error != kNoError) return Fail(error);
     if (curl_multi_add_handle(pair_->multi, pair_->easy) != CURLM_OK) return Fail(kInternalError);
     added_ = true;
-    life_.Attach(pair_->multi);
     return kNoError;
 }
 
@@ -107,7 +105,14 @@ ErrorCode Exchange::Drive(const std::function<bool()>& goal) {
             idleDeadline_ - std::chrono::steady_clock::now());
         if (connected_ && left.count() <= 0) return Fail(kTimeout);
         const auto wait = connected_ ? std::min(kLongestPoll, left) : kLongestPoll;
-        curl_multi_poll(pair_->multi, nullptr, 0, static_cast<int>(wait.count()), nullptr);
+        // Only a waiting exchange is woken by a close: the close that ends every finished
+        // transfer then writes to no wake-up pair, and the handle pair's next request does not
+        // wake at once for nothing.
+        life_.Attach(pair_->multi);
+        if (!life_.closed()) {
+            curl_multi_poll(pair_->multi, nullptr, 0, static_cast<int>(wait.count()), nullptr);
+        }
+        life_.Detach(pair_->multi);
     }
 }
 

@@ -1,5 +1,5 @@
 // The closed mark of a session, connection or request. Close may come from any thread: it
-// marks the object (and so everything opened under it) and wakes every exchange running in the
+// marks the object (and so everything opened under it) and wakes every exchange waiting in the
 // session's tree, so a blocked call returns at once; an exchange that finds itself not closed
 // simply waits again.
 #pragma once
@@ -26,26 +26,28 @@ class Lifeline {
     }
     void Close() {
         closed_.store(true, std::memory_order_release);
-        // An exchange attaches before it first looks at the mark, so this wake-up is never lost.
+        // An exchange attaches before it looks at the mark for its wait, so this wake-up is
+        // never lost.
         std::lock_guard<std::mutex> lock(tree_->mutex);
-        for (CURLM* multi : tree_->running) curl_multi_wakeup(multi);
+        for (CURLM* multi : tree_->waiting) curl_multi_wakeup(multi);
     }
 
-    // A running exchange's multi handle, for Close to wake; detached before the handle goes.
+    // The multi handle of an exchange about to wait, for Close to wake; detached after the
+    // wait.
     void Attach(CURLM* multi) {
         std::lock_guard<std::mutex> lock(tree_->mutex);
-        tree_->running.push_back(multi);
+        tree_->waiting.push_back(multi);
     }
     void Detach(CURLM* multi) {
         std::lock_guard<std::mutex> lock(tree_->mutex);
-        auto& running = tree_->running;
-        running.erase(std::remove(running.begin(), running.end(), multi), running.end());
+        auto& waiting = tree_->waiting;
+        waiting.erase(std::remove(waiting.begin(), waiting.end(), multi), waiting.end());
     }
 
   private:
     struct Tree {
         std::mutex mutex;
-        std::vector<CURLM*> running;
+        std::vector<CURLM*> waiting;
     };
     std::atomic<bool> closed_{false};
     const std::shared_ptr<const Lifeline> parent_;

@@ -79,8 +79,8 @@ ErrorCode HeaderList::ApplyOne(const Field& field, HeaderMode mode) {
 }
 
 std::vector<std::string> HeaderList::LibraryLines(const std::string& agent, bool hasBody,
-                                                  std::uint64_t bodyLength,
-                                                  bool keepConnection) const {
+                                                  std::uint64_t bodyLength, bool keepConnection,
+                                                  bool viaPlainProxy) const {
     std::vector<std::string> lines;
     if (!Has("User-Agent") && !agent.empty()) lines.push_back("User-Agent: " + agent);
     for (const Field& field : fields_) {
@@ -92,10 +92,19 @@ std::vector<std::string> HeaderList::LibraryLines(const std::string& agent, bool
     }
     if (hasBody) lines.push_back("Content-Length: " + std::to_string(bodyLength));
     if (keepConnection && !Has("Connection")) lines.push_back("Connection: Keep-Alive");
-    // The library's own defaults go only when the request asks for them.
-    for (const char* name : {"Accept", "Expect", "Content-Type", "Proxy-Connection"}) {
+    // The library's own defaults go only when the request asks for them. It adds Expect and
+    // Content-Type only to a request with a body, and Proxy-Connection only to one that names
+    // the whole URL to a proxy; every line more costs it a pass over the list for each header
+    // it looks for.
+    const auto keepOut = [&](const char* name) {
         if (!Has(name)) lines.push_back(std::string(name) + ":");
+    };
+    keepOut("Accept");
+    if (hasBody) {
+        keepOut("Expect");
+        keepOut("Content-Type");
     }
+    if (viaPlainProxy) keepOut("Proxy-Connection");
     return lines;
 }
 

@@ -96,8 +96,8 @@ ErrorCode Request::StartHop() {
     settings.verb = hop_.verb;
     settings.http11 = http11_;
     const std::string& agent = connection_->session->agent;
-    settings.headerLines =
-        hop_.headers.LibraryLines(agent, hop_.hasBody, hop_.bodyLength, keepConnection_);
+    settings.headerLines = hop_.headers.LibraryLines(agent, hop_.hasBody, hop_.bodyLength,
+                                                     keepConnection_, viaHttpProxy && !secure_);
     if (settings.tunnel && !agent.empty()) settings.proxyHeaderLines = {"User-Agent: " + agent};
     {
         // Sent only in a scheme that a proxy offered when it asked; a proxy gets no

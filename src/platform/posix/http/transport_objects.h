@@ -23,9 +23,11 @@ class HeaderList {
     void RemoveAll(std::string_view name);
 
     // Everything the library sends after its own Host line (and the cookies of its jar), in
-    // order; `hasBody` adds the body's length.
+    // order; `hasBody` adds the body's length. `viaPlainProxy`: the request line names the whole
+    // URL to an HTTP proxy.
     std::vector<std::string> LibraryLines(const std::string& agent, bool hasBody,
-                                          std::uint64_t bodyLength, bool keepConnection) const;
+                                          std::uint64_t bodyLength, bool keepConnection,
+                                          bool viaPlainProxy) const;
 
   private:
     struct Field {

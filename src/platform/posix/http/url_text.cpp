@@ -65,9 +65,26 @@ std::string PercentEncode(std::string_view text, bool (*unsafe)(unsigned char)) 
     return out;
 }
 
+// True when some segment of the path is "." or "..", or may be one once decoded.
+bool MayHaveDotSegments(std::string_view path) {
+    for (std::size_t at = path.find("%2"); at != std::string_view::npos;
+         at = path.find("%2", at + 1)) {
+        if (at + 2 < path.size() && (path[at + 2] == 'e' || path[at + 2] == 'E')) return true;
+    }
+    while (!path.empty()) {
+        path.remove_prefix(1);  // the '/'
+        const std::string_view segment = path.substr(0, path.find('/'));
+        if (segment == "." || segment == "..") return true;
+        path.remove_prefix(segment.size());
+    }
+    return false;
+}
+
 // Resolves the "." and ".." segments of an encoded absolute path as the transfer library does;
 // ".." never climbs above the root.
 std::string RemoveDotSegments(const std::string& path) {
+    // Most paths have none, and the library's parser costs as much as the rest of the cracking.
+    if (!MayHaveDotSegments(path)) return path.empty() ? "/" : path;
     std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> url(curl_url(), &curl_url_cleanup);
     char* resolved = nullptr;
     if (!url ||

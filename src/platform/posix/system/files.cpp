@@ -1,6 +1,7 @@
 // Files over POSIX descriptors, the rules of file names on POSIX systems, and the debug output,
 // which goes to a file. Wide paths are UTF-16 and reach the file of their UTF-8 name.
 #include <fcntl.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 
 #include <cstdlib>
@@ -56,42 +57,69 @@ bool InputFile::Read(void* buffer, std::uint32_t size, std::uint32_t* count) {
     return done >= 0;
 }
 
-OutputFile OutputFile::CreateAlways(const char* path) {
-    OutputFile file;
-    // O_TRUNC empties only a file that was there: emptying a new one too would make ext4 flush
-    // it whole when it is closed. A folder fails with EISDIR.
-    if (path != nullptr)
-        file.handle_ = posix::OpenRetrying(path, O_WRONLY | O_CREAT | O_TRUNC, 0666).Release();
+ReplacementFile ReplacementFile::Create(const char* target) {
+    ReplacementFile file;
+    if (target == nullptr || *target == '\0' || IsFolder(target)) return file;
+    // Hidden beside the target, in the same folder, so that the rename cannot cross devices.
+    const std::string path(target);
+    const std::size_t slash = path.rfind('/');
+    const std::size_t nameAt = slash == std::string::npos ? 0 : slash + 1;
+    std::string temporary = path.substr(0, nameAt) + "." + path.substr(nameAt) + ".XXXXXX";
+    // mkostemp creates the name exclusively: an existing file or link is never opened.
+    const int fd = posix::RetryOnSignal([&] { return ::mkostemp(temporary.data(), O_CLOEXEC); });
+    if (fd < 0) return file;
+    file.handle_ = fd;
+    file.temporary_ = std::move(temporary);
+    file.target_ = path;
     return file;
 }
 
-OutputFile OutputFile::CreateAlways(const WideChar* path) {
-    return CreateAlways(posix::Utf8Path(path).c_str());
+ReplacementFile ReplacementFile::Create(const WideChar* target) {
+    const std::string path = posix::Utf8Path(target);
+    return Create(path.empty() ? nullptr : path.c_str());
 }
 
-OutputFile::OutputFile(OutputFile&& other) noexcept {
+ReplacementFile::ReplacementFile(ReplacementFile&& other) noexcept {
     *this = std::move(other);
 }
 
-OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
+ReplacementFile& ReplacementFile::operator=(ReplacementFile&& other) noexcept {
     if (this != &other) {
-        Close();
+        Discard();
         handle_ = std::exchange(other.handle_, kClosed);
+        temporary_ = std::move(other.temporary_);
+        target_ = std::move(other.target_);
     }
     return *this;
 }
 
-OutputFile::~OutputFile() {
-    Close();
+ReplacementFile::~ReplacementFile() {
+    Discard();
 }
 
-bool OutputFile::Write(const void* data, std::uint32_t size) {
+bool ReplacementFile::Write(const void* data, std::uint32_t size) {
     return IsOpen() &&
            posix::WriteAll(static_cast<int>(handle_), {static_cast<const char*>(data), size});
 }
 
-void OutputFile::Close() {
+bool ReplacementFile::Commit() {
+    if (!IsOpen()) return false;
+    // A descriptor's close reports a write the file system could not keep (a full disk on
+    // some file systems): then the file is not whole.
+    const bool closed = ::close(static_cast<int>(std::exchange(handle_, kClosed))) == 0;
+    if (closed && ::rename(temporary_.c_str(), target_.c_str()) == 0) {
+        temporary_.clear();
+        return true;
+    }
+    ::unlink(temporary_.c_str());
+    temporary_.clear();
+    return false;
+}
+
+void ReplacementFile::Discard() {
     CloseDescriptor(std::exchange(handle_, kClosed));
+    if (!temporary_.empty()) ::unlink(temporary_.c_str());
+    temporary_.clear();
 }
 
 bool RemoveFile(const char* path) {

@@ -1,7 +1,9 @@
-// Files over the kernel's handles, opened as the engine has always opened them: input shared
-// for reading, output shared for writing and created anew.
+// Files over the kernel's handles: input opened shared for reading; a download written into a
+// new hidden file beside its target and moved over the target once it is whole.
 #include <windows.h>
 
+#include <atomic>
+#include <string>
 #include <utility>
 
 #include "platform/system.h"
@@ -79,47 +81,97 @@ bool InputFile::Read(void* buffer, std::uint32_t size, std::uint32_t* count) {
     return done;
 }
 
-OutputFile OutputFile::CreateAlways(const char* path) {
-    OutputFile file;
-    if (path != nullptr) {
-        file.handle_ = FromHandle(CreateFileA(path, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr,
-                                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    }
+namespace {
+
+// A name beside the target that no other download of this or another process takes.
+template <typename Text>
+Text TemporaryName(const Text& target) {
+    static std::atomic<unsigned> serial{0};
+    const std::string suffix =
+        "." + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(serial++) + ".part";
+    return target + Text(suffix.begin(), suffix.end());
+}
+
+HANDLE CreateNew(const std::string& path) {
+    return CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN,
+                       nullptr);
+}
+
+HANDLE CreateNew(const WideString& path) {
+    return CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN,
+                       nullptr);
+}
+
+}  // namespace
+
+ReplacementFile ReplacementFile::Create(const char* target) {
+    ReplacementFile file;
+    if (target == nullptr || *target == '\0' || IsFolder(target)) return file;
+    file.target_ = target;
+    file.temporary_ = TemporaryName(file.target_);
+    // CREATE_NEW: an existing file or link of that name is never opened.
+    file.handle_ = FromHandle(CreateNew(file.temporary_));
     return file;
 }
 
-OutputFile OutputFile::CreateAlways(const WideChar* path) {
-    OutputFile file;
-    if (path != nullptr) {
-        file.handle_ = FromHandle(CreateFileW(path, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr,
-                                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    }
+ReplacementFile ReplacementFile::Create(const WideChar* target) {
+    ReplacementFile file;
+    if (target == nullptr || *target == 0 || IsFolder(target)) return file;
+    file.wideTarget_ = target;
+    file.wideTemporary_ = TemporaryName(file.wideTarget_);
+    file.handle_ = FromHandle(CreateNew(file.wideTemporary_));
     return file;
 }
 
-OutputFile::OutputFile(OutputFile&& other) noexcept
-    : handle_(std::exchange(other.handle_, kClosed)) {}
+ReplacementFile::ReplacementFile(ReplacementFile&& other) noexcept {
+    *this = std::move(other);
+}
 
-OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
+ReplacementFile& ReplacementFile::operator=(ReplacementFile&& other) noexcept {
     if (this != &other) {
-        Close();
+        Discard();
         handle_ = std::exchange(other.handle_, kClosed);
+        temporary_ = std::move(other.temporary_);
+        target_ = std::move(other.target_);
+        wideTemporary_ = std::move(other.wideTemporary_);
+        wideTarget_ = std::move(other.wideTarget_);
     }
     return *this;
 }
 
-OutputFile::~OutputFile() {
-    Close();
+ReplacementFile::~ReplacementFile() {
+    Discard();
 }
 
-bool OutputFile::Write(const void* data, std::uint32_t size) {
+bool ReplacementFile::Write(const void* data, std::uint32_t size) {
     DWORD written = 0;
     return IsOpen() && WriteFile(AsHandle(handle_), data, size, &written, nullptr) &&
            written == size;
 }
 
-void OutputFile::Close() {
+bool ReplacementFile::Commit() {
+    if (!IsOpen()) return false;
+    const bool closed = CloseHandle(AsHandle(std::exchange(handle_, kClosed)));
+    const bool moved =
+        closed &&
+        (wideTemporary_.empty()
+             ? MoveFileExA(temporary_.c_str(), target_.c_str(), MOVEFILE_REPLACE_EXISTING)
+             : MoveFileExW(wideTemporary_.c_str(), wideTarget_.c_str(), MOVEFILE_REPLACE_EXISTING));
+    if (moved) {
+        temporary_.clear();
+        wideTemporary_.clear();
+        return true;
+    }
+    Discard();
+    return false;
+}
+
+void ReplacementFile::Discard() {
     CloseOpen(std::exchange(handle_, kClosed));
+    if (!temporary_.empty()) DeleteFileA(temporary_.c_str());
+    if (!wideTemporary_.empty()) DeleteFileW(wideTemporary_.c_str());
+    temporary_.clear();
+    wideTemporary_.clear();
 }
 
 bool RemoveFile(const char* path) {

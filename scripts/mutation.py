@@ -1,0 +1,163 @@
+#!/usr/bin/env python3
+"""Mutation testing: how many small faults planted in src/ do the suites catch?
+
+    scripts/mutation.py [-n 150] [--seed 1] [--timeout 300] [--keep]
+
+Works in a scratch worktree of HEAD (the checkout is never touched) with a Release build of its
+own. It samples N mutants with the seed, each one small change to one line of a Linux-built
+source file in src/:
+
+    flip      a comparison or logic operator (== !=, < >=, > <=, && ||)
+    constant  an integer constant off by one
+    boolean   true for false and back
+    delete    a statement that is a call, removed
+
+For each mutant it rebuilds what the change touches and runs the suites (fail-fast, each under
+the time-out), then restores the file. It prints each result and a summary: killed, survived,
+timed out, did not compile, and the survivors with their change.
+"""
+import argparse
+import os
+import random
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+from pathlib import Path
+
+SUITES = ["unit_tests", "platform_tests", "net_tests", "api_tests", "fault_tests"]
+FLIPS = {"==": "!=", "!=": "==", "<=": ">", ">=": "<", "&&": "||", "||": "&&"}
+FLIP_PATTERN = re.compile(r"(?<![<>=!&|])(==|!=|<=|>=|&&|\|\|)(?![<>=&|])")
+LESS_GREATER = re.compile(r"(?<=\s)(<|>)(?=\s)")  # spaced, so templates and shifts stay whole
+CONSTANT = re.compile(r"(?<![\w.])(\d+)(?![\w.'])")
+BOOLEAN = re.compile(r"\b(true|false)\b")
+CALL_STATEMENT = re.compile(r"^\s*[A-Za-z_][\w:.>\-]*(\([^;]*\))?\s*\(.*\);\s*$")
+NOT_A_CALL = re.compile(r"\b(static_assert|return|case|delete|throw)\b")
+STRING = re.compile(r'"(\\.|[^"\\])*"|\'(\\.|[^\'\\])\'')
+
+
+def candidates(root):
+    """Every (file, line number, kind, new line) the sampler may pick."""
+    found = []
+    for path in sorted((root / "src").rglob("*.cpp")):
+        relative = path.relative_to(root)
+        if relative.parts[:3] == ("src", "platform", "windows"):
+            continue  # not built on Linux
+        for number, line in enumerate(path.read_text().splitlines(), 1):
+            if line.lstrip().startswith(("#", "//", "*", "/*")):
+                continue
+            # Blank out texts and comments so that only code is mutated; columns stay.
+            code = STRING.sub(lambda m: " " * len(m.group(0)), line).split("//")[0]
+            for match in FLIP_PATTERN.finditer(code):
+                new = line[: match.start()] + FLIPS[match.group(1)] + line[match.end():]
+                found.append((relative, number, "flip", new))
+            for match in LESS_GREATER.finditer(code):
+                flipped = ">=" if match.group(1) == "<" else "<="
+                found.append((relative, number, "flip",
+                              line[: match.start()] + flipped + line[match.end():]))
+            for match in CONSTANT.finditer(code):
+                value = int(match.group(1))
+                new = line[: match.start()] + str(value + 1) + line[match.end():]
+                found.append((relative, number, "constant", new))
+            for match in BOOLEAN.finditer(code):
+                other = "false" if match.group(1) == "true" else "true"
+                found.append((relative, number, "boolean",
+                              line[: match.start()] + other + line[match.end():]))
+            if CALL_STATEMENT.match(code) and not NOT_A_CALL.search(code):
+                found.append((relative, number, "delete", ""))
+    return found
+
+
+def run(command, cwd, timeout=None, env=None):
+    try:
+        done = subprocess.run(command, cwd=cwd, stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL, timeout=timeout, env=env)
+        return done.returncode
+    except subprocess.TimeoutExpired:
+        return None
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("-n", type=int, default=150, help="mutants to sample (150)")
+    parser.add_argument("--seed", type=int, default=1)
+    parser.add_argument("--timeout", type=int, default=300, help="seconds per suite (300)")
+    parser.add_argument("--keep", action="store_true", help="keep the scratch worktree")
+    options = parser.parse_args()
+
+    checkout = Path(subprocess.check_output(["git", "rev-parse", "--show-toplevel"], text=True).strip())
+    scratch = Path(tempfile.mkdtemp(prefix="zemuser-mutation-"))
+    tree = scratch / "tree"
+    build = scratch / "build"
+    subprocess.check_call(["git", "-C", str(checkout), "worktree", "add", "--detach", "-q",
+                           str(tree), "HEAD"])
+    env = dict(os.environ, ZEMUSER_SETTINGS_DIR=str(scratch / "settings"))
+    (scratch / "settings").mkdir()
+    jobs = str(os.cpu_count() or 2)
+    try:
+        print(f"mutation: scratch {scratch}; building the unmutated tree")
+        subprocess.check_call(["cmake", "-S", str(tree), "-B", str(build), "-DCMAKE_BUILD_TYPE=Release",
+                               "-DZEMUSER_BUILD_TOOLS=OFF"], stdout=subprocess.DEVNULL)
+        targets = ["--target", *SUITES, "session_probe", "host_probe"]
+        subprocess.check_call(["cmake", "--build", str(build), "-j", jobs, *targets],
+                              stdout=subprocess.DEVNULL)
+        if any(run([str(build / "tests" / suite)], tree, options.timeout, env) != 0 for suite in SUITES):
+            sys.exit("mutation: the unmutated suites fail; fix them first")
+
+        pool = candidates(tree)
+        sample = random.Random(options.seed).sample(pool, min(options.n, len(pool)))
+        print(f"mutation: {len(sample)} of {len(pool)} candidate mutants, seed {options.seed}")
+        tally = {"killed": 0, "survived": 0, "timed out": 0, "did not compile": 0}
+        survivors = []
+        for index, (relative, number, kind, new) in enumerate(sample, 1):
+            path = tree / relative
+            original = path.read_text()
+            lines = original.splitlines(keepends=True)
+            old = lines[number - 1]
+            lines[number - 1] = new + "\n"
+            path.write_text("".join(lines))
+            start = time.time()
+            try:
+                built = run(["cmake", "--build", str(build), "-j", jobs, *targets], tree)
+                if built != 0:
+                    outcome = "did not compile"
+                else:
+                    outcome = "survived"
+                    for suite in SUITES:
+                        code = run([str(build / "tests" / suite), "--gtest_fail_fast"], tree,
+                                   options.timeout, env)
+                        if code is None:
+                            outcome = "timed out"
+                            break
+                        if code != 0:
+                            outcome = "killed"
+                            break
+            finally:
+                path.write_text(original)
+            tally[outcome] += 1
+            change = f"{relative}:{number} {kind}: {old.strip()}  =>  {new.strip() or '(deleted)'}"
+            if outcome == "survived":
+                survivors.append(change)
+            print(f"[{index}/{len(sample)}] {outcome:15} {time.time() - start:5.0f} s  {change}",
+                  flush=True)
+        # Leave the build matching the sources for a rerun with --keep.
+        run(["cmake", "--build", str(build), "-j", jobs, *targets], tree)
+
+        compiled = len(sample) - tally["did not compile"]
+        caught = tally["killed"] + tally["timed out"]
+        print("\nmutation summary:", ", ".join(f"{k} {v}" for k, v in tally.items()))
+        if compiled:
+            print(f"caught {caught} of {compiled} compiled mutants: {100 * caught / compiled:.1f}%")
+        print("survivors:" if survivors else "no survivors")
+        for change in survivors:
+            print("  " + change)
+    finally:
+        if not options.keep:
+            subprocess.call(["git", "-C", str(checkout), "worktree", "remove", "--force", str(tree)])
+            shutil.rmtree(scratch, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()

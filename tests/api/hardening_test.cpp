@@ -1,0 +1,203 @@
+// What a hostile server or a careless host could do to the library, and what it must not
+// achieve: credentials sent where nobody asked, files touched that the host did not name,
+// memory without bound, lengths that wrap, bodies a value can break, lines that mix.
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <filesystem>
+#include <thread>
+#include <vector>
+
+#include "export_test_helpers.h"
+
+namespace {
+
+using namespace export_testing;
+using testing_support::CertificateKind;
+using testing_support::NginxServer;
+using testing_support::ScopedEnv;
+using testing_support::TestCertificates;
+using testing_support::TunnelingProxy;
+namespace fs = std::filesystem;
+
+// An origin server's 407 from inside a tunnel is its own answer: the handle's proxy
+// credentials go neither to the proxy, which never asked, nor to the server.
+TEST(Hardening, ProxyCredentialsStayHomeWhenTheServerAsksFromInsideATunnel) {
+    NginxServer nginx(
+        "location = /ask { add_header Proxy-Authenticate 'Basic realm=\"o\"' always; "
+        "return 407 \"seen:$http_proxy_authorization$http_authorization\"; }");
+    ScriptedServer proxy(TunnelingProxy());
+    ScopedEnv trust("SSL_CERT_FILE", TestCertificates::Get().caFile);
+    ScopedEnv httpsProxy("https_proxy", proxy.url(""));
+    ScopedEnv noProxy("no_proxy", "");
+    OwnedHandle handle(ZEMTransferBeginV2("user", "secret"));
+    const std::string url =
+        "https://127.0.0.1:" + std::to_string(nginx.httpsPort(CertificateKind::Good)) + "/ask";
+    int32_t status = 0, length = 0;
+    char* raw = nullptr;
+    EXPECT_EQ(ZEMUrlGet3(url.c_str(), &status, &raw, &length, handle.get()), 5);
+    HandedBuffer body(raw);
+    EXPECT_EQ(status, 407);
+    EXPECT_STREQ(raw, "seen:");
+    ASSERT_FALSE(proxy.requests().empty());
+    for (const std::string& connect : proxy.requests()) {
+        EXPECT_EQ(ParseRequest(connect).HeaderCount("Proxy-Authorization"), 0) << connect;
+    }
+}
+
+// The trace file switched back and forth while threads trace: no line goes to a closed stream,
+// none is cut or mixed with another, and after the last switch none is lost.
+TEST(Hardening, TraceFileSwitchesWhileThreadsTrace) {
+    TempDir folder;
+    const std::string files[] = {folder.File("a.txt"), folder.File("b.txt")};
+    ZEMUser_SetTraceLevel(0);
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> tracers;
+    for (int t = 0; t < 8; ++t) {
+        tracers.emplace_back([&stop] {
+            int32_t status = 0;
+            // Each call traces its Begin line and fails on the scheme, sending nothing.
+            while (!stop) ZEMUrlPost3("ftp://x/", nullptr, &status, nullptr, nullptr, nullptr);
+            for (int i = 0; i < 20; ++i) {
+                ZEMUrlPost3("ftp://x/", nullptr, &status, nullptr, nullptr, nullptr);
+            }
+        });
+    }
+    for (int i = 0; i < 200; ++i) ZEMUser_SetTraceFile(files[i % 2].c_str());
+    stop = true;
+    for (std::thread& tracer : tracers) tracer.join();
+    ZEMUser_SetTraceFile(nullptr);
+    std::istringstream lines(ReadFileBytes(files[1]));
+    std::string line;
+    int count = 0;
+    while (std::getline(lines, line)) {
+        EXPECT_EQ(line, "ZEMUrlPost Begin: ftp://x/");
+        ++count;
+    }
+    EXPECT_GE(count, 8 * 20);
+}
+
+// What a download leaves in the host's folder when it fails, when the server names a file that
+// is a link, or when it announces a hidden name.
+TEST(Hardening, DownloadsTouchOnlyTheFileTheyStoreWhole) {
+    struct Row {
+        const char* what;
+        std::string answer;
+        const char* existing;  // the target's content before, or null for none
+        bool targetIsLink;
+        const char* stored;  // the target's content after, or null for none
+        int32_t result;
+    };
+    const std::string named = "Content-Disposition: attachment; filename=\"report.txt\"";
+    const std::string cut = "HTTP/1.0 200 OK\r\n" + named + "\r\nContent-Length: 100\r\n\r\nshort";
+    const Row rows[] = {
+        {"a cut body keeps the old file", cut, "old", false, "old", 0},
+        {"an empty body keeps the old file", HttpResponse(200, "", {named}), "old", false, "old",
+         0},
+        {"a whole body replaces it", HttpResponse(200, "new", {named}), "old", false, "new", 1},
+        {"a link is replaced, not written through", HttpResponse(200, "new", {named}), nullptr,
+         true, "new", 1},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        TempDir folder, outside;
+        const std::string target = folder.File("report.txt");
+        const std::string victim = outside.File("victim.txt");
+        if (row.existing != nullptr) {
+            WriteFileBytes(target, row.existing);
+        }
+        if (row.targetIsLink) {
+            ASSERT_EQ(::symlink(victim.c_str(), target.c_str()), 0);
+        }
+        ScriptedServer server(Answer(row.answer));
+        OwnedHandle handle = BeginHandle();
+        char name[64] = {};
+        EXPECT_EQ(ZEMNormalDownloadFile(handle.get(), server.url().c_str(), nullptr,
+                                        folder.path().c_str(), name, sizeof name),
+                  row.result);
+        EXPECT_EQ(testing_support::FileExists(target) ? ReadFileBytes(target) : "<none>",
+                  row.stored != nullptr ? row.stored : "<none>");
+        EXPECT_FALSE(testing_support::FileExists(victim));
+        EXPECT_EQ(std::distance(fs::directory_iterator(folder.path()), fs::directory_iterator()),
+                  1);  // the target alone: no unfinished file left
+    }
+}
+
+TEST(Hardening, AnnouncedNamesLoseTheirLeadingDots) {
+    const std::pair<const char*, const char*> rows[] = {
+        {".profile", "profile"}, {"..bashrc", "bashrc"}, {"...", ""}, {"a.b", "a.b"}};
+    for (const auto& [announced, expected] : rows) {
+        SCOPED_TRACE(announced);
+        TempDir folder;
+        ScriptedServer server(Answer(HttpResponse(
+            200, "body", {std::string("Content-Disposition: attachment; filename=") + announced})));
+        OwnedHandle handle = BeginHandle();
+        char name[64] = {};
+        EXPECT_EQ(ZEMNormalDownloadFile(handle.get(), server.url().c_str(), nullptr,
+                                        folder.path().c_str(), name, sizeof name),
+                  1);
+        EXPECT_STREQ(name, expected);
+        const std::string stored = *expected != '\0' ? expected : "unknown";
+        EXPECT_EQ(ReadFileBytes(folder.File(stored)), "body");
+    }
+}
+
+// A server streaming more than the host allows: the in-memory calls fail, status kept.
+TEST(Hardening, RepliesStopAtTheCeiling) {
+    ScopedEnv ceiling("ZEMUSER_MAX_REPLY_BYTES", "100000");
+    ScriptedServer server(Answer(HttpResponse(200, std::string(200000, 'x'))));
+    ScriptedServer small(Answer(HttpResponse(200, std::string(100000, 'x'))));
+    int32_t status = 0, length = -5;
+    char* raw = nullptr;
+    EXPECT_EQ(ZEMUrlGet3(server.url().c_str(), &status, &raw, &length, nullptr), -1);
+    EXPECT_EQ(status, 200);
+    EXPECT_EQ(raw, nullptr);
+    EXPECT_EQ(length, -5);
+    EXPECT_EQ(ZEMUrlPost3(server.url().c_str(), nullptr, &status, &raw, &length, nullptr), -1);
+    EXPECT_EQ(status, 200);
+    EXPECT_EQ(ZEMUrlGet3(small.url().c_str(), &status, &raw, &length, nullptr), 100000);
+    HandedBuffer body(raw);
+}
+
+// A Content-Length past 2^31 - 1 reads as 2^31 - 1, never as a small or negative number.
+TEST(Hardening, HugeContentLengthsSaturate) {
+    const std::pair<const char*, int32_t> rows[] = {
+        {"4294972296", 2147483647}, {"2147488648", 2147483647}, {"5000", 5000}, {"12abc", 12}};
+    for (const auto& [announced, expected] : rows) {
+        SCOPED_TRACE(announced);
+        ScriptedServer server(Answer(std::string("HTTP/1.0 200 OK\r\nContent-Length: ") +
+                                     announced + "\r\n\r\n" + std::string(5000, 'b')));
+        int32_t status = 0;
+        EXPECT_EQ(ZEMUrlGet(server.url().c_str(), &status, nullptr, 0, nullptr), expected);
+        std::vector<char> buffer(5001, 'z');
+        const int32_t got = ZEMUrlGet2(server.url().c_str(), &status, buffer.data(), 5000, nullptr);
+        EXPECT_EQ(got, expected > 5000 ? -expected : std::min(expected, 5000));
+    }
+}
+
+// A value or a file holding the body's delimiter would end its part early for the server: the
+// request fails with nothing sent. Quotes and line breaks in names cannot end a part header.
+TEST(Hardening, MultipartBodiesNothingCanBreak) {
+    TempDir folder;
+    const std::string forged = folder.File("forged.txt");
+    WriteFileBytes(forged, std::string("a\r\n") + kDelimiter + "\r\nContent-Disposition: x\r\n");
+    ScriptedServer server(Answer(HttpResponse(200, "OK")));
+    int32_t status = 0;
+    const PostFields breaking{{"v", std::string("x\r\n") + kDelimiter + "--\r\n"}};
+    EXPECT_EQ(ZEMUrlPost(server.url().c_str(), &breaking, &status, nullptr, 0, nullptr), -1);
+    OwnedHandle handle = BeginHandle();
+    EXPECT_EQ(ZEMUrlTransferFile(handle.get(), server.url().c_str(), nullptr, forged.c_str(), 1),
+              0);
+    EXPECT_TRUE(server.requests().empty());
+
+    const PostFields names{{"a\"b\r\nc", "v"}};
+    EXPECT_EQ(ZEMUrlPost(server.url().c_str(), &names, &status, nullptr, 0, nullptr), 2);
+    ASSERT_EQ(server.requests().size(), 1u);
+    EXPECT_EQ(ParseRequest(server.requests()[0]).body,
+              std::string(kDelimiter) +
+                  "\r\nContent-Disposition: form-data; name=\"a%22b%0D%0Ac\"\r\n\r\nv\r\n" +
+                  kDelimiter + "--\r\n");
+}
+
+}  // namespace

@@ -1,0 +1,60 @@
+// What tests of the library share: its trace routed to a temporary file and read back, and
+// handles and handed-out buffers that release themselves.
+#pragma once
+
+#include <zemuser.h>
+
+#include <cstdint>
+#include <memory>
+#include <sstream>
+#include <string>
+
+#include "support/real_servers.h"
+
+namespace testing_support {
+
+// Traces at the given threshold for the life of the object; then tracing is off again.
+class TraceFile {
+  public:
+    explicit TraceFile(std::int32_t level = 0) : path_(folder_.File("trace.txt")) {
+        ZEMUser_SetTraceLevel(level);
+        ZEMUser_SetTraceFile(path_.c_str());
+    }
+    ~TraceFile() {
+        ZEMUser_SetTraceFile(nullptr);
+        ZEMUser_SetTraceLevel(0);
+    }
+    TraceFile(const TraceFile&) = delete;
+    TraceFile& operator=(const TraceFile&) = delete;
+
+    const std::string& path() const { return path_; }
+    std::string Text() const { return ReadFileBytes(path_); }
+    bool Contains(const std::string& text) const { return Text().find(text) != std::string::npos; }
+    // The lines without the engine's failure reports, whose platform texts are not the
+    // exports' concern: their lines start with "[", and the platform's text brings its own line
+    // end, which leaves an empty line after it.
+    std::string OwnLines() const {
+        std::istringstream in(Text());
+        std::string line, kept;
+        while (std::getline(in, line)) {
+            if (!line.empty() && line.front() != '[') kept += line + "\n";
+        }
+        return kept;
+    }
+
+  private:
+    TempDir folder_;
+    std::string path_;
+};
+
+struct HandleEnder {
+    void operator()(void* handle) const { ZEMTransferEnd(handle); }
+};
+using OwnedHandle = std::unique_ptr<void, HandleEnder>;
+
+struct BufferReleaser {
+    void operator()(char* buffer) const { ZEMReleaseBuffer(buffer); }
+};
+using HandedBuffer = std::unique_ptr<char, BufferReleaser>;
+
+}  // namespace testing_support
