@@ -438,7 +438,7 @@ TEST(UrlDownload, CancelFromAnotherThreadLeavesNoFile) {
     });
     const auto deadline = Clock::now() + std::chrono::seconds(20);
     // The body goes to a new file beside the target until it is whole.
-    while (fs::is_empty(folder.path()) && Clock::now() < deadline) {
+    while ((fs::is_empty(folder.path()) || !streaming.load()) && Clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     EXPECT_TRUE(streaming.load());
