@@ -29,11 +29,9 @@ cmake --build "$build" -j "$(nproc)" \
 build=$(cd "$build" && pwd)
 
 work=$(mktemp -d)
-server_pids=()
+source scripts/servers.sh
 cleanup() {
-  for pid in "${server_pids[@]}"; do
-    if kill -TERM "$pid" 2> /dev/null; then wait "$pid" 2> /dev/null || true; fi
-  done
+  stop_servers
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -63,21 +61,6 @@ cp examples/*.c examples/*.cpp examples/Makefile "$work/examples/"
 make -s -C "$work/examples" ZEMUSER_CFLAGS="-I$source_dir/include" \
   ZEMUSER_LIBS="-L$build -lzemuser -Wl,-rpath,$build"
 find "$work/examples" -type f -perm -u+x -printf '  built %f\n' | sort
-
-# start_server NAME COMMAND...: starts a server that prints "listening on URL" and sets
-# server_url to that URL.
-start_server() {
-  local name=$1; shift
-  "$@" > "$work/$name.out" 2> "$work/$name.log" &
-  server_pids+=($!)
-  for _ in $(seq 100); do
-    grep -q '^listening on ' "$work/$name.out" && break
-    kill -0 "${server_pids[-1]}" 2> /dev/null || { cat "$work/$name.log"; fail "$name did not start"; }
-    sleep 0.1
-  done
-  server_url=$(sed -n 's/^listening on //p' "$work/$name.out")
-  [[ -n $server_url ]] || fail "$name did not start"
-}
 
 mkdir "$work/served" "$work/service-root" "$work/inbox" "$work/cancelled"
 echo "Hello from the example server." > "$work/served/hello.txt"

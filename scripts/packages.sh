@@ -37,11 +37,9 @@ for package in libzemuser0 libzemuser-dev zemuser-tools; do
 done
 
 work=$(mktemp -d)
-server_pid=
+source "$source_dir/scripts/servers.sh"
 cleanup() {
-  if [[ -n $server_pid ]] && kill -TERM "$server_pid" 2> /dev/null; then
-    wait "$server_pid" || true
-  fi
+  stop_servers
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -152,16 +150,8 @@ echo "  CMake with find_package(zemuser): $package_dir"
 step "Running them, and the unpacked zemuser, against examples/example_server.py"
 mkdir "$work/served" "$work/inbox"
 head -c 70000 /dev/urandom > "$work/served/sample.bin"
-python3 "$source_dir/examples/example_server.py" "$work/served" > "$work/server.out" \
-  2> "$work/server.log" &
-server_pid=$!
-for _ in $(seq 100); do
-  grep -q '^listening on ' "$work/server.out" && break
-  kill -0 "$server_pid" 2> /dev/null || { cat "$work/server.log"; fail "the server did not start"; }
-  sleep 0.1
-done
-url=$(sed -n 's/^listening on //p' "$work/server.out")
-[[ -n $url ]] || fail "the server did not start"
+start_server example-server python3 "$source_dir/examples/example_server.py" "$work/served"
+url=$server_url
 for built in make-build cmake-build; do
   LD_LIBRARY_PATH=$root/$libdir "$work/$built/fetch_url" "$url/sample.bin" > "$work/fetched" 2> /dev/null \
     || fail "$built/fetch_url failed"
