@@ -1,10 +1,11 @@
+// The trace log's rules: the threshold, opening and closing files, the cut of long lines, and
+// whole lines from concurrent writers.
 #include "diag/trace_log.h"
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstdarg>
-#include <cstdint>
-#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -15,7 +16,6 @@
 namespace {
 
 using namespace zemuser;
-
 using testing_support::ReadFileBytes;
 using testing_support::TempDir;
 using testing_support::WriteFileBytes;
@@ -29,126 +29,89 @@ void WriteLine(TraceLog& log, int32_t level, const char* format, ...) {
     va_end(args);
 }
 
-// Each test gets a fresh log, as the library's is at load, and never leaves a file open.
-class TraceLogTest : public ::testing::Test {
-  protected:
-    ~TraceLogTest() override { log.SetFile(nullptr); }
-
-    TempDir dir;
-    std::string path = dir.File("trace.txt");
-    TraceLog log;
+// One step on a fresh log: name a file (null: close; "": the empty path; else a file of the
+// test's folder), set the threshold, or write a line at a level.
+struct Step {
+    enum { File, Level, Line } kind;
+    const char* text;
+    std::int32_t level = 0;
 };
 
-TEST_F(TraceLogTest, ThresholdDecidesWhichLevelsAreWritten) {
-    struct Case {
-        int32_t threshold;
-        bool errorLineWritten;     // level 2
-        bool progressLineWritten;  // level 0
+TEST(TraceLog, Rules) {
+    const std::string overlong(5000, 'u');
+    const struct {
+        const char* name;
+        std::vector<Step> steps;
+        std::string expected;  // trace.txt at the end
+    } rows[] = {
+        // clang-format off
+        {"threshold 0 writes both levels",
+         {{Step::File, "trace.txt"}, {Step::Line, "e", 2}, {Step::Line, "p", 0}}, "e\np\n"},
+        {"a negative threshold writes both", {{Step::File, "trace.txt"}, {Step::Level, "", INT_MIN},
+         {Step::Line, "e", 2}, {Step::Line, "p", 0}}, "e\np\n"},
+        {"threshold 2 writes errors only", {{Step::File, "trace.txt"}, {Step::Level, "", 2},
+         {Step::Line, "e", 2}, {Step::Line, "p", 0}}, "e\n"},
+        {"threshold 3 writes nothing",
+         {{Step::File, "trace.txt"}, {Step::Level, "", 3}, {Step::Line, "e", 2}}, ""},
+        {"nothing before a file is named",
+         {{Step::Level, "", -5}, {Step::Line, "lost", 2}, {Step::File, "trace.txt"}}, ""},
+        {"null closes; naming the file again starts it empty", {{Step::File, "trace.txt"},
+         {Step::Line, "first"}, {Step::File, nullptr}, {Step::Line, "closed"},
+         {Step::File, "trace.txt"}, {Step::Line, "second"}}, "second\n"},
+        {"an empty path closes and traces nowhere", {{Step::File, "trace.txt"},
+         {Step::Line, "kept"}, {Step::File, ""}, {Step::Line, "dropped", 2}}, "kept\n"},
+        {"an unopenable path closes and traces nowhere", {{Step::File, "trace.txt"},
+         {Step::Line, "kept"}, {Step::File, "no/such/file"}, {Step::Line, "dropped", 2}}, "kept\n"},
+        {"an overlong line is cut to 2047 characters with its line end", {{Step::File, "trace.txt"},
+         {Step::Line, overlong.c_str()}, {Step::Line, "next"}}, std::string(2046, 'u') + "\nnext\n"},
+        // clang-format on
     };
-    const Case cases[] = {{INT32_MIN, true, true}, {-5, true, true},  {0, true, true},
-                          {2, true, false},        {3, false, false}, {INT32_MAX, false, false}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.threshold);
-        log.SetFile(path.c_str());
-        log.SetLevel(c.threshold);
-        WriteLine(log, 2, "ZEMUrlUploadFile Failed\n");
-        WriteLine(log, 0, "ZEMKIVUploadFile Failed.\n");
-        std::string expected;
-        if (c.errorLineWritten) expected += "ZEMUrlUploadFile Failed\n";
-        if (c.progressLineWritten) expected += "ZEMKIVUploadFile Failed.\n";
-        EXPECT_EQ(ReadFileBytes(path), expected);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        TempDir dir;
+        WriteFileBytes(dir.File("trace.txt"), "");
+        TraceLog log;
+        for (const Step& step : row.steps) {
+            if (step.kind == Step::File) {
+                const std::string path =
+                    step.text == nullptr || *step.text == '\0' ? "" : dir.File(step.text);
+                log.SetFile(step.text == nullptr ? nullptr : path.c_str());
+            } else if (step.kind == Step::Level) {
+                log.SetLevel(step.level);
+            } else {
+                WriteLine(log, step.level, "%s\n", step.text);
+            }
+        }
+        EXPECT_EQ(ReadFileBytes(dir.File("trace.txt")), row.expected);
+        log.SetFile(nullptr);
     }
 }
 
-TEST_F(TraceLogTest, NothingIsWrittenBeforeAFileIsNamed) {
-    WriteLine(log, 2, "lost %d\n", 1);
-    log.SetLevel(-5);
-    WriteLine(log, 0, "lost %d\n", 2);
-    log.SetFile(path.c_str());
-    EXPECT_EQ(ReadFileBytes(path), "");
-}
-
-TEST_F(TraceLogTest, NullPathClosesAndALaterPathStartsEmpty) {
-    log.SetFile(path.c_str());
-    WriteLine(log, 0, "first\n");
-    log.SetFile(nullptr);
-    WriteLine(log, 2, "while closed\n");
-    EXPECT_EQ(ReadFileBytes(path), "first\n");
-
-    log.SetFile(path.c_str());
-    EXPECT_EQ(ReadFileBytes(path), "");
-    WriteLine(log, 0, "second\n");
-    EXPECT_EQ(ReadFileBytes(path), "second\n");
-}
-
-TEST_F(TraceLogTest, ReopeningTheSamePathTruncates) {
-    WriteFileBytes(path, "left over from an earlier run\n");
-    log.SetFile(path.c_str());
-    EXPECT_EQ(ReadFileBytes(path), "");
-    WriteLine(log, 0, "period one\n");
-    log.SetFile(path.c_str());
-    WriteLine(log, 0, "period two\n");
-    EXPECT_EQ(ReadFileBytes(path), "period two\n");
-}
-
-TEST_F(TraceLogTest, PathThatCannotBeOpenedLeavesTracingOff) {
-    const std::string other = dir.File("other.txt");
-    for (const std::string& bad : {std::string(), dir.File("missing/trace.txt")}) {
-        SCOPED_TRACE(bad);
-        log.SetFile(path.c_str());
-        WriteLine(log, 0, "kept\n");
-        log.SetFile(bad.c_str());  // closes the open file first
-        WriteLine(log, 2, "dropped\n");
-        EXPECT_EQ(ReadFileBytes(path), "kept\n");
-    }
-    log.SetFile(other.c_str());
-    WriteLine(log, 0, "back on\n");
-    EXPECT_EQ(ReadFileBytes(other), "back on\n");
-}
-
-TEST_F(TraceLogTest, OverlongLineIsCutAt2047Characters) {
-    log.SetFile(path.c_str());
-    const std::string url(5000, 'u');
-    WriteLine(log, 0, "ZEMUrlDownloadFile Begin: %s, %s\n", url.c_str(), "/tmp/x");
-    WriteLine(log, 0, "next\n");
-    const std::string prefix = "ZEMUrlDownloadFile Begin: ";
-    // 2046 characters of the line and its line end: the next line starts on its own.
-    EXPECT_EQ(ReadFileBytes(path), prefix + std::string(2046 - prefix.size(), 'u') + "\nnext\n");
-}
-
-TEST_F(TraceLogTest, ConcurrentLinesNeverInterleaveWithinALine) {
-    log.SetFile(path.c_str());
-    constexpr int kThreads = 8;
-    constexpr int kLinesPerThread = 200;
-    std::vector<std::string> bodies;
-    for (int t = 0; t < kThreads; ++t) {
-        bodies.push_back(std::string(300 + t * 50, static_cast<char>('a' + t)));
-    }
+TEST(TraceLog, ConcurrentLinesStayWhole) {
+    TempDir dir;
+    TraceLog log;
+    log.SetFile(dir.File("trace.txt").c_str());
+    constexpr int kThreads = 8, kLines = 200;
     std::vector<std::thread> writers;
     for (int t = 0; t < kThreads; ++t) {
         writers.emplace_back([&, t] {
-            for (int i = 0; i < kLinesPerThread; ++i) {
-                WriteLine(log, 0, "%d %s\n", t, bodies[t].c_str());
-            }
+            const std::string body(300 + t * 50, static_cast<char>('a' + t));
+            for (int i = 0; i < kLines; ++i) WriteLine(log, 0, "%d %s\n", t, body.c_str());
         });
     }
-    // Threshold changes while lines are written (both values let every line through).
-    std::thread leveller([&] {
-        for (int i = 0; i < 1000; ++i) log.SetLevel(-(i % 2));
-    });
+    // The threshold changes meanwhile; both values let every line through.
+    for (int i = 0; i < 1000; ++i) log.SetLevel(-(i % 2));
     for (std::thread& writer : writers) writer.join();
-    leveller.join();
-
-    std::istringstream lines(ReadFileBytes(path));
+    std::istringstream lines(ReadFileBytes(dir.File("trace.txt")));
     std::vector<int> counts(kThreads, 0);
-    std::string line;
-    while (std::getline(lines, line)) {
+    for (std::string line; std::getline(lines, line);) {
         const int t = line[0] - '0';
         ASSERT_TRUE(t >= 0 && t < kThreads) << line.substr(0, 40);
-        ASSERT_EQ(line, std::to_string(t) + " " + bodies[t]);
+        ASSERT_EQ(line, std::to_string(t) + " " + std::string(300 + t * 50, 'a' + t));
         ++counts[t];
     }
-    for (int t = 0; t < kThreads; ++t) EXPECT_EQ(counts[t], kLinesPerThread) << t;
+    EXPECT_EQ(counts, std::vector<int>(kThreads, kLines));
+    log.SetFile(nullptr);
 }
 
 }  // namespace
