@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <fstream>
@@ -22,6 +21,11 @@ namespace {
 
 using namespace zemuser::platform;
 using namespace testing_support;
+
+// The machine's own proxy settings play no part.
+[[maybe_unused]] const bool kNoProxies =
+    (unsetenv("http_proxy"), unsetenv("https_proxy"), unsetenv("all_proxy"),
+     unsetenv("HTTPS_PROXY"), unsetenv("ALL_PROXY"), true);
 
 struct Opened {
     std::shared_ptr<InternetSession> session;
@@ -51,16 +55,6 @@ std::string Query(HttpRequest& request, AnswerHeader header) {
     return error != kNoError ? "<" + std::to_string(error) + ">" : std::string(buffer, length);
 }
 
-// Every proxy variable set, so the machine's own settings play no part.
-struct Proxies {
-    explicit Proxies(const std::string& http = "", const std::string& https = "")
-        : http_("http_proxy", http),
-          https_("https_proxy", https),
-          all_("all_proxy", ""),
-          none_("no_proxy", "") {}
-    ScopedEnv http_, https_, all_, none_;
-};
-
 TEST(HttpTransport, RequestBytesForEachHeaderMode) {
     const auto AddIfNew = HeaderMode::AddIfNew, Replace = HeaderMode::Replace,
                ReplaceOrAdd = HeaderMode::ReplaceOrAdd;
@@ -69,67 +63,58 @@ TEST(HttpTransport, RequestBytesForEachHeaderMode) {
         HeaderMode mode;
         ErrorCode code;
     };
-    const std::string agent = "User-Agent: Mozilla/4.0 (compatible; )\r\n",
-                      keep = "Connection: Keep-Alive\r\n\r\n";
+    const std::string agent = "User-Agent: Mozilla/4.0 (compatible; )\r\n";
     const struct {
         const char* name;
         RequestLine line;
         std::uint16_t proxied;  // 0: direct; else the port of origin.invalid, the server its proxy
         std::vector<Added> added;
         const char* extra;
-        std::string body;
-        bool inParts;          // StartSend, two writes, EndSend
-        std::string expected;  // @ stands for the recording server's address
+        std::size_t body;      // that many bytes, sent by StartSend, two writes and EndSend
+        std::string expected;  // @ stands for the server's address
     } rows[] = {
         // clang-format off
-        {"get", Line("GET", "a/b?c=1&d= x", false, true), 0, {}, nullptr, "", false,
-         "GET /a/b?c=1&d=%20x HTTP/1.0\r\nHost: @\r\n" + agent + "Accept: */*\r\n" + keep},
-        {"header modes", Line("GET", "/"), 0, {{"X-A: 1\r\n", AddIfNew, 0}, {"X-B: b", AddIfNew, 0},
+        {"header modes", Line("GET", "a/b?c=1&d= x"), 0, {{"X-A: 1\r\n", AddIfNew, 0}, {"X-B: b", AddIfNew, 0},
           {"X-B: again", AddIfNew, 12155}, {"X-A: one", Replace, 0}, {"X-New: n", Replace, 12150},
           {"X-B:", Replace, 0} /* removes */, {"X-D: d", ReplaceOrAdd, 0}, {"X-D: dd", ReplaceOrAdd, 0},
           {"Accept: text/plain", Replace, 0}, {"X-E: e\rInjected: 1", AddIfNew, 12153},
           {"X-F: f\r\nno colon\r\n", ReplaceOrAdd, 12153}, {"X-G: g\r\nX-H: \x01", AddIfNew, 12153},
-          {"User-Agent: Mine/2", AddIfNew, 0}}, "X-D: extra\r\nX-S: s\r\n", "", false,
-         "GET / HTTP/1.0\r\nHost: @\r\nAccept: text/plain\r\nX-A: one\r\nX-D: extra\r\nUser-Agent: Mine/2\r\n"
-         "X-S: s\r\n\r\n"},
-        {"form post", Line("POST", "/kiv", false, true), 0, {{"User-Agent: Own", AddIfNew, 0}},
-         "Content-Type: application/x-www-form-urlencoded\r\n", "a=1&b=x y", false,
-         "POST /kiv HTTP/1.0\r\nHost: @\r\nAccept: */*\r\nUser-Agent: Own\r\nContent-Type: "
-         "application/x-www-form-urlencoded\r\nContent-Length: 9\r\n" + keep + "a=1&b=x y"},
+          {"User-Agent: Mine/2", AddIfNew, 0}}, "X-D: extra\r\nX-S: s\r\n", 0,
+         "GET /a/b?c=1&d=%20x HTTP/1.0\r\nHost: @\r\nAccept: text/plain\r\nX-A: one\r\nX-D: extra\r\n"
+         "User-Agent: Mine/2\r\nX-S: s\r\n\r\n"},
         {"post in parts", Line("POST", "/f", false, true), 0, {{"Proxy-Connection: Keep-Alive", AddIfNew, 0}},
-         nullptr, std::string(209, 'm'), true, "POST /f HTTP/1.0\r\nHost: @\r\n" + agent + "Accept: */*\r\n"
-         "Proxy-Connection: Keep-Alive\r\nContent-Length: 209\r\n" + keep + std::string(209, 'm')},
-        {"via proxy", Line("GET", "/p?q=1", false, true), 81, {}, nullptr, "", false,
-         "GET http://origin.invalid:81/p?q=1 HTTP/1.0\r\nHost: origin.invalid:81\r\n" + agent + "Accept: */*\r\n" + keep},
-        {"tunnel", Line("GET", "/s", true, true), 443, {}, nullptr, "", false,
-         "CONNECT origin.invalid:443 HTTP/1.1\r\nHost: origin.invalid:443\r\nProxy-Connection: Keep-Alive\r\n" +
-         agent + "\r\n"},
+         nullptr, 209, "POST /f HTTP/1.0\r\nHost: @\r\n" + agent + "Accept: */*\r\nProxy-Connection: Keep-Alive"
+         "\r\nContent-Length: 209\r\nConnection: Keep-Alive\r\n\r\n" + std::string(209, 'm')},
+        {"via proxy", Line("GET", "/p?q=1"), 81, {}, nullptr, 0,
+         "GET http://origin.invalid:81/p?q=1 HTTP/1.0\r\nHost: origin.invalid:81\r\n" + agent + "Accept: */*\r\n\r\n"},
+        {"tunnel", Line("GET", "/s", true, true), 443, {}, nullptr, 0, "CONNECT origin.invalid:443 HTTP/1.1\r\n"
+         "Host: origin.invalid:443\r\nProxy-Connection: Keep-Alive\r\n" + agent + "\r\n"},
         // clang-format on
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         ScriptedServer server(Answer(HttpResponse(200, "")));
         const std::string proxy = row.proxied ? server.url("") : "";
-        Proxies proxies(proxy, proxy);
+        ScopedEnv http("http_proxy", proxy), https("https_proxy", proxy);
         Opened o = Open(row.proxied ? "origin.invalid" : "127.0.0.1",
                         row.proxied ? row.proxied : server.port(), row.line);
         for (const Added& a : row.added) EXPECT_EQ(o.request->AddHeader(a.line, a.mode), a.code);
-        const auto size = static_cast<std::uint32_t>(row.body.size());
+        const std::string body(row.body, 'm');
+        const auto size = static_cast<std::uint32_t>(row.body);
         SendResult sent;
-        if (row.inParts) {
+        if (size == 0) sent = o.request->Send(row.extra, nullptr, 0);
+        if (size != 0) {
             ASSERT_EQ(o.request->StartSend(size).code, kNoError);
-            ASSERT_EQ(o.request->WriteBody(row.body.data(), 100), kNoError);
-            ASSERT_EQ(o.request->WriteBody(row.body.data() + 100, size - 100), kNoError);
+            ASSERT_EQ(o.request->WriteBody(body.data(), 100), kNoError);
+            ASSERT_EQ(o.request->WriteBody(body.data() + 100, size - 100), kNoError);
             sent = o.request->EndSend();
-        } else {
-            sent = o.request->Send(row.extra, size ? row.body.data() : nullptr, size);
         }
         EXPECT_TRUE(row.line.secure || sent.code == kNoError) << sent.code;
         ASSERT_FALSE(server.requests().empty());
         std::string expected = row.expected;
         for (auto at = expected.find('@'); at != std::string::npos; at = expected.find('@'))
             expected.replace(at, 1, "127.0.0.1:" + std::to_string(server.port()));
-        EXPECT_EQ(server.requests()[0], expected);
+        EXPECT_EQ(server.requests().back(), expected);
     }
 }
 
@@ -138,16 +123,15 @@ TEST(HttpTransport, RedirectsFollowedOrLeftToTheCaller) {
     // turn; "/elsewhere" to another scheme; anything else answers 200.
     ScriptedServer server([](ScriptedConnection& connection) {
         const std::string line = ParseRequest(connection.ReadRequest()).requestLine;
-        int status = 0, hops = 0;
+        int status = 302, hops = 0;
+        std::string to =
+            line.find("/elsewhere") != std::string::npos ? "https://127.0.0.1:1/s" : "";
         if (std::sscanf(line.c_str(), "%*s /%d/%d", &status, &hops) == 2 && hops > 0) {
-            const std::string next = "/" + std::to_string(status) + "/" + std::to_string(hops - 1);
-            connection.Send(
-                HttpResponse(status, "", {"Location: " + (hops % 2 ? next : next.substr(5))}));
-        } else {
-            connection.Send(line.find("/elsewhere") != std::string::npos
-                                ? HttpResponse(302, "", {"Location: https://127.0.0.1:1/s"})
-                                : HttpResponse(200, ""));
+            to = "/" + std::to_string(status) + "/" + std::to_string(hops - 1);
+            if (hops % 2 == 0) to = to.substr(5);  // relative to the current path
         }
+        connection.Send(to.empty() ? HttpResponse(200, "")
+                                   : HttpResponse(status, "", {"Location: " + to}));
     });
     const struct {
         const char* verb;
@@ -155,17 +139,13 @@ TEST(HttpTransport, RedirectsFollowedOrLeftToTheCaller) {
         ErrorCode code;
         const char* last;  // the last request line, or the Location left to the caller
     } rows[] = {
-        {"GET", "/301/2", 0, "GET /301/0 HTTP/1.0"},
-        {"GET", "/307/2", 0, "GET /307/0 HTTP/1.0"},
-        {"POST", "/302/1", 0, "GET /302/0 HTTP/1.0"},  // the body stays behind
-        {"POST", "/303/1", 0, "GET /303/0 HTTP/1.0"},
+        {"GET", "/301/2", 0, "GET /301/0 HTTP/1.0"},   // relative, then absolute
+        {"POST", "/303/1", 0, "GET /303/0 HTTP/1.0"},  // the body stays behind
         {"POST", "/307/1", 12168, "/307/0"},
-        {"POST", "/308/1", 12168, "/308/0"},
         {"GET", "/elsewhere", 12168, "https://127.0.0.1:1/s"},
         {"GET", "/302/10", 0, "GET /302/0 HTTP/1.0"},
         {"GET", "/302/11", 12156, ""},
     };
-    Proxies proxies;
     for (const auto& row : rows) {
         SCOPED_TRACE(std::string(row.verb) + " " + row.target);
         const std::size_t before = server.requests().size();
@@ -173,14 +153,15 @@ TEST(HttpTransport, RedirectsFollowedOrLeftToTheCaller) {
         const bool post = row.verb[0] == 'P';
         const SendResult sent = o.request->Send(post ? "Content-Type: text/plain\r\n" : nullptr,
                                                 post ? "payload" : nullptr, post ? 7 : 0);
-        EXPECT_EQ(sent.answered, row.code == 0);
         EXPECT_EQ(sent.code, row.code);
+        EXPECT_EQ(sent.answered, row.code == 0);
         EXPECT_EQ(sent.signal == SendSignal::RedirectNeedsConfirmation, row.code == 12168);
         const std::string last = server.requests().back();
         if (row.code == 12168) {
             EXPECT_EQ(Query(*o.request, AnswerHeader::Location), row.last);
             EXPECT_EQ(server.requests().size(), before + 1);
-        } else if (row.code == 0) {
+        }
+        if (row.code == 0) {
             EXPECT_EQ(last.substr(0, last.find("\r\n")), row.last);
             EXPECT_EQ(last.find("Content-"), std::string::npos);
             EXPECT_EQ(last.substr(last.size() - 4), "\r\n\r\n");
@@ -190,14 +171,12 @@ TEST(HttpTransport, RedirectsFollowedOrLeftToTheCaller) {
 
 TEST(HttpTransport, ProxyCredentialsGoOnlyToAProxyThatAsked) {
     ScriptedServer proxy([](ScriptedConnection& connection) {
-        const std::string raw = connection.ReadRequest();
-        connection.Send(ParseRequest(raw).Header("Proxy-Authorization").empty()
-                            ? HttpResponse(407, "", {"Proxy-Authenticate: Basic realm=\"t\""})
-                            : HttpResponse(200, "via proxy"));
+        const bool without =
+            ParseRequest(connection.ReadRequest()).Header("Proxy-Authorization").empty();
+        connection.Send(
+            HttpResponse(without ? 407 : 200, "", {"Proxy-Authenticate: Basic realm=\"t\""}));
     });
-    Proxies proxies(proxy.url(""));
-    TempDir folder;
-    ScopedEnv trace("ZEMUSER_NET_TRACE", "1"), debug("ZEMUSER_DEBUG_OUTPUT", folder.File("d"));
+    ScopedEnv http("http_proxy", proxy.url(""));
     Opened o = Open("127.0.0.1", 8080, Line("GET", "/page"));
     o.connection->SetProxyCredentials("user", "secret", nullptr);  // before the proxy asked
     EXPECT_EQ(o.request->Send(nullptr, nullptr, 0).signal, SendSignal::ProxyAuthentication);
@@ -208,18 +187,12 @@ TEST(HttpTransport, ProxyCredentialsGoOnlyToAProxyThatAsked) {
     EXPECT_EQ(ParseRequest(proxy.requests()[0]).HeaderCount("Proxy-Authorization"), 0);
     EXPECT_EQ(ParseRequest(proxy.requests()[1]).Header("Proxy-Authorization"),
               "Basic dXNlcjpzZWNyZXQ=");
-    const std::string shown = ReadFileBytes(folder.File("d"));  // the wire trace hides them
-    EXPECT_NE(shown.find("Proxy-Authorization: (not shown)"), std::string::npos);
-    EXPECT_EQ(shown.find("dXNlcjpzZWNyZXQ="), std::string::npos);
 }
 
 TEST(HttpTransport, CertificateProblemsAndTheirAnswers) {
     ScopedEnv trust("SSL_CERT_FILE", TestCertificates::Get().caFile);
-    Proxies proxies;
     // The server resumes TLS sessions, as a client that keeps them would exploit.
     NginxServer nginx("ssl_session_cache shared:tls:1m;\nlocation = /hello { return 200; }");
-    const auto Port = [&](CertificateKind kind) { return nginx.httpsPort(kind); };
-    const auto None = SendSignal::None;
     const struct {
         const char* name;
         std::uint16_t port;
@@ -229,13 +202,12 @@ TEST(HttpTransport, CertificateProblemsAndTheirAnswers) {
         const char* afterAnswer;  // the status once the signal is answered; null: none comes
     } rows[] = {
         // clang-format off
-        {"trusted", Port(CertificateKind::Good), true, true, None, 0, "200"},
-        {"self-signed", Port(CertificateKind::SelfSigned), true, true, SendSignal::UnknownAuthority, 12045, "200"},
-        {"other name", Port(CertificateKind::OtherName), true, true, None, 12175, nullptr},
-        {"other name unchecked", Port(CertificateKind::OtherName), false, true, None, 0, "200"},
-        {"expired, name unchecked", Port(CertificateKind::Expired), false, true, None, 12175, nullptr},
-        {"expired unchecked", Port(CertificateKind::Expired), true, false, None, 0, "200"},
-        {"client certificate wanted", nginx.clientCertPort(), true, true, SendSignal::ClientCertificateWanted,
+        {"self-signed", nginx.httpsPort(CertificateKind::SelfSigned), true, true, SendSignal::UnknownAuthority,
+         12045, "200"},
+        {"other name", nginx.httpsPort(CertificateKind::OtherName), true, true, SendSignal::None, 12175, nullptr},
+        {"expired, name unchecked", nginx.httpsPort(CertificateKind::Expired), false, true, SendSignal::None, 12175,
+         nullptr},
+        {"client certificate wanted", nginx.clientCertPort(), false, false, SendSignal::ClientCertificateWanted,
          12044, "400"},  // none chosen: the server refuses in its own way
         // clang-format on
     };
@@ -250,10 +222,8 @@ TEST(HttpTransport, CertificateProblemsAndTheirAnswers) {
             EXPECT_EQ(sent.code, row.code);
             if (row.afterAnswer == nullptr) continue;
             if (row.signal == SendSignal::UnknownAuthority) o.request->AcceptUnknownAuthority();
-            if (row.signal == SendSignal::ClientCertificateWanted)
-                o.request->ChooseClientCertificate();
-            if (row.signal != None) sent = o.request->Send(nullptr, nullptr, 0);
-            EXPECT_TRUE(sent.answered);
+            if (row.signal != SendSignal::UnknownAuthority) o.request->ChooseClientCertificate();
+            EXPECT_TRUE(o.request->Send(nullptr, nullptr, 0).answered);
             EXPECT_EQ(Query(*o.request, AnswerHeader::StatusCode), row.afterAnswer);
         }
     }
@@ -264,7 +234,6 @@ TEST(HttpTransport, PeerClosingDuringTlsUploadRaisesNoSigpipe) {
     const ChildEnd child = RunInChild([] {
         std::signal(SIGPIPE, SIG_DFL);
         ScopedEnv trust("SSL_CERT_FILE", TestCertificates::Get().caFile);
-        Proxies proxies;
         NginxServer nginx("location /drop { lingering_close off; return 200; }");
         Opened o =
             Open("127.0.0.1", nginx.httpsPort(CertificateKind::Good), Line("POST", "/drop", true));
@@ -297,7 +266,6 @@ TEST(HttpTransport, CloseFromAnotherThreadWakesTheBlockedCall) {
         {"read, session closed", Read, [](Opened& o) { o.session->Close(); }},
         {"upload, request closed", Upload, [](Opened& o) { o.request->Close(); }},
     };
-    Proxies proxies;
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         std::promise<void> arrived;  // the server says when the client has reached it
@@ -322,14 +290,11 @@ TEST(HttpTransport, CloseFromAnotherThreadWakesTheBlockedCall) {
             if (row.phase == Read) request->Send(nullptr, nullptr, 0);
             if (row.phase == Upload) request->StartSend(static_cast<std::uint32_t>(body.size()));
             calling = true;
-            if (row.phase == Read) {
-                result = request->Read(buffer, sizeof buffer, &count);
-                got.assign(buffer, count);
-            } else if (row.phase == Upload) {
+            if (row.phase == Read) result = request->Read(buffer, sizeof buffer, &count);
+            if (row.phase == Upload)
                 result = request->WriteBody(body.data(), static_cast<std::uint32_t>(body.size()));
-            } else {
-                result = request->Send(nullptr, nullptr, 0).code;
-            }
+            if (row.phase < Read) result = request->Send(nullptr, nullptr, 0).code;
+            got.assign(buffer, count);
             next = request->Read(buffer, sizeof buffer, &count);
             request.reset();  // the closing thread destroys the objects
         });
@@ -353,12 +318,11 @@ TEST(HttpTransport, LargeBodyKeepsMemoryBounded) {
 #endif
     constexpr std::size_t kBody = 128u << 20, kDirect = 8u << 20;
     ScriptedServer server([](ScriptedConnection& connection) {
-        if (connection.ReadRequest().empty()) return;
+        connection.ReadRequest();
         connection.Send("HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(kBody) + "\r\n\r\n");
         const std::string piece(1 << 20, 'm');
         for (std::size_t sent = 0; sent < kBody && connection.Send(piece);) sent += piece.size();
     });
-    Proxies proxies;
     Opened o = Open("127.0.0.1", server.port(), Line("GET", "/big"));
     ASSERT_TRUE(o.request->Send(nullptr, nullptr, 0).answered);
     std::vector<char> buffer(kDirect);
@@ -379,7 +343,6 @@ TEST(HttpTransport, QueriesFollowTheBufferRules) {
     const std::string disposition = "attachment; filename=\"report.txt\"";
     ScriptedServer server(
         Answer(HttpResponse(200, "0123", {"Content-Disposition: " + disposition})));
-    Proxies proxies;
     Opened o = Open("127.0.0.1", server.port(), Line("GET", "/"));
     EXPECT_EQ(Query(*o.request, AnswerHeader::StatusCode), "<12150>");  // nothing sent yet
     ASSERT_TRUE(o.request->Send(nullptr, nullptr, 0).answered);
@@ -405,30 +368,6 @@ TEST(HttpTransport, QueriesFollowTheBufferRules) {
     EXPECT_EQ(failure, kInvalidHandle);
 }
 
-TEST(HttpTransport, CookiesGoBackToMatchingRequests) {
-    ScriptedServer server([](ScriptedConnection& connection) {
-        const bool set = connection.ReadRequest().rfind("GET /c/set ", 0) == 0;
-        connection.Send(HttpResponse(200, "", {set ? "Set-Cookie: sid=abc; Path=/c" : "X: y"}));
-    });
-    ASSERT_EQ(SetCookie(server.url("/c/mine/page").c_str(), "mine", "42"), kNoError);
-    EXPECT_EQ(SetCookie("not a url", "a", "b"), 12005u);
-    EXPECT_EQ(SetCookie(server.url("/c/").c_str(), "bad", "a\r\nInjected: 1"), 87u);
-    const struct {
-        const char* target;
-        const char* cookie;
-    } rows[] = {{"/c/set", ""},
-                {"/c/mine/x", "mine=42; sid=abc"},
-                {"/c/other", "sid=abc"},
-                {"/elsewhere", ""}};
-    Proxies proxies;
-    for (const auto& row : rows) {
-        Opened o = Open("127.0.0.1", server.port(), Line("GET", row.target));
-        ASSERT_TRUE(o.request->Send(nullptr, nullptr, 0).answered) << row.target;
-        EXPECT_EQ(ParseRequest(server.requests().back()).Header("Cookie"), row.cookie)
-            << row.target;
-    }
-}
-
 TEST(HttpTransport, CrackUrl) {
     const std::string longPath(2082, 'p');
     const struct {
@@ -436,16 +375,15 @@ TEST(HttpTransport, CrackUrl) {
         std::string parts;  // "scheme host port path", or "" when refused
     } rows[] = {
         // clang-format off
-        {"http://Example.COM/a b/c", "3 example.com 80 /a%20b/c"},
+        {"http://Example.COM/a b/c", "3 example.com 80 /a%20b/c"}, {"http://h", "3 h 80 /"},
         {"http://h/a/./b/../c/d?q=x y&z=../..", "3 h 80 /a/c/d?q=x y&z=../.."},
-        {"http://h/../../x", "3 h 80 /x"}, {"http://h/a/b/..", "3 h 80 /a/"}, {"http://h", "3 h 80 /"},
-        {"  HTTP://h/x  ", "3 h 80 /x"}, {"http://h/<a>\"{|}^`", "3 h 80 /%3Ca%3E%22%7B%7C%7D%5E%60"},
-        {"http://h/caf\xC3\xA9", "3 h 80 /caf%C3%A9"}, {"http://h/p#frag ment", "3 h 80 /p#frag ment"},
-        {"https://u:pw@Secure.example:8443/p?a", "4 secure.example 8443 /p?a"},
-        {"https://h/", "4 h 443 /"}, {"ftp://h/f", "1 h 21 /f"}, {"weird://h:99/x", "0 h 99 /x"},
-        {"http://[::1]:8080/v6", "3 ::1 8080 /v6"}, {"http://h/" + longPath, "3 h 80 /" + longPath},
-        {"http://h/p" + longPath, ""}, {"http://" + std::string(2084, 'h') + "/", ""},
-        {"just words", ""}, {"http:///no-host", ""}, {"http://h:99999/", ""}, {"http://h:0/", ""},
+        {"http://h/../../x", "3 h 80 /x"}, {"http://h/a/b/..", "3 h 80 /a/"}, {"  HTTP://h/x  ", "3 h 80 /x"},
+        {"http://h/<a>\"{|}^`", "3 h 80 /%3Ca%3E%22%7B%7C%7D%5E%60"}, {"http://h/caf\xC3\xA9", "3 h 80 /caf%C3%A9"},
+        {"https://u:pw@Secure.example:8443/p?a", "4 secure.example 8443 /p?a"}, {"https://h/", "4 h 443 /"},
+        {"ftp://h/f", "1 h 21 /f"}, {"weird://h:99/x", "0 h 99 /x"}, {"http://[::1]:8080/v6", "3 ::1 8080 /v6"},
+        {"http://h/" + longPath, "3 h 80 /" + longPath}, {"http://h/p" + longPath, ""},
+        {"http://" + std::string(2084, 'h') + "/", ""}, {"just words", ""}, {"http:///no-host", ""},
+        {"http://h:99999/", ""}, {"http://h:0/", ""},
         // clang-format on
     };
     for (const auto& row : rows) {
