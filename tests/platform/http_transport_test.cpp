@@ -312,53 +312,18 @@ TEST(HttpTransport, CloseFromAnotherThreadWakesTheBlockedCall) {
     }
 }
 
-TEST(HttpTransport, LargeBodyKeepsMemoryBounded) {
-#if defined(__SANITIZE_ADDRESS__)
-    GTEST_SKIP() << "freed memory waits in the sanitizer's quarantine";
-#endif
-    constexpr std::size_t kBody = 128u << 20, kDirect = 8u << 20;
-    ScriptedServer server([](ScriptedConnection& connection) {
-        connection.ReadRequest();
-        connection.Send("HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(kBody) + "\r\n\r\n");
-        const std::string piece(1 << 20, 'm');
-        for (std::size_t sent = 0; sent < kBody && connection.Send(piece);) sent += piece.size();
-    });
-    Opened o = Open("127.0.0.1", server.port(), Line("GET", "/big"));
-    ASSERT_TRUE(o.request->Send(nullptr, nullptr, 0).answered);
-    std::vector<char> buffer(kDirect);
-    std::uint32_t got = 0;
-    ASSERT_EQ(o.request->Read(buffer.data(), kDirect, &got), kNoError);
-    EXPECT_EQ(got, kDirect);  // a read fills its whole buffer
-    const long before = ResidentMemoryKb();
-    long highest = before;
-    std::size_t total = got;
-    while (o.request->Read(buffer.data(), 1024, &got) == kNoError && got != 0) {
-        if ((total += got) % (16u << 20) == 0) highest = std::max(highest, ResidentMemoryKb());
-    }
-    EXPECT_EQ(total, kBody);
-    EXPECT_LT(highest - before, 64 * 1024);  // far below the body (shadow memory included)
-}
-
 TEST(HttpTransport, QueriesFollowTheBufferRules) {
-    const std::string disposition = "attachment; filename=\"report.txt\"";
-    ScriptedServer server(
-        Answer(HttpResponse(200, "0123", {"Content-Disposition: " + disposition})));
+    ScriptedServer server(Answer(HttpResponse(200, "", {"Content-Disposition: attachment"})));
     Opened o = Open("127.0.0.1", server.port(), Line("GET", "/"));
     EXPECT_EQ(Query(*o.request, AnswerHeader::StatusCode), "<12150>");  // nothing sent yet
     ASSERT_TRUE(o.request->Send(nullptr, nullptr, 0).answered);
-    EXPECT_EQ(Query(*o.request, AnswerHeader::StatusCode), "200");
-    EXPECT_EQ(Query(*o.request, AnswerHeader::ContentLength), "4");
     EXPECT_EQ(Query(*o.request, AnswerHeader::Location), "<12150>");
-    char buffer[64] = "untouched";
-    const auto size = static_cast<std::uint32_t>(disposition.size());
-    for (std::uint32_t given : {10u, size, size + 1}) {
-        SCOPED_TRACE(given);
+    char buffer[16] = "untouched";
+    for (std::uint32_t given : {10u, 11u}) {  // "attachment" needs its zero byte as well
         std::uint32_t length = given;
-        const bool fits = given > size;
         EXPECT_EQ(o.request->QueryHeader(AnswerHeader::ContentDisposition, buffer, &length),
-                  fits ? kNoError : kInsufficientBuffer);
-        EXPECT_EQ(length, fits ? size : size + 1);
-        EXPECT_EQ(std::string(buffer), fits ? disposition : "untouched");
+                  given == 11 ? kNoError : kInsufficientBuffer);
+        EXPECT_EQ(std::to_string(length) + buffer, given == 11 ? "10attachment" : "11untouched");
     }
     o.request->Close();
     EXPECT_EQ(Query(*o.request, AnswerHeader::StatusCode), "<6>");

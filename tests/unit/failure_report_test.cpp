@@ -31,7 +31,6 @@ TEST(FailureReport, TextsInTraceAndDebuggerOutput) {
         // clang-format off
         {"request, internet code", "files.test", "/files/a.txt", 80, 1, {"query content-length failed...", 12029},
          0, "[ http://files.test:80/files/a.txt ] query content-length failed...", noConnection},
-        {"https", "h", "/x?q=1", 443, 2, {"response failed..."}, 0, "[ https://h:443/x?q=1 ] response failed..."},
         {"unknown mode", "h", "/x?q=1", 443, 7, {"response failed..."}, 0, "[ h:443/x?q=1 ] response failed..."},
         {"connection, port as passed", "127.0.0.1", nullptr, 0, 2, {"connect failed...", 12029}, 0,
          "[ https://127.0.0.1:0 ] connect failed...", noConnection},
