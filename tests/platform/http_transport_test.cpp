@@ -27,33 +27,30 @@ using namespace testing_support;
     (unsetenv("http_proxy"), unsetenv("https_proxy"), unsetenv("all_proxy"),
      unsetenv("HTTPS_PROXY"), unsetenv("ALL_PROXY"), true);
 
-struct Opened {
-    std::shared_ptr<InternetSession> session;
-    std::shared_ptr<HttpConnection> connection;
-    std::shared_ptr<HttpRequest> request;
-};
-
 RequestLine Line(const char* verb, const char* target, bool secure = false, bool keep = false) {
     RequestLine line;
     line.verb = verb, line.target = target, line.secure = secure, line.keepConnection = keep;
     return line;
 }
 
-Opened Open(const char* host, std::uint16_t port, const RequestLine& line) {
-    ErrorCode failure = kNoError;
-    Opened o;
-    o.session = OpenInternet("Mozilla/4.0 (compatible; )", &failure);
-    o.connection = o.session->Connect(host, port, nullptr, nullptr, &failure);
-    o.request = o.connection->OpenRequest(line, &failure);
-    return o;
-}
-
-std::string Query(HttpRequest& request, AnswerHeader header) {
-    char buffer[256];
-    std::uint32_t length = sizeof buffer;
-    const ErrorCode error = request.QueryHeader(header, buffer, &length);
-    return error != kNoError ? "<" + std::to_string(error) + ">" : std::string(buffer, length);
-}
+// A session, a connection and a request, opened as the engine opens them.
+struct Opened {
+    Opened(const char* host, std::uint16_t port, const RequestLine& line) {
+        ErrorCode failure = kNoError;
+        session = OpenInternet("Mozilla/4.0 (compatible; )", &failure);
+        connection = session->Connect(host, port, nullptr, nullptr, &failure);
+        request = connection->OpenRequest(line, &failure);
+    }
+    std::string Query(AnswerHeader header) const {
+        char buffer[256];
+        std::uint32_t length = sizeof buffer;
+        const ErrorCode error = request->QueryHeader(header, buffer, &length);
+        return error != kNoError ? "<" + std::to_string(error) + ">" : std::string(buffer, length);
+    }
+    std::shared_ptr<InternetSession> session;
+    std::shared_ptr<HttpConnection> connection;
+    std::shared_ptr<HttpRequest> request;
+};
 
 TEST(HttpTransport, RequestBytesForEachHeaderMode) {
     const auto AddIfNew = HeaderMode::AddIfNew, Replace = HeaderMode::Replace,
@@ -96,8 +93,8 @@ TEST(HttpTransport, RequestBytesForEachHeaderMode) {
         ScriptedServer server(Answer(HttpResponse(200, "")));
         const std::string proxy = row.proxied ? server.url("") : "";
         ScopedEnv http("http_proxy", proxy), https("https_proxy", proxy);
-        Opened o = Open(row.proxied ? "origin.invalid" : "127.0.0.1",
-                        row.proxied ? row.proxied : server.port(), row.line);
+        Opened o(row.proxied ? "origin.invalid" : "127.0.0.1",
+                 row.proxied ? row.proxied : server.port(), row.line);
         for (const Added& a : row.added) EXPECT_EQ(o.request->AddHeader(a.line, a.mode), a.code);
         const std::string body(row.body, 'm');
         const auto size = static_cast<std::uint32_t>(row.body);
@@ -149,7 +146,7 @@ TEST(HttpTransport, RedirectsFollowedOrLeftToTheCaller) {
     for (const auto& row : rows) {
         SCOPED_TRACE(std::string(row.verb) + " " + row.target);
         const std::size_t before = server.requests().size();
-        Opened o = Open("127.0.0.1", server.port(), Line(row.verb, row.target));
+        Opened o("127.0.0.1", server.port(), Line(row.verb, row.target));
         const bool post = row.verb[0] == 'P';
         const SendResult sent = o.request->Send(post ? "Content-Type: text/plain\r\n" : nullptr,
                                                 post ? "payload" : nullptr, post ? 7 : 0);
@@ -158,7 +155,7 @@ TEST(HttpTransport, RedirectsFollowedOrLeftToTheCaller) {
         EXPECT_EQ(sent.signal == SendSignal::RedirectNeedsConfirmation, row.code == 12168);
         const std::string last = server.requests().back();
         if (row.code == 12168) {
-            EXPECT_EQ(Query(*o.request, AnswerHeader::Location), row.last);
+            EXPECT_EQ(o.Query(AnswerHeader::Location), row.last);
             EXPECT_EQ(server.requests().size(), before + 1);
         }
         if (row.code == 0) {
@@ -177,12 +174,12 @@ TEST(HttpTransport, ProxyCredentialsGoOnlyToAProxyThatAsked) {
             HttpResponse(without ? 407 : 200, "", {"Proxy-Authenticate: Basic realm=\"t\""}));
     });
     ScopedEnv http("http_proxy", proxy.url(""));
-    Opened o = Open("127.0.0.1", 8080, Line("GET", "/page"));
+    Opened o("127.0.0.1", 8080, Line("GET", "/page"));
     o.connection->SetProxyCredentials("user", "secret", nullptr);  // before the proxy asked
     EXPECT_EQ(o.request->Send(nullptr, nullptr, 0).signal, SendSignal::ProxyAuthentication);
-    EXPECT_EQ(Query(*o.request, AnswerHeader::StatusCode), "407");
+    EXPECT_EQ(o.Query(AnswerHeader::StatusCode), "407");
     EXPECT_EQ(o.request->Send(nullptr, nullptr, 0).signal, SendSignal::None);
-    EXPECT_EQ(Query(*o.request, AnswerHeader::StatusCode), "200");
+    EXPECT_EQ(o.Query(AnswerHeader::StatusCode), "200");
     ASSERT_EQ(proxy.requests().size(), 2u);
     EXPECT_EQ(ParseRequest(proxy.requests()[0]).HeaderCount("Proxy-Authorization"), 0);
     EXPECT_EQ(ParseRequest(proxy.requests()[1]).Header("Proxy-Authorization"),
@@ -216,7 +213,7 @@ TEST(HttpTransport, CertificateProblemsAndTheirAnswers) {
         line.checkCertificateName = row.checkName, line.checkCertificateDate = row.checkDate;
         for (const char* round : {"", ", resumed"}) {  // a resumed session is checked again
             SCOPED_TRACE(row.name + std::string(round));
-            Opened o = Open("127.0.0.1", row.port, line);
+            Opened o("127.0.0.1", row.port, line);
             SendResult sent = o.request->Send(nullptr, nullptr, 0);
             EXPECT_EQ(sent.signal, row.signal);
             EXPECT_EQ(sent.code, row.code);
@@ -224,7 +221,7 @@ TEST(HttpTransport, CertificateProblemsAndTheirAnswers) {
             if (row.signal == SendSignal::UnknownAuthority) o.request->AcceptUnknownAuthority();
             if (row.signal != SendSignal::UnknownAuthority) o.request->ChooseClientCertificate();
             EXPECT_TRUE(o.request->Send(nullptr, nullptr, 0).answered);
-            EXPECT_EQ(Query(*o.request, AnswerHeader::StatusCode), row.afterAnswer);
+            EXPECT_EQ(o.Query(AnswerHeader::StatusCode), row.afterAnswer);
         }
     }
 }
@@ -235,8 +232,7 @@ TEST(HttpTransport, PeerClosingDuringTlsUploadRaisesNoSigpipe) {
         std::signal(SIGPIPE, SIG_DFL);
         ScopedEnv trust("SSL_CERT_FILE", TestCertificates::Get().caFile);
         NginxServer nginx("location /drop { lingering_close off; return 200; }");
-        Opened o =
-            Open("127.0.0.1", nginx.httpsPort(CertificateKind::Good), Line("POST", "/drop", true));
+        Opened o("127.0.0.1", nginx.httpsPort(CertificateKind::Good), Line("POST", "/drop", true));
         const std::string body(32u << 20, 't');
         o.request->StartSend(static_cast<std::uint32_t>(body.size()));
         o.request->WriteBody(body.data(), static_cast<std::uint32_t>(body.size()));
@@ -277,7 +273,7 @@ TEST(HttpTransport, CloseFromAnotherThreadWakesTheBlockedCall) {
             pollfd hold{connection.fd(), 0, 0};  // a minute, unless the client goes
             poll(&hold, 1, 60000);
         });
-        Opened o = Open("127.0.0.1", server.port(), Line("POST", "/", row.phase == Handshake));
+        Opened o("127.0.0.1", server.port(), Line("POST", "/", row.phase == Handshake));
         std::atomic<pid_t> tid{0};
         std::atomic<bool> calling{false};
         ErrorCode result = kNoError, next = kNoError;
@@ -308,29 +304,7 @@ TEST(HttpTransport, CloseFromAnotherThreadWakesTheBlockedCall) {
         EXPECT_EQ(result, row.phase == Read ? kNoError : 12017u);  // not the server's end
         EXPECT_EQ(got, row.phase == Read ? "ab" : "");             // bytes that came are kept
         EXPECT_EQ(next, kInvalidHandle);
-        o = Opened{};
     }
-}
-
-TEST(HttpTransport, QueriesFollowTheBufferRules) {
-    ScriptedServer server(Answer(HttpResponse(200, "", {"Content-Disposition: attachment"})));
-    Opened o = Open("127.0.0.1", server.port(), Line("GET", "/"));
-    EXPECT_EQ(Query(*o.request, AnswerHeader::StatusCode), "<12150>");  // nothing sent yet
-    ASSERT_TRUE(o.request->Send(nullptr, nullptr, 0).answered);
-    EXPECT_EQ(Query(*o.request, AnswerHeader::Location), "<12150>");
-    char buffer[16] = "untouched";
-    for (std::uint32_t given : {10u, 11u}) {  // "attachment" needs its zero byte as well
-        std::uint32_t length = given;
-        EXPECT_EQ(o.request->QueryHeader(AnswerHeader::ContentDisposition, buffer, &length),
-                  given == 11 ? kNoError : kInsufficientBuffer);
-        EXPECT_EQ(std::to_string(length) + buffer, given == 11 ? "10attachment" : "11untouched");
-    }
-    o.request->Close();
-    EXPECT_EQ(Query(*o.request, AnswerHeader::StatusCode), "<6>");
-    ErrorCode failure = kNoError;
-    o.session->Close();
-    EXPECT_EQ(o.connection->OpenRequest(Line("GET", "/"), &failure), nullptr);
-    EXPECT_EQ(failure, kInvalidHandle);
 }
 
 TEST(HttpTransport, CrackUrl) {

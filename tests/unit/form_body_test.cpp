@@ -1,11 +1,9 @@
-// The two body encoders against bodies written out byte by byte.
+// The multipart body encoder against bodies written out byte by byte.
 #include <gtest/gtest.h>
 
-#include <climits>
 #include <string>
 
 #include "form/multipart_body.h"
-#include "form/url_encoded_body.h"
 #include "support/real_servers.h"
 
 namespace {
@@ -13,21 +11,6 @@ namespace {
 using namespace zemuser;
 using testing_support::TempDir;
 using testing_support::WriteFileBytes;
-
-TEST(FormBody, UrlEncodedBytes) {
-    const char16_t eAcute[] = {0x00E9, 0};
-    const FormFieldList fields{
-        FormField::FromInteger("n", INT_MIN), FormField::FromWideText("w", eAcute, false),
-        FormField::FromText("t", nullptr, false), FormField::FromText("x", "a b&c=d", false)};
-    const std::string body = "n=-2147483648&w=\xC3\xA9&t=&x=a b&c=d";  // nothing escaped
-    ASSERT_EQ(UrlEncodedBodyLength(fields), body.size());
-    std::string buffer(body.size() + 1, '#');
-    EXPECT_EQ(BuildUrlEncodedBody(fields, buffer.data(), body.size()), 0u);  // no room for 0
-    EXPECT_EQ(buffer, std::string(body.size() + 1, '#'));
-    EXPECT_EQ(BuildUrlEncodedBody(fields, buffer.data(), body.size() + 1), body.size());
-    EXPECT_EQ(buffer, body + '\0');
-    EXPECT_EQ(UrlEncodedBodyLength({}), 0u);
-}
 
 TEST(FormBody, MultipartBytes) {
     TempDir dir;  // @ in a body stands for its path
@@ -44,7 +27,6 @@ TEST(FormBody, MultipartBytes) {
         std::string body;  // empty: refused
     } rows[] = {
         // clang-format off
-        {"no fields", {}, end},
         {"a number and a file", {FormField::FromInteger("file_num", 1),
           FormField::FromText("file1", dir.File("a.txt").c_str(), true)},
          part + "name=\"file_num\"\r\n\r\n1\r\n" + part + "name=\"file1\"; filename=\"@/a.txt\"\r\n\r\nabc\r\n" + end},
