@@ -91,7 +91,7 @@ TEST(SettingsStore, WritesAndReadsThroughANewKey) {
         const char* name;
         std::string before;  // the file's text; empty: no file
         std::vector<std::pair<const char*, std::uint32_t>> writes;
-        std::string after;
+        std::string after;                                        // empty: as it was
         std::vector<std::pair<const char*, std::int64_t>> reads;  // -1: missing
     } rows[] = {
         // clang-format off
@@ -102,8 +102,7 @@ TEST(SettingsStore, WritesAndReadsThroughANewKey) {
          foreign + "\"ENABLEHTTP1_1\"=dword:1\r\n\"EnableHttp1_1\"=dword:2\n", {{"EnableHttp1_1", 0}},
          foreign + "\"ENABLEHTTP1_1\"=dword:00000000\n", {{"EnableHttp1_1", 0}, {"T", -1}}},
         {"the last line counts; malformed is missing",
-         "\"A\"=dword:1\n\"a\"=dword:2\n\"B\"=dword:xyz\n\"C\"=dword:123456789\n\"D\"=dword:3", {},
-         "\"A\"=dword:1\n\"a\"=dword:2\n\"B\"=dword:xyz\n\"C\"=dword:123456789\n\"D\"=dword:3",
+         "\"A\"=dword:1\n\"a\"=dword:2\n\"B\"=dword:xyz\n\"C\"=dword:123456789\n\"D\"=dword:3", {}, "",
          {{"A", 2}, {"B", -1}, {"C", -1}, {"D", 3}}},
         {"a value among others", "\"V\"=dword:0000000A\n\"W\"=dword:1\n", {{"v", 7}, {"V", 11}},
          "\"V\"=dword:0000000b\n\"W\"=dword:1\n", {{"V", 11}, {"W", 1}}},
@@ -111,7 +110,7 @@ TEST(SettingsStore, WritesAndReadsThroughANewKey) {
          {{"V", 7}}},
         {"unstorable names", "", {{"Two\nLines", 1}, {"Q\"\\", 2}}, "\"Q\\\"\\\\\"=dword:00000002\n",
          {{"Q\"\\", 2}, {"Two\nLines", -1}}},
-        {"too large to be settings", std::string(2 << 20, '"'), {{"V", 1}}, std::string(2 << 20, '"'), {{"V", -1}}},
+        {"too large to be settings", std::string(2 << 20, '"'), {{"V", 1}}, "", {{"V", -1}}},
         // clang-format on
     };
     for (const auto& row : rows) {
@@ -125,7 +124,7 @@ TEST(SettingsStore, WritesAndReadsThroughANewKey) {
         ASSERT_NE(key, nullptr);
         for (const auto& [name, value] : row.writes) key->WriteNumber(name, value);
         key.reset();
-        EXPECT_EQ(ReadFileBytes(file), row.after);
+        EXPECT_EQ(ReadFileBytes(file), row.after.empty() ? row.before : row.after);
         for (const auto& [name, value] : row.reads) EXPECT_EQ(ReadValue(name), value) << name;
     }
     for (const char* bad : {"..\\x", "A\\..\\B", "A\\\\B", "\\A", "A\\", "A/B"})

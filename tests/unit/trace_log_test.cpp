@@ -1,11 +1,10 @@
-// The trace log's rules: the threshold, opening and closing files, the cut of long lines.
+// The trace log's threshold and the cut of overlong lines.
 #include "diag/trace_log.h"
 
 #include <gtest/gtest.h>
 
 #include <climits>
 #include <string>
-#include <vector>
 
 #include "support/real_servers.h"
 
@@ -14,54 +13,37 @@ namespace {
 using namespace zemuser;
 using testing_support::ReadFileBytes;
 using testing_support::TempDir;
-using testing_support::WriteFileBytes;
 
-// One step: name a file (null: close; else a file of the test's folder), set the threshold,
-// or trace a line at a level.
-struct Step {
-    enum { File, Level, Line } kind;
-    const char* text;
-    std::int32_t level = 0;
-};
-
-TEST(TraceLog, Rules) {
-    const std::string overlong(5000, 'u');
-    const auto File = Step::File, Level = Step::Level, Line = Step::Line;
+// Each row traces an error line (level 2) and a progress line (level 0).
+TEST(TraceLog, ThresholdAndFile) {
     const struct {
         const char* name;
-        std::vector<Step> steps;
-        std::string expected;  // trace.txt at the end
-    } rows[] = {
-        // clang-format off
-        {"threshold 0 writes both levels", {{File, "trace.txt"}, {Line, "e", 2}, {Line, "p"}}, "e\np\n"},
-        {"the lowest threshold writes both",
-         {{File, "trace.txt"}, {Level, "", INT_MIN}, {Line, "e", 2}, {Line, "p"}}, "e\np\n"},
-        {"threshold 2 writes errors only",
-         {{File, "trace.txt"}, {Level, "", 2}, {Line, "e", 2}, {Line, "p"}}, "e\n"},
-        {"nothing before a file is named", {{Level, "", -5}, {Line, "lost", 2}, {File, "trace.txt"}}, ""},
-        {"null closes; naming the file again starts it empty", {{File, "trace.txt"}, {Line, "first"},
-         {File, nullptr}, {Line, "closed"}, {File, "trace.txt"}, {Line, "second"}}, "second\n"},
-        {"an overlong line is cut to 2047 characters with its line end",
-         {{File, "trace.txt"}, {Line, overlong.c_str()}, {Line, "next"}}, std::string(2046, 'u') + "\nnext\n"},
-        // clang-format on
-    };
-    TraceLog& log = TraceLog::Instance();
+        std::int32_t threshold;
+        bool fileFirst;  // the file is named before the lines, else after them
+        const char* expected;
+    } rows[] = {{"threshold 0 writes both", 0, true, "error\nprogress\n"},
+                {"the lowest threshold writes both", INT_MIN, true, "error\nprogress\n"},
+                {"threshold 2 writes errors only", 2, true, "error\n"},
+                {"threshold 3 writes nothing", 3, true, ""},
+                {"nothing before a file is named", -5, false, ""}};
+    TempDir dir;
+    const std::string path = dir.File("trace.txt");
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        TempDir dir;
-        WriteFileBytes(dir.File("trace.txt"), "");
-        log.SetFile(nullptr);
-        log.SetLevel(0);
-        for (const Step& step : row.steps) {
-            const std::string path = dir.File(step.text ? step.text : "");
-            if (step.kind == File) log.SetFile(step.text ? path.c_str() : nullptr);
-            if (step.kind == Level) log.SetLevel(step.level);
-            if (step.kind == Line) TraceWrite(step.level, "%s\n", step.text);
-        }
-        EXPECT_EQ(ReadFileBytes(dir.File("trace.txt")), row.expected);
+        TraceLog::Instance().SetFile(row.fileFirst ? path.c_str() : nullptr);
+        TraceLog::Instance().SetLevel(row.threshold);
+        TraceWrite(2, "error\n");
+        TraceWrite(0, "progress\n");
+        if (!row.fileFirst) TraceLog::Instance().SetFile(path.c_str());
+        EXPECT_EQ(ReadFileBytes(path), row.expected);
     }
-    log.SetFile(nullptr);
-    log.SetLevel(0);
+    // An overlong line is cut to 2047 characters and keeps its line end.
+    TraceLog::Instance().SetFile(path.c_str());
+    TraceLog::Instance().SetLevel(0);
+    TraceWrite(0, "%s\n", std::string(5000, 'u').c_str());
+    TraceWrite(0, "next\n");
+    EXPECT_EQ(ReadFileBytes(path), std::string(2046, 'u') + "\nnext\n");
+    TraceLog::Instance().SetFile(nullptr);
 }
 
 }  // namespace
