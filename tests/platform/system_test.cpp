@@ -2,7 +2,6 @@
 #include "platform/system.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <string>
@@ -122,30 +121,6 @@ TEST(SettingsStore, WritesAndReadsThroughANewKey) {
     }
     for (const char* bad : {"..\\x", "A\\..\\B", "A\\\\B", "\\A", "A\\", "A/B"})
         EXPECT_EQ(OpenUserSettingsKey(bad), nullptr) << bad;
-}
-
-// Each round reads its own last value and the other's first; a rewrite from a stale text
-// would put an older value back.
-TEST(SettingsStore, TwoProcessesLoseNoValues) {
-    TempDir dir;
-    ScopedEnv store("ZEMUSER_SETTINGS_DIR", dir.path());
-    OpenUserSettingsKey(kKey)->WriteNumber("Shared", 1);
-    auto rounds = [](const char* own) {
-        bool seen = true;
-        for (std::uint32_t round = 1; round <= 500; ++round) {
-            auto key = OpenUserSettingsKey(kKey);
-            std::uint32_t mine = 0, shared = 0;
-            seen = key->ReadNumber("Shared", &shared) && shared == 1 && seen;
-            seen = (round == 1 || (key->ReadNumber(own, &mine) && mine == round - 1)) && seen;
-            key->WriteNumber(own, round);
-        }
-        return seen;
-    };
-    const ChildEnd child =
-        RunInChild([&] { return rounds("Child") ? 0 : 1; }, [&] { EXPECT_TRUE(rounds("Parent")); });
-    EXPECT_TRUE(child.Succeeded()) << child.Describe();
-    EXPECT_EQ(ReadValue("Child"), 500);
-    EXPECT_EQ(ReadValue("Parent"), 500);
 }
 
 }  // namespace
