@@ -12,6 +12,7 @@
 #include <future>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "support/real_servers.h"
@@ -55,17 +56,12 @@ struct Opened {
 TEST(HttpTransport, RequestBytesForEachHeaderMode) {
     const auto AddIfNew = HeaderMode::AddIfNew, Replace = HeaderMode::Replace,
                ReplaceOrAdd = HeaderMode::ReplaceOrAdd;
-    struct Added {
-        const char* line;
-        HeaderMode mode;
-        ErrorCode code;
-    };
     const std::string agent = "User-Agent: Mozilla/4.0 (compatible; )\r\n";
     const struct {
         const char* name;
         RequestLine line;
         std::uint16_t proxied;  // 0: direct; else the port of origin.invalid, the server its proxy
-        std::vector<Added> added;
+        std::vector<std::tuple<const char*, HeaderMode, ErrorCode>> added;  // and its result
         const char* extra;
         std::size_t body;      // that many bytes, sent by StartSend, two writes and EndSend
         std::string expected;  // @ stands for the server's address
@@ -82,8 +78,6 @@ TEST(HttpTransport, RequestBytesForEachHeaderMode) {
         {"post in parts", Line("POST", "/f", false, true), 0, {{"Proxy-Connection: Keep-Alive", AddIfNew, 0}},
          nullptr, 209, "POST /f HTTP/1.0\r\nHost: @\r\n" + agent + "Accept: */*\r\nProxy-Connection: Keep-Alive"
          "\r\nContent-Length: 209\r\nConnection: Keep-Alive\r\n\r\n" + std::string(209, 'm')},
-        {"via proxy", Line("GET", "/p?q=1"), 81, {}, nullptr, 0,
-         "GET http://origin.invalid:81/p?q=1 HTTP/1.0\r\nHost: origin.invalid:81\r\n" + agent + "Accept: */*\r\n\r\n"},
         {"tunnel", Line("GET", "/s", true, true), 443, {}, nullptr, 0, "CONNECT origin.invalid:443 HTTP/1.1\r\n"
          "Host: origin.invalid:443\r\nProxy-Connection: Keep-Alive\r\n" + agent + "\r\n"},
         // clang-format on
@@ -95,7 +89,8 @@ TEST(HttpTransport, RequestBytesForEachHeaderMode) {
         ScopedEnv http("http_proxy", proxy), https("https_proxy", proxy);
         Opened o(row.proxied ? "origin.invalid" : "127.0.0.1",
                  row.proxied ? row.proxied : server.port(), row.line);
-        for (const Added& a : row.added) EXPECT_EQ(o.request->AddHeader(a.line, a.mode), a.code);
+        for (const auto& [line, mode, code] : row.added)
+            EXPECT_EQ(o.request->AddHeader(line, mode), code) << line;
         const std::string body(row.body, 'm');
         const auto size = static_cast<std::uint32_t>(row.body);
         SendResult sent;
@@ -116,13 +111,11 @@ TEST(HttpTransport, RequestBytesForEachHeaderMode) {
 }
 
 TEST(HttpTransport, RedirectsFollowedOrLeftToTheCaller) {
-    // "/<status>/<n>" redirects with <status> to "/<status>/<n-1>", relative and absolute in
-    // turn; "/elsewhere" to another scheme; anything else answers 200.
+    // "/<status>/<n>" redirects to "/<status>/<n-1>", relative and absolute in turn, until 0.
     ScriptedServer server([](ScriptedConnection& connection) {
         const std::string line = ParseRequest(connection.ReadRequest()).requestLine;
         int status = 302, hops = 0;
-        std::string to =
-            line.find("/elsewhere") != std::string::npos ? "https://127.0.0.1:1/s" : "";
+        std::string to;
         if (std::sscanf(line.c_str(), "%*s /%d/%d", &status, &hops) == 2 && hops > 0) {
             to = "/" + std::to_string(status) + "/" + std::to_string(hops - 1);
             if (hops % 2 == 0) to = to.substr(5);  // relative to the current path
@@ -139,7 +132,6 @@ TEST(HttpTransport, RedirectsFollowedOrLeftToTheCaller) {
         {"GET", "/301/2", 0, "GET /301/0 HTTP/1.0"},   // relative, then absolute
         {"POST", "/303/1", 0, "GET /303/0 HTTP/1.0"},  // the body stays behind
         {"POST", "/307/1", 12168, "/307/0"},
-        {"GET", "/elsewhere", 12168, "https://127.0.0.1:1/s"},
         {"GET", "/302/10", 0, "GET /302/0 HTTP/1.0"},
         {"GET", "/302/11", 12156, ""},
     };
@@ -160,8 +152,8 @@ TEST(HttpTransport, RedirectsFollowedOrLeftToTheCaller) {
         }
         if (row.code == 0) {
             EXPECT_EQ(last.substr(0, last.find("\r\n")), row.last);
-            EXPECT_EQ(last.find("Content-"), std::string::npos);
-            EXPECT_EQ(last.substr(last.size() - 4), "\r\n\r\n");
+            EXPECT_TRUE(last.find("Content-") == std::string::npos &&
+                        last.find("\r\n\r\n") == last.size() - 4);  // no body left
         }
     }
 }
@@ -274,17 +266,15 @@ TEST(HttpTransport, CloseFromAnotherThreadWakesTheBlockedCall) {
         });
         Opened o("127.0.0.1", server.port(), Line("POST", "/", row.phase == Handshake));
         std::atomic<pid_t> tid{0};
-        std::atomic<bool> calling{false};
         ErrorCode result = kNoError, next = kNoError;
         std::string got;
         std::thread transfer([&, request = o.request]() mutable {
-            tid = static_cast<pid_t>(gettid());
             const std::string body(row.phase == Upload ? 64u << 20 : 0, 'w');
             char buffer[16];
             std::uint32_t count = 0;
             if (row.phase == Read) request->Send(nullptr, nullptr, 0);
             if (row.phase == Upload) request->StartSend(static_cast<std::uint32_t>(body.size()));
-            calling = true;
+            tid = static_cast<pid_t>(gettid());  // from here on, a wait is the call's
             if (row.phase == Read) result = request->Read(buffer, sizeof buffer, &count);
             if (row.phase == Upload)
                 result = request->WriteBody(body.data(), static_cast<std::uint32_t>(body.size()));
@@ -296,7 +286,7 @@ TEST(HttpTransport, CloseFromAnotherThreadWakesTheBlockedCall) {
         ASSERT_EQ(arrived.get_future().wait_for(std::chrono::seconds(20)),
                   std::future_status::ready);
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while ((!calling || ThreadState(tid) != 'S') && std::chrono::steady_clock::now() < deadline)
+        while (ThreadState(tid) != 'S' && std::chrono::steady_clock::now() < deadline)
             std::this_thread::yield();
         row.close(o);
         transfer.join();

@@ -36,7 +36,6 @@ struct Poll {
 };
 
 TEST(CpuUsageMeter, ArithmeticOnGivenTimes) {
-    const std::uint32_t kNearWrap = 0xFFFFFF00;
     const struct {
         const char* name;
         std::uint32_t startTick;
@@ -55,7 +54,7 @@ TEST(CpuUsageMeter, ArithmeticOnGivenTimes) {
          {250, 1000, 300, 700, 37, 62}, {250, 1000, 400, 600, 38, 62}, {250, 1000, 500, 500, 30, 70}}},
         {"an interval without processor time records 0", 1000,
          {{201, 0, 0, 0, 0, 0}, {250, 1000, 500, 200, 50, 20}, {250, 0, 0, 0, 25, 10}}},
-        {"a wrapped tick counts; its top bit does not", kNearWrap,
+        {"a wrapped tick counts; its top bit does not", 0xFFFFFF00,
          {{0x110, 0, 0, 0, 0, 0}, {0x80000064, 1000, 500, 500, 0, 0}, {101, 0, 0, 0, 50, 50}}},
         {"a failed process query takes no sample; the next poll retries at once", 1000,
          {{201, 0, 0, 0, 0, 0}, {250, 1000, 600, 400, 60, 40}, {250, 1000, 200, 100, 60, 40, true},

@@ -24,7 +24,7 @@ TEST(FormBody, MultipartBytes) {
     const struct {
         const char* name;
         FormFieldList fields;
-        std::string body;  // empty: refused
+        std::string body;
     } rows[] = {
         // clang-format off
         {"a number and a file", {FormField::FromInteger("file_num", 1),
@@ -37,7 +37,6 @@ TEST(FormBody, MultipartBytes) {
         {"quotes and line ends in names are escaped", {FormField::FromText("a\"b\r\nc", "v", false),
           FormField::FromText("f", dir.File("x\"\r\n").c_str(), true)},
          part + "name=\"a%22b%0D%0Ac\"\r\n\r\nv\r\n" + part + "name=\"f\"; filename=\"@/x%22%0D%0A\"\r\n\r\n" + end},
-        {"a value holding the delimiter", {FormField::FromText("v", "x\r\n----MULTI-PARTS-FORM-DATA-BOUNDARY", false)}, ""},
         // clang-format on
     };
     for (const auto& row : rows) {
@@ -48,9 +47,8 @@ TEST(FormBody, MultipartBytes) {
         std::string expected = row.body;
         for (auto at = expected.find('@'); at != std::string::npos; at = expected.find('@'))
             expected.replace(at, 1, dir.path());
-        ASSERT_EQ(length, expected.size());
-        ASSERT_EQ(static_cast<bool>(block), length != 0);
-        EXPECT_TRUE(!block || std::string(block.get(), length + 1) == expected + '\0');
+        ASSERT_TRUE(block);
+        EXPECT_EQ(std::string(block.get(), length + 1), expected + '\0');
     }
 }
 

@@ -45,8 +45,7 @@ TEST(RedirectLoop, ConfirmedRedirectsEndAfterTenPerRequest) {
             if (arrives) session.ReadResponse(body, 15);
             EXPECT_STREQ(body, arrives ? "arrived" : "");
             session.CloseHandles();
-            // The request itself and the ten redirects followed from it.
-            EXPECT_EQ(server.requests().size(), 11 * round);
+            EXPECT_EQ(server.requests().size(), 11 * round);  // the request and ten redirects
         }
     }
 }
