@@ -1,0 +1,70 @@
+#!/usr/bin/env python3
+"""Loopback HTTP and HTTPS server for the tests under Wine: answers as the query asks and stores
+each request to /rec/TAG as RECORDS/TAG.request (request line, headers, blank line, body).
+
+Query: status=N, body=TEXT (percent-decoded byte for byte), size=N (pattern bytes instead),
+disposition=TEXT, length=none (no Content-Length), trickle=MS (1024-byte pieces MS apart; the
+record then appears only once the first piece is sent, so a test knows the body is flowing).
+Usage: answer_server.py RECORDS CERT KEY; prints "listening on http://... https://...".
+"""
+import http.server, os, socketserver, ssl, sys, threading, time, urllib.parse
+
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.0"
+
+    def log_message(self, *args):
+        pass
+
+    def do_GET(self):
+        body = self.rfile.read(int(self.headers.get("Content-Length") or 0))
+        url = urllib.parse.urlsplit(self.path)
+        query = dict(urllib.parse.parse_qsl(url.query, keep_blank_values=True, encoding="latin-1"))
+        tag = url.path[5:] if url.path.startswith("/rec/") else ""
+        head = self.requestline + "\r\n" + "".join("%s: %s\r\n" % h for h in self.headers.items())
+        record = lambda: tag and self.store(tag, head.encode("latin-1") + b"\r\n" + body)
+        reply = query.get("body", "").encode("latin-1")
+        if "size" in query:
+            reply = (bytes(range(32, 127)) * (int(query["size"]) // 95 + 1))[: int(query["size"])]
+        self.send_response_only(int(query.get("status", 200)))
+        if "disposition" in query:
+            self.send_header("Content-Disposition", query["disposition"])
+        if query.get("length") != "none":
+            self.send_header("Content-Length", str(len(reply)))
+        self.end_headers()
+        pause = int(query.get("trickle", 0)) / 1000.0
+        if not pause:
+            record()
+        pieces = [reply[i : i + 1024] for i in range(0, len(reply), 1024)] if pause else [reply]
+        try:
+            for index, piece in enumerate(pieces):
+                self.wfile.write(piece)
+                self.wfile.flush()
+                if pause:
+                    record() if index == 0 else None
+                    time.sleep(pause)
+        except OSError:
+            pass  # the client went away, as a cancelled transfer does
+
+    do_POST = do_GET
+
+    def store(self, tag, data):
+        final = os.path.join(sys.argv[1], os.path.basename(tag) + ".request")
+        with open(final + ".partial", "wb") as out:
+            out.write(data)
+        os.replace(final + ".partial", final)
+
+
+# A plain TCP server: HTTPServer would look its own name up in the DNS.
+class Server(socketserver.ThreadingTCPServer):
+    daemon_threads = True
+
+
+plain, secure = Server(("127.0.0.1", 0), Handler), Server(("127.0.0.1", 0), Handler)
+context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+context.load_cert_chain(sys.argv[2], sys.argv[3])
+secure.socket = context.wrap_socket(secure.socket, server_side=True)
+threading.Thread(target=secure.serve_forever, daemon=True).start()
+print("listening on http://127.0.0.1:%d https://127.0.0.1:%d"
+      % (plain.server_address[1], secure.server_address[1]), flush=True)
+plain.serve_forever()

@@ -1,0 +1,227 @@
+// The exports end to end through the real WinINet: what the host gets back, the request on the
+// wire, and the trace, WinINet's own message texts in failure reports included.
+#include <functional>
+
+#include "wine_support.h"
+
+namespace wine_testing {
+namespace {
+
+// What a call gave the host: its result, the status it reported and the bytes it received.
+struct Outcome {
+    Outcome(std::int32_t result = 0, std::int32_t status = 0, std::string received = "")
+        : result(result), status(status), received(std::move(received)) {}
+    std::int32_t result;
+    std::int32_t status;
+    std::string received;
+};
+using Call = std::function<Outcome(const std::string& url)>;
+
+std::string Pattern(std::size_t size) {  // what the answer server sends for size=N
+    std::string bytes;
+    while (bytes.size() < size) {
+        for (char c = ' '; c < 127; ++c) bytes += c;
+    }
+    return bytes.substr(0, size);
+}
+
+// The text of wininet.dll's message table for a code, without its line end.
+std::string WinInetText(DWORD code) {
+    char* text = nullptr;
+    FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_HMODULE,
+                   GetModuleHandleA("wininet.dll"), code, 0x400, reinterpret_cast<LPSTR>(&text), 0,
+                   nullptr);
+    std::string message = text != nullptr ? text : "(none)";
+    LocalFree(text);
+    return message.substr(0, message.find_last_not_of("\r\n") + 1);
+}
+
+// ZEMUrlGet (or ZEMUrlGet2) into a buffer of `size` bytes plus the terminator; none for 0.
+Call Get(std::int32_t size, decltype(&ZEMUrlGet) get = &ZEMUrlGet) {
+    return [=](const std::string& url) {
+        Outcome out;
+        std::string buffer(size + 1, 'X');
+        out.result = get(url.c_str(), &out.status, size ? buffer.data() : nullptr, size, nullptr);
+        if (size) out.received = buffer.substr(0, std::max(out.result, 0) + 1);
+        return out;
+    };
+}
+
+Outcome Get3(const std::string& url) {
+    Outcome out;
+    char* text = nullptr;
+    std::int32_t length = 0;
+    out.result = ZEMUrlGet3(url.c_str(), &out.status, &text, &length, nullptr);
+    if (text != nullptr) out.received.assign(text, length + 1);
+    if (text != nullptr) ZEMReleaseBuffer(text);
+    return out;
+}
+
+Outcome Post(const std::string& url) {
+    PostFields fields{{"b", "2"}, {"a", "1"}, {"note", "x y&z=1 \xC3\xA9"}};
+    Outcome out;
+    char buffer[64];
+    out.result = ZEMUrlPost(url.c_str(), &fields, &out.status, buffer, 63, nullptr);
+    out.received.assign(buffer, std::max(out.result, 0) + 1);
+    return out;
+}
+
+// Into a folder, taking the name that the reply announces; received: that name, then the files.
+Outcome NamedDownload(const std::string& url) {
+    ScratchFolder folder;
+    Handle handle = BeginHandle();
+    PostFields fields{{"zeta", "26"}, {"alpha", "1"}};
+    char name[16] = {};
+    Outcome out;
+    out.result = ZEMNormalDownloadFile(handle.get(), url.c_str(), &fields,
+                                       Ansi(folder.path()).c_str(), name, sizeof name);
+    out.received = std::string(name) + "|" + FolderContents(folder.path());
+    return out;
+}
+
+Call Upload(const std::wstring& local) {
+    return [=](const std::string& url) {
+        Handle handle = BeginHandle();
+        PostFields fields{{"user", "7"}};
+        return Outcome{
+            ZEMUrlTransferFile(handle.get(), url.c_str(), &fields, Ansi(local).c_str(), 7)};
+    };
+}
+
+// Four threads fetch at once, three times each, each its own body; the result counts the right.
+Outcome Threads(const std::string&) {
+    std::atomic<int> right{0};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 4; ++i) {
+        threads.emplace_back([&right, i] {
+            const int size = 20000 + 1000 * i;
+            for (int round = 0; round < 3; ++round) {
+                Outcome out = Get3(kHttp + "/x?size=" + std::to_string(size));
+                right += out.status == 200 && out.received == Pattern(size) + '\0';
+            }
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    return {right.load()};
+}
+
+struct Scenario {
+    const char* name;
+    std::string server;  // the answer server's base URL, or "" when the query is the whole URL
+    std::string query;
+    Call call;
+    Outcome expected;
+    std::vector<std::string> trace = {};  // lines among the trace; {url} stands for the URL
+    const char* method = nullptr;         // checks the request on the wire when set
+    std::vector<std::string> headers = {};
+    std::string body = "";
+};
+
+TEST(WineExports, Scenarios) {
+    ScratchFolder folder;
+    const std::wstring local = folder.File(L"a.txt");
+    WriteFileBytes(local, "abc");
+    const std::string upload = Part("user", "7") + Part("file_num", "1") +
+                               Part("file1", "abc", Ansi(local).c_str()) + kClosing;
+    const std::string form =
+        Part("a", "1") + Part("b", "2") + Part("note", "x y&z=1 \xC3\xA9") + kClosing;
+    const std::string postAgent =
+        "User-Agent: Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.1; SV1;)";
+    const std::vector<Scenario> rows = {
+        {"GET into a buffer",
+         kHttp,
+         "body=hello",
+         Get(100),
+         {5, 200, std::string("hello\0", 6)},
+         {"ZEMUrlGet Result Code: 200"},
+         "GET",
+         {"Accept: */*", "User-Agent: Mozilla/4.0 (compatible; )"}},
+        {"GET without a buffer gives the length", kHttp, "size=5120", Get(0), {5120, 200}},
+        {"error page with its status",
+         kHttp,
+         "status=404&body=gone",
+         Get3,
+         {4, 404, std::string("gone\0", 5)}},
+        {"other schemes fail", "", "ftp://127.0.0.1/x", Get3, {-1, 0}},
+        {"HTTPS, certificate of an unknown authority",
+         kHttps,
+         "size=3000",
+         Get3,
+         {3000, 200, Pattern(3000) + '\0'}},
+        {"refused connection",
+         "",
+         "http://127.0.0.1:1/refused?x=1",
+         Get(0),
+         {-1, 0},
+         {"[ {url} ] request failed...", "[12029, 0x00002efd] " + WinInetText(12029)}},
+        {"no Content-Length",
+         kHttp,
+         "size=700&length=none",
+         Get(1000, &ZEMUrlGet2),
+         {0, 200, std::string(1, '\0')},
+         {"[ {url} ] query content-length failed..."}},
+        {"form POST, multipart in name order",
+         kHttp,
+         "body=thanks",
+         Post,
+         {6, 200, std::string("thanks\0", 7)},
+         {"ZEMUrlPost Result: 6"},
+         "POST",
+         {"Content-Type: multipart/form-data; boundary=--MULTI-PARTS-FORM-DATA-BOUNDARY", postAgent,
+          "Content-Length: " + std::to_string(form.size())},
+         form},
+        {"download under the announced name",
+         kHttp,
+         "body=payload&disposition=attachment%3B%20filename%3D%22report.txt%22",
+         NamedDownload,
+         {1, 0, "report.txt|report.txt=payload;"},
+         {},
+         "POST",
+         {postAgent},
+         Part("alpha", "1") + Part("zeta", "26") + kClosing},
+        {"upload answered OK",
+         kHttp,
+         "body=OK",
+         Upload(local),
+         {1},
+         {"ZEMUrlUploadFile Result: OK"},
+         "POST",
+         {},
+         upload},
+        {"upload answered CR LF OK", kHttp, "body=%0D%0AOK", Upload(local), {1}},
+        {"upload answered blank OK", kHttp, "body=%20OK", Upload(local), {0}},
+        {"upload answered 500 OK", kHttp, "status=500&body=OK", Upload(local), {1}},
+        {"threads each get their own body", kHttp, "", Threads, {12}},
+    };
+    for (const Scenario& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string tag = NewTag();
+        const std::string url =
+            row.server.empty() ? row.query : row.server + "/rec/" + tag + "?" + row.query;
+        TraceCapture trace;
+        Outcome out = row.call(url);
+        EXPECT_EQ(out.result, row.expected.result);
+        EXPECT_EQ(out.status, row.expected.status);
+        EXPECT_EQ(out.received, row.expected.received);
+        const std::vector<std::string> lines = trace.Lines();
+        for (std::string line : row.trace) {
+            if (line.find("{url}") != std::string::npos) line.replace(line.find("{url}"), 5, url);
+            EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end())
+                << line << "\n"
+                << testing::PrintToString(lines);
+        }
+        if (row.method == nullptr) continue;
+        Recorded request = ReadRecord(tag);
+        EXPECT_EQ(request.head.rfind(
+                      row.method + (" /rec/" + tag + "?") + row.query + " HTTP/1.0\r\n", 0),
+                  0u)
+            << request.head;
+        for (const std::string& header : row.headers) {
+            EXPECT_NE(request.head.find("\r\n" + header + "\r\n"), std::string::npos) << header;
+        }
+        EXPECT_EQ(request.body, row.body);
+    }
+}
+
+}  // namespace
+}  // namespace wine_testing
