@@ -12,17 +12,17 @@ import http.server, os, socketserver, ssl, sys, threading, time, urllib.parse
 
 class Handler(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.0"
+    log_message = lambda *args: None
 
-    def log_message(self, *args):
-        pass
-
-    def do_GET(self):
+    def do_POST(self):
         body = self.rfile.read(int(self.headers.get("Content-Length") or 0))
         url = urllib.parse.urlsplit(self.path)
         query = dict(urllib.parse.parse_qsl(url.query, keep_blank_values=True, encoding="latin-1"))
-        tag = url.path[5:] if url.path.startswith("/rec/") else ""
         head = self.requestline + "\r\n" + "".join("%s: %s\r\n" % h for h in self.headers.items())
-        record = lambda: tag and self.store(tag, head.encode("latin-1") + b"\r\n" + body)
+        store = lambda: url.path.startswith("/rec/") and self.store(url.path[5:], head, body)
+        pause = int(query.get("trickle", 0)) / 1000.0
+        if not pause:
+            store()
         reply = query.get("body", "").encode("latin-1")
         if "size" in query:
             reply = (bytes(range(32, 127)) * (int(query["size"]) // 95 + 1))[: int(query["size"])]
@@ -32,31 +32,27 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if query.get("length") != "none":
             self.send_header("Content-Length", str(len(reply)))
         self.end_headers()
-        pause = int(query.get("trickle", 0)) / 1000.0
-        if not pause:
-            record()
         pieces = [reply[i : i + 1024] for i in range(0, len(reply), 1024)] if pause else [reply]
-        try:
-            for index, piece in enumerate(pieces):
+        for index, piece in enumerate(pieces):
+            if pause and index == 1:
+                store()
+            try:
                 self.wfile.write(piece)
                 self.wfile.flush()
-                if pause:
-                    record() if index == 0 else None
-                    time.sleep(pause)
-        except OSError:
-            pass  # the client went away, as a cancelled transfer does
+                time.sleep(pause)
+            except OSError:
+                break  # the client went away, as a cancelled transfer does
 
-    do_POST = do_GET
+    do_GET = do_POST
 
-    def store(self, tag, data):
+    def store(self, tag, head, body):
         final = os.path.join(sys.argv[1], os.path.basename(tag) + ".request")
         with open(final + ".partial", "wb") as out:
-            out.write(data)
+            out.write(head.encode("latin-1") + b"\r\n" + body)
         os.replace(final + ".partial", final)
 
 
-# A plain TCP server: HTTPServer would look its own name up in the DNS.
-class Server(socketserver.ThreadingTCPServer):
+class Server(socketserver.ThreadingTCPServer):  # HTTPServer would look its name up in the DNS
     daemon_threads = True
 
 

@@ -15,6 +15,7 @@ struct AnnouncedName {
 // Into a wide folder beyond the ANSI code page; the announced name is ANSI text.
 TEST(WineNames, AnnouncedNameIsStoredInsideTheFolderUnderAWindowsName) {
     ASSERT_EQ(GetACP(), 1252u) << "the rows are written for the ANSI code page 1252";
+    // clang-format off
     const AnnouncedName rows[] = {
         {"quoted", "attachment%3B filename%3D%22report.txt%22", "report.txt"},
         {"none", "inline", "unknown"},
@@ -32,6 +33,7 @@ TEST(WineNames, AnnouncedNameIsStoredInsideTheFolderUnderAWindowsName) {
         {"dots only", "attachment%3B filename%3D..", "unknown"},
         {"no device", "attachment%3B filename%3DCOM10", "COM10"},
     };
+    // clang-format on
     for (const AnnouncedName& row : rows) {
         SCOPED_TRACE(row.name);
         ScratchFolder folder(L"-d\u00e9p\u00f4t-\u4e2d\u6587");
@@ -70,34 +72,26 @@ TEST(WinePaths, NamesMakeTheRoundTrip) {
         const std::string content = std::string("content of ") + row.name;
         WriteFileBytes(source, content);
         const std::string session = NewTag(), tag = NewTag();
-        ASSERT_TRUE(CreateDirectoryW((kFileRoot + L"\\" + Widen(session)).c_str(), nullptr));
+        ASSERT_TRUE(fs::create_directory(kFileRoot + L"\\" + Widen(session)));
         Handle handle = BeginHandle();
         PostFields fields;
-        std::string url = kHttp + "/rec/" + tag + "?body=OK";
+        const std::string url = kHttp + "/rec/" + tag + "?body=OK", name = Ansi(row.file);
+        const std::string narrowSource = Ansi(source), narrowCopy = Ansi(copy);
         const char* server = kFileService.c_str();
         TraceCapture trace;
-        if (row.wide) {
-            EXPECT_EQ(ZEMUrlTransferFileW(handle.get(), url.c_str(), &fields, source.c_str(), 1),
-                      1);
-            EXPECT_EQ(ZEMKIVTransferFileW(handle.get(), server, session.c_str(), nullptr,
-                                          source.c_str(), 1),
-                      1);
-            EXPECT_EQ(ZEMKIVTransferFileW(handle.get(), server, session.c_str(), row.file,
-                                          copy.c_str(), 0),
-                      1);
-        } else {
-            EXPECT_EQ(
-                ZEMUrlTransferFile(handle.get(), url.c_str(), &fields, Ansi(source).c_str(), 1), 1);
-            EXPECT_EQ(ZEMKIVTransferFile(handle.get(), server, session.c_str(), nullptr,
-                                         Ansi(source).c_str(), 1),
-                      1);
-            EXPECT_EQ(ZEMKIVTransferFile(handle.get(), server, session.c_str(),
-                                         Ansi(row.file).c_str(), Ansi(copy).c_str(), 0),
-                      1);
-        }
+        // clang-format off
+        std::int32_t results[] = {
+            row.wide ? ZEMUrlTransferFileW(handle.get(), url.c_str(), &fields, source.c_str(), 1)
+                     : ZEMUrlTransferFile(handle.get(), url.c_str(), &fields, narrowSource.c_str(), 1),
+            row.wide ? ZEMKIVTransferFileW(handle.get(), server, session.c_str(), nullptr, source.c_str(), 1)
+                     : ZEMKIVTransferFile(handle.get(), server, session.c_str(), nullptr, narrowSource.c_str(), 1),
+            row.wide ? ZEMKIVTransferFileW(handle.get(), server, session.c_str(), row.file, copy.c_str(), 0)
+                     : ZEMKIVTransferFile(handle.get(), server, session.c_str(), name.c_str(), narrowCopy.c_str(), 0)};
+        // clang-format on
+        EXPECT_EQ(std::vector<std::int32_t>(results, results + 3), std::vector<std::int32_t>(3, 1));
         // A wide path is announced, and traced, in UTF-8; a narrow one as its bytes.
-        const std::string shown = row.wide ? Utf8(source) : Ansi(source);
-        EXPECT_EQ(ReadRecord(tag).body,
+        const std::string shown = row.wide ? Utf8(source) : narrowSource;
+        EXPECT_EQ(BodyOf(ReadRecord(tag)),
                   Part("file_num", "1") + Part("file1", content, shown.c_str()) + kClosing);
         const std::string begin =
             row.wide ? "ZEMKIVUploadFileW Begin: " : "ZEMKIVUploadFile Begin: ";

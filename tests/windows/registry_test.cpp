@@ -13,10 +13,10 @@ std::string Http11Settings() {
     std::string values;
     for (const char* name : {"EnableHttp1_1", "ProxyHttp1.1"}) {
         DWORD value = 0, size = sizeof value;
-        LSTATUS found = RegGetValueA(
-            HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings",
-            name, RRF_RT_REG_DWORD, nullptr, &value, &size);
-        values += (found == ERROR_SUCCESS ? std::to_string(value) : "-1") + " ";
+        bool found = RegGetValueA(HKEY_CURRENT_USER,
+                                  "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings",
+                                  name, RRF_RT_REG_DWORD, nullptr, &value, &size) == ERROR_SUCCESS;
+        values += (found ? std::to_string(value) : "-1") + " ";
     }
     return values;
 }
@@ -24,25 +24,19 @@ std::string Http11Settings() {
 TEST(WineRegistry, Http11SettingsAreHeldOffWhileASessionLives) {
     Handle first, second;
     std::int32_t status = 0;
-    const struct {
-        const char* name;
-        std::function<void()> step;
-        const char* settings;
-    } rows[] = {
+    const std::string url = kHttp + "/x?body=x";
+    // clang-format off
+    const struct { const char* name; std::function<void()> step; const char* settings; } rows[] = {
         {"before any session", [] {}, "1 1 "},
         {"one handle", [&] { first = BeginHandle(); }, "0 0 "},
-        {"the second handle, the first ended",
-         [&] {
-             second = BeginHandle();
-             first.reset();
-         },
-         "0 0 "},
+        {"a second handle, the first ended", [&] { second = BeginHandle(); first.reset(); }, "0 0 "},
         {"a call's own session came and went",
-         [&] { ZEMUrlGet((kHttp + "/x?body=x").c_str(), &status, nullptr, 0, nullptr); }, "0 0 "},
+         [&] { ZEMUrlGet(url.c_str(), &status, nullptr, 0, nullptr); }, "0 0 "},
         {"the last handle ended", [&] { second.reset(); }, "1 1 "},
         {"a later handle", [&] { first = BeginHandle(); }, "0 0 "},
         {"that one ended", [&] { first.reset(); }, "1 1 "},
     };
+    // clang-format on
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         row.step();

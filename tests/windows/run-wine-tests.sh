@@ -64,9 +64,8 @@ build_targets "$build/i686" -S "$repo" --preset mingw-i686 -- zemuser
 build_targets "$build/x86_64" -S "$here" -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-x86_64.cmake" -- zemuser zemuser_wine_tests
 file_service=${ZEMUSER_FILE_SERVICE_BINARY:-$build/native/bin/zemuser-file-service}
-if [[ -z ${ZEMUSER_FILE_SERVICE_BINARY:-} ]]; then
+[[ -n ${ZEMUSER_FILE_SERVICE_BINARY:-} ]] ||
     build_targets "$build/native" -S "$repo" --preset release -- zemuser_file_service
-fi
 
 exports_match() {  # <objdump> <dll> <the build's export list>
     diff <(sort "$3") <("$1" -p "$2" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' |
@@ -76,11 +75,8 @@ imports_are_system_dlls() {  # <objdump> <dll>
     ! "$1" -p "$2" | sed -n 's/^\s*DLL Name: //p' | grep -v -i -x -E \
         'KERNEL32.DLL|WININET.DLL|ADVAPI32.DLL|USER32.DLL|MSVCRT.DLL|UCRTBASE.DLL|API-MS-WIN-CRT-.*'
 }
-for arch in i686 x86_64; do
-    dll=$build/i686/zemuser.dll exports=$build/i686/zemuser.exports
-    if [[ $arch == x86_64 ]]; then
-        dll=$build/x86_64/bin/zemuser.dll exports=$build/x86_64/zemuser/zemuser.exports
-    fi
+for dll in i686/zemuser.dll:i686/zemuser.exports x86_64/bin/zemuser.dll:x86_64/zemuser/zemuser.exports; do
+    arch=${dll%%/*} exports=$build/${dll#*:} dll=$build/${dll%:*}
     check "$arch zemuser.dll exports exactly the eighteen names" \
         exports_match "$arch-w64-mingw32-objdump" "$dll" "$exports"
     check "$arch zemuser.dll imports only system DLLs" \
@@ -114,15 +110,11 @@ for value in EnableHttp1_1 ProxyHttp1.1; do  # the user's settings as the tests 
     "$wine" reg add "$settings" /v $value /t REG_DWORD /d 1 /f > /dev/null 2>&1
 done
 
-windows_path() { echo "Z:${1//\//\\}"; }
-ZEMUSER_WINE_HTTP=$(grep -o 'http://[0-9.:]*' <<< "$answers_line")
-ZEMUSER_WINE_HTTPS=$(grep -o 'https://[0-9.:]*' <<< "$answers_line")
-ZEMUSER_WINE_FILE_SERVICE=$(grep -o 'http://[0-9.:]*' <<< "$files_line")
-ZEMUSER_WINE_RECORDS=$(windows_path "$work/records")
-ZEMUSER_WINE_FILE_ROOT=$(windows_path "$work/files")
-ZEMUSER_WINE_WORK=$(windows_path "$work/scratch")
-export ZEMUSER_WINE_HTTP ZEMUSER_WINE_HTTPS ZEMUSER_WINE_FILE_SERVICE ZEMUSER_WINE_RECORDS \
-    ZEMUSER_WINE_FILE_ROOT ZEMUSER_WINE_WORK
+export ZEMUSER_WINE_HTTP=$(grep -o 'http://[0-9.:]*' <<< "$answers_line")
+export ZEMUSER_WINE_HTTPS=$(grep -o 'https://[0-9.:]*' <<< "$answers_line")
+export ZEMUSER_WINE_FILE_SERVICE=$(grep -o 'http://[0-9.:]*' <<< "$files_line")
+z="Z:${work//\//\\}"  # the work folder through Wine's drive Z:
+export ZEMUSER_WINE_RECORDS="$z\\records" ZEMUSER_WINE_FILE_ROOT="$z\\files" ZEMUSER_WINE_WORK="$z\\scratch"
 
 say "running the tests under Wine"
 check "the test program under Wine" \

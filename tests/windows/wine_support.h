@@ -7,31 +7,29 @@
 #include <windows.h>
 #include <zemuser.h>
 
-#include <algorithm>
 #include <atomic>
-#include <chrono>
-#include <cstdio>
-#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
 #include <memory>
 #include <sstream>
+#include <stdexcept>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace wine_testing {
+namespace fs = std::filesystem;
 
 inline std::string Variable(const char* name) {
     const char* value = std::getenv(name);
-    if (value == nullptr) {
-        std::fprintf(stderr, "%s is unset: run the tests through run-wine-tests.sh\n", name);
-        std::exit(2);
-    }
+    if (value == nullptr)
+        throw std::runtime_error(std::string(name) + " unset: use run-wine-tests.sh");
     return value;
 }
 
-inline std::wstring Widen(const std::string& text, UINT codePage = CP_UTF8) {
-    std::wstring wide(text.size(), L'\0');
-    wide.resize(MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()),
+inline std::wstring Widen(const std::string& utf8) {
+    std::wstring wide(utf8.size(), L'\0');
+    wide.resize(MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
                                     wide.data(), static_cast<int>(wide.size())));
     return wide;
 }
@@ -56,49 +54,23 @@ inline const std::wstring kRecords = Widen(Variable("ZEMUSER_WINE_RECORDS"));
 inline const std::wstring kFileRoot = Widen(Variable("ZEMUSER_WINE_FILE_ROOT"));
 inline const std::wstring kWork = Widen(Variable("ZEMUSER_WINE_WORK"));
 
-inline std::string ReadFileBytes(const std::wstring& path) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return "(no file " + Utf8(path) + ")";
-    std::string bytes;
-    char piece[4096];
-    DWORD count = 0;
-    while (ReadFile(file, piece, sizeof piece, &count, nullptr) && count > 0) {
-        bytes.append(piece, count);
+inline std::string ReadFileBytes(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return "(no file " + path.u8string() + ")";
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+inline void WriteFileBytes(const fs::path& path, const std::string& bytes) {
+    ASSERT_TRUE(std::ofstream(path, std::ios::binary) << bytes) << path.u8string();
+}
+
+// "name=content;" for each file of the folder, in name order, names in UTF-8.
+inline std::string FolderContents(const fs::path& folder) {
+    std::map<std::string, std::string> files;
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
+        files[entry.path().filename().u8string()] = ReadFileBytes(entry.path());
     }
-    CloseHandle(file);
-    return bytes;
-}
-
-inline void WriteFileBytes(const std::wstring& path, const std::string& bytes) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    DWORD written = 0;
-    ASSERT_NE(file, INVALID_HANDLE_VALUE) << Utf8(path);
-    EXPECT_TRUE(WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
-    CloseHandle(file);
-}
-
-// The names in a folder, "." and ".." left out, in order.
-inline std::vector<std::wstring> FolderNames(const std::wstring& folder) {
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) return names;
-    do {
-        std::wstring name = found.cFileName;
-        if (name != L"." && name != L"..") names.push_back(name);
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-// "name=content;" for each file of the folder, names in UTF-8.
-inline std::string FolderContents(const std::wstring& folder) {
     std::string contents;
-    for (const std::wstring& name : FolderNames(folder)) {
-        contents += Utf8(name) + "=" + ReadFileBytes(folder + L"\\" + name) + ";";
-    }
+    for (const auto& [name, bytes] : files) contents += name + "=" + bytes + ";";
     return contents;
 }
 
@@ -112,12 +84,9 @@ class ScratchFolder {
   public:
     explicit ScratchFolder(const std::wstring& suffix = L"")
         : path_(kWork + L"\\" + Widen(NewTag()) + suffix) {
-        EXPECT_TRUE(CreateDirectoryW(path_.c_str(), nullptr)) << Utf8(path_);
+        EXPECT_TRUE(fs::create_directory(path_)) << Utf8(path_);
     }
-    ~ScratchFolder() {
-        for (const std::wstring& name : FolderNames(path_)) DeleteFileW(File(name).c_str());
-        RemoveDirectoryW(path_.c_str());
-    }
+    ~ScratchFolder() { fs::remove_all(path_); }
     std::wstring File(const std::wstring& name) const { return path_ + L"\\" + name; }
     const std::wstring& path() const { return path_; }
 
@@ -152,26 +121,12 @@ inline Handle BeginHandle() {
     return Handle(ZEMTransferBegin());
 }
 
-// The request the answer server stored under TAG: head (request line and headers, each line
-// followed by CR LF) and body.
-struct Recorded {
-    std::string head, body;
-};
-inline Recorded ReadRecord(const std::string& tag) {
-    std::string raw = ReadFileBytes(kRecords + L"\\" + Widen(tag) + L".request");
-    std::size_t end = raw.find("\r\n\r\n");
-    if (end == std::string::npos) return {raw, ""};
-    return {raw.substr(0, end + 2), raw.substr(end + 4)};
+// The request the answer server stored under TAG: request line, headers, blank line, body.
+inline std::string ReadRecord(const std::string& tag) {
+    return ReadFileBytes(kRecords + L"\\" + Widen(tag) + L".request");
 }
-
-// Polls for a signal (a file that exists, a request stored), up to 20 s.
-template <typename Condition>
-bool WaitFor(Condition condition) {
-    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!condition() && std::chrono::steady_clock::now() < giveUp) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return condition();
+inline std::string BodyOf(const std::string& request) {
+    return request.substr(request.find("\r\n\r\n") + 4);
 }
 
 // One part of the multipart body the library sends; a file part when fileName is given.
