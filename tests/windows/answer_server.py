@@ -1,11 +1,8 @@
 #!/usr/bin/env python3
-"""Loopback HTTP and HTTPS server for the tests under Wine: answers as the query asks and stores
-each request to /rec/TAG as RECORDS/TAG.request (request line, headers, blank line, body).
-
-Query: status=N, body=TEXT (percent-decoded byte for byte), size=N (pattern bytes instead),
-disposition=TEXT, length=none (no Content-Length), trickle=MS (1024-byte pieces MS apart; the
-record then appears only once the first piece is sent, so a test knows the body is flowing).
-Usage: answer_server.py RECORDS CERT KEY; prints "listening on http://... https://...".
+"""Loopback HTTP and HTTPS server for the tests under Wine (argv: RECORDS CERT KEY). Answers as
+the query asks: status=N, body=TEXT (percent-decoded bytes), size=N (pattern bytes), disposition=,
+length=none (no Content-Length), trickle=MS (1024-byte pieces MS apart). Stores each request to
+/rec/TAG in RECORDS/TAG.request before it answers.
 """
 import http.server, os, socketserver, ssl, sys, threading, time, urllib.parse
 
@@ -19,10 +16,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
         url = urllib.parse.urlsplit(self.path)
         query = dict(urllib.parse.parse_qsl(url.query, keep_blank_values=True, encoding="latin-1"))
         head = self.requestline + "\r\n" + "".join("%s: %s\r\n" % h for h in self.headers.items())
-        store = lambda: url.path.startswith("/rec/") and self.store(url.path[5:], head, body)
-        pause = int(query.get("trickle", 0)) / 1000.0
-        if not pause:
-            store()
+        if url.path.startswith("/rec/"):  # whole before the answer starts
+            with open(os.path.join(sys.argv[1], url.path[5:] + ".request"), "wb") as out:
+                out.write(head.encode("latin-1") + b"\r\n" + body)
         reply = query.get("body", "").encode("latin-1")
         if "size" in query:
             reply = (bytes(range(32, 127)) * (int(query["size"]) // 95 + 1))[: int(query["size"])]
@@ -32,10 +28,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if query.get("length") != "none":
             self.send_header("Content-Length", str(len(reply)))
         self.end_headers()
+        pause = int(query.get("trickle", 0)) / 1000.0
         pieces = [reply[i : i + 1024] for i in range(0, len(reply), 1024)] if pause else [reply]
-        for index, piece in enumerate(pieces):
-            if pause and index == 1:
-                store()
+        for piece in pieces:
             try:
                 self.wfile.write(piece)
                 self.wfile.flush()
@@ -44,12 +39,6 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 break  # the client went away, as a cancelled transfer does
 
     do_GET = do_POST
-
-    def store(self, tag, head, body):
-        final = os.path.join(sys.argv[1], os.path.basename(tag) + ".request")
-        with open(final + ".partial", "wb") as out:
-            out.write(head.encode("latin-1") + b"\r\n" + body)
-        os.replace(final + ".partial", final)
 
 
 class Server(socketserver.ThreadingTCPServer):  # HTTPServer would look its name up in the DNS

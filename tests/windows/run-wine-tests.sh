@@ -1,13 +1,10 @@
 #!/usr/bin/env bash
-# The Windows build and its tests under Wine: cross-builds zemuser.dll for i686 and x86_64 and
-# checks that each exports exactly the eighteen names and imports only system DLLs; starts the
-# answer server (HTTP and HTTPS) and the reference file service on 127.0.0.1; runs the test
-# program under Wine in a throwaway prefix; checks that the user's HTTP/1.1 settings are as
-# before once the process has ended. Prints "N passed, M failed"; exits 0 when all passed.
-# A missing mingw-w64 or Wine fails; only ZEMUSER_SKIP_WINE=1 skips the run.
-# Arguments go to the test program (--gtest_filter=...). ZEMUSER_WINE_BUILD: build folder
-# (build-wine/); ZEMUSER_FILE_SERVICE_BINARY: an already built zemuser-file-service;
-# ZEMUSER_WINE_PREFIX: a Wine prefix to reuse; ZEMUSER_WERROR=ON: warnings are errors.
+# Cross-builds zemuser.dll for i686 and x86_64 and checks their exports and imports; starts the
+# answer server (HTTP, HTTPS) and the file service on 127.0.0.1; runs the test program under Wine
+# in a throwaway prefix; checks that the user's HTTP/1.1 settings are back after the process.
+# A missing mingw-w64 or Wine fails the run; only ZEMUSER_SKIP_WINE=1 skips it. Arguments go to
+# the test program. Environment: ZEMUSER_WINE_BUILD (build-wine/), ZEMUSER_FILE_SERVICE_BINARY,
+# ZEMUSER_WINE_PREFIX (a prefix to reuse), ZEMUSER_WERROR.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 repo=$(cd "$here/../.." && pwd)
@@ -18,7 +15,7 @@ if [[ ${ZEMUSER_SKIP_WINE:-} == 1 ]]; then say "skipped: ZEMUSER_SKIP_WINE=1"; e
 need() {  # prints the first of the programs that exists, or fails the run
     local program
     for program; do command -v "$program" 2> /dev/null && return 0; done
-    say "FAILED: $1 is missing (scripts/install-deps.sh windows; ZEMUSER_SKIP_WINE=1 skips)"
+    say "FAILED: $1 is missing (scripts/install-deps.sh windows; ZEMUSER_SKIP_WINE=1 skips)" >&2
     exit 1
 }
 # Debian's wine64 alone puts nothing on the PATH.
@@ -28,28 +25,25 @@ for tool in x86_64-w64-mingw32-g++-posix i686-w64-mingw32-g++-posix python3 open
     need $tool > /dev/null
 done
 
-passed=0 failed=0
+failed=0
 check() {  # check <description> <command...>
-    if "${@:2}"; then passed=$((passed + 1)) && say "ok: $1"; else
-        failed=$((failed + 1)) && say "FAILED: $1"; fi
+    if "${@:2}"; then say "ok: $1"; else failed=1 && say "FAILED: $1"; fi
 }
-abort() { say "$*"; echo "$passed passed, $((failed + 1)) failed"; exit 1; }
+abort() { say "FAILED: $*"; exit 1; }
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/zemuser-wine.XXXXXX")
 pids=()
 export WINEPREFIX=${ZEMUSER_WINE_PREFIX:-$work/prefix} WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 stop_all() {
-    local pid
-    for pid in "${pids[@]}"; do kill "$pid" 2> /dev/null || true; done
-    for pid in "${pids[@]}"; do wait "$pid" 2> /dev/null || true; done
-    if [[ -d "$WINEPREFIX" ]]; then "$wineserver" -k 2> /dev/null || true; fi
+    kill "${pids[@]}" 2> /dev/null || true
+    wait 2> /dev/null || true
+    "$wineserver" -k 2> /dev/null || true
     rm -rf "$work"
 }
 trap stop_all EXIT
 mkdir -p "$WINEPREFIX" "$work/records" "$work/files" "$work/scratch"
 "$wine" wineboot.exe -i > "$work/wineboot.log" 2>&1 &  # about a minute, while the builds run
-wineboot=$!
-pids+=("$wineboot")
+pids+=($!)
 
 build_targets() {  # <folder> <cmake arguments...> -- <targets...>
     local folder=$1 arguments=()
@@ -84,13 +78,8 @@ for dll in i686/zemuser.dll:i686/zemuser.exports x86_64/bin/zemuser.dll:x86_64/z
 done
 
 listening() {  # <output file>: waits for the server's "listening on" line and prints it
-    local i
-    for ((i = 0; i < 200; i++)); do
-        grep -m 1 '^listening on ' "$1" && return 0
-        sleep 0.1
-    done
-    cat "$1" >&2
-    return 1
+    for _ in {1..200}; do grep -m 1 '^listening on ' "$1" && return 0 || sleep 0.1; done
+    cat "$1" >&2 && return 1
 }
 "$file_service" --root "$work/files" --port 0 > "$work/files.out" 2>&1 &
 pids+=($!)
@@ -103,7 +92,7 @@ pids+=($!)
 answers_line=$(listening "$work/answers.out") || abort "the answer server did not start"
 
 say "waiting for the Wine prefix"
-wait "$wineboot" || { cat "$work/wineboot.log"; abort "wineboot failed"; }
+wait "${pids[0]}" || { cat "$work/wineboot.log"; abort "wineboot failed"; }
 "$wineserver" -w
 settings='HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings'
 for value in EnableHttp1_1 ProxyHttp1.1; do  # the user's settings as the tests expect them
@@ -127,5 +116,4 @@ registry_restored() {  # unloading the library wrote the saved values back
     done
 }
 check "the user's HTTP/1.1 settings are restored after the process" registry_restored
-echo "$passed passed, $failed failed"
-[[ $failed -eq 0 ]]
+[[ $failed -eq 0 ]] && say "all passed"

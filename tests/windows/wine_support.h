@@ -1,21 +1,19 @@
-// What the tests under Wine share: the loopback servers that run-wine-tests.sh started (passed
-// in the environment), files by wide path, the library's trace read back, handles that end
-// themselves, and the requests the answer server stored.
+// What the tests under Wine share: the loopback servers of run-wine-tests.sh (passed in the
+// environment), files by wide path, the trace, handles, the requests the answer server stored.
 #pragma once
 
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <zemuser.h>
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <memory>
-#include <sstream>
 #include <stdexcept>
 #include <string>
-#include <vector>
 
 namespace wine_testing {
 namespace fs = std::filesystem;
@@ -99,14 +97,11 @@ class TraceCapture {
   public:
     TraceCapture() { ZEMUser_SetTraceFile(Ansi(folder_.File(L"trace.txt")).c_str()); }
     ~TraceCapture() { ZEMUser_SetTraceFile(nullptr); }
-    std::vector<std::string> Lines() const {
-        std::vector<std::string> lines;
-        std::istringstream text(ReadFileBytes(folder_.File(L"trace.txt")));
-        for (std::string line; std::getline(text, line);) {
-            line.erase(line.find_last_not_of("\r") + 1);  // text mode, and texts with a CR
-            lines.push_back(line);
-        }
-        return lines;
+    // Whether the trace holds this whole line (the CRs of text mode, and of texts, left out).
+    bool Has(const std::string& line) const {
+        std::string text = "\n" + ReadFileBytes(folder_.File(L"trace.txt"));
+        text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+        return text.find("\n" + line + "\n") != std::string::npos;
     }
 
   private:
