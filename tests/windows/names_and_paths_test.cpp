@@ -1,22 +1,16 @@
-// What only Windows shows about names and paths: the names a server announces that Windows must
-// not take as they stand, and narrow paths in the ANSI code page and wide paths beyond it making
-// the round trip through uploads and downloads.
+// Names a server announces that Windows must not take as they stand; narrow paths in the ANSI
+// code page and wide paths beyond it making the round trip through uploads and downloads.
 #include "wine_support.h"
 
 namespace wine_testing {
 namespace {
 
-struct AnnouncedName {
-    const char* name;
-    const char* disposition;  // percent-encoded for the query
-    const char* stored;       // the file made in the folder, UTF-8
-};
-
 // Into a wide folder beyond the ANSI code page; the announced name is ANSI text.
 TEST(WineNames, AnnouncedNameIsStoredInsideTheFolderUnderAWindowsName) {
     ASSERT_EQ(GetACP(), 1252u) << "the rows are written for the ANSI code page 1252";
     // clang-format off
-    const AnnouncedName rows[] = {
+    // The disposition percent-encoded for the query; the file made in the folder, in UTF-8.
+    const struct { const char* name; const char* disposition; const char* stored; } rows[] = {
         {"quoted", "attachment%3B filename%3D%22report.txt%22", "report.txt"},
         {"none", "inline", "unknown"},
         {"ANSI letters", "attachment%3B filename%3Dr%E9sum%E9.txt", "r\u00e9sum\u00e9.txt"},
@@ -34,37 +28,33 @@ TEST(WineNames, AnnouncedNameIsStoredInsideTheFolderUnderAWindowsName) {
         {"no device", "attachment%3B filename%3DCOM10", "COM10"},
     };
     // clang-format on
-    for (const AnnouncedName& row : rows) {
+    for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         ScratchFolder folder(L"-d\u00e9p\u00f4t-\u4e2d\u6587");
         Handle handle = BeginHandle();
         PostFields fields;
         std::string url = kHttp + "/x?body=payload&disposition=" + row.disposition;
-        EXPECT_EQ(ZEMUrlTransferFileW(handle.get(), url.c_str(), &fields, folder.path().c_str(), 0),
+        EXPECT_EQ(ZEMUrlTransferFileW(handle.get(), url.c_str(), &fields, folder.path.c_str(), 0),
                   1);
-        EXPECT_EQ(FolderContents(folder.path()), row.stored + std::string("=payload;"));
+        EXPECT_EQ(FolderContents(folder.path), row.stored + std::string("=payload;"));
     }
 }
-
-struct PathRow {
-    const char* name;
-    const wchar_t* file;
-    bool wide;           // through the wide exports; else the narrow ones with the ANSI path
-    const char* stored;  // the name on the server, as Wine shows it in UTF-8
-};
 
 // Each file goes up to a URL (the name announced on the wire) and to the conference server's
 // file service, and comes back from there by its name.
 TEST(WinePaths, NamesMakeTheRoundTrip) {
     ASSERT_EQ(GetACP(), 1252u) << "the rows are written for the ANSI code page 1252";
-    const PathRow rows[] = {
+    // clang-format off
+    // Through the wide exports, or the narrow ones with the ANSI path; the name on the server as
+    // Wine shows it (the file service keeps the name's bytes; Wine shows a byte E9 as U+FFFD).
+    const struct { const char* name; const wchar_t* file; bool wide; const char* stored; } rows[] = {
         {"narrow ASCII", L"minutes.txt", false, "minutes.txt"},
-        // The file service keeps the name's bytes; Wine shows the bytes E9 as U+FFFD.
         {"narrow ANSI", L"r\u00e9sum\u00e9.txt", false, "r\ufffdsum\ufffd.txt"},
         {"wide beyond ANSI", L"donn\u00e9es-\u4f1a\u8bae-\U0001F4C4.bin", true,
          "donn\u00e9es-\u4f1a\u8bae-\U0001F4C4.bin"},
     };
-    for (const PathRow& row : rows) {
+    // clang-format on
+    for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         ScratchFolder local;
         const std::wstring source = local.File(row.file);

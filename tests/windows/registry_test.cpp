@@ -1,6 +1,5 @@
-// The user's HTTP/1.1 settings in the real registry: held off while any session lives, restored
-// when the last one ends. (run-wine-tests.sh sets both to 1 before the run, and checks them once
-// the process has ended.)
+// The user's HTTP/1.1 settings in the real registry, held off while any session lives (the
+// runner sets both to 1 before the run, and checks them once the process has ended).
 #include <functional>
 
 #include "wine_support.h"

@@ -3,8 +3,8 @@
 # answer server (HTTP, HTTPS) and the file service on 127.0.0.1; runs the test program under Wine
 # in a throwaway prefix; checks that the user's HTTP/1.1 settings are back after the process.
 # A missing mingw-w64 or Wine fails the run; only ZEMUSER_SKIP_WINE=1 skips it. Arguments go to
-# the test program. Environment: ZEMUSER_WINE_BUILD (build-wine/), ZEMUSER_FILE_SERVICE_BINARY,
-# ZEMUSER_WINE_PREFIX (a prefix to reuse), ZEMUSER_WERROR.
+# the test program. Environment: ZEMUSER_WINE_BUILD (build-wine/), ZEMUSER_FILE_SERVICE_BINARY
+# (build/bin/zemuser-file-service), ZEMUSER_WINE_PREFIX (a prefix to reuse), ZEMUSER_WERROR.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 repo=$(cd "$here/../.." && pwd)
@@ -21,9 +21,7 @@ need() {  # prints the first of the programs that exists, or fails the run
 # Debian's wine64 alone puts nothing on the PATH.
 wine=$(need wine wine64 /usr/lib/wine/wine64)
 wineserver=$(need wineserver /usr/lib/wine/wineserver)
-for tool in x86_64-w64-mingw32-g++-posix i686-w64-mingw32-g++-posix python3 openssl; do
-    need $tool > /dev/null
-done
+for tool in {x86_64,i686}-w64-mingw32-g++-posix python3 openssl; do need $tool > /dev/null; done
 
 failed=0
 check() {  # check <description> <command...>
@@ -45,21 +43,16 @@ mkdir -p "$WINEPREFIX" "$work/records" "$work/files" "$work/scratch"
 "$wine" wineboot.exe -i > "$work/wineboot.log" 2>&1 &  # about a minute, while the builds run
 pids+=($!)
 
-build_targets() {  # <folder> <cmake arguments...> -- <targets...>
-    local folder=$1 arguments=()
-    shift
-    while [[ $1 != -- ]]; do arguments+=("$1") && shift; done
-    { cmake "${arguments[@]}" -B "$folder" ${ZEMUSER_WERROR:+-DZEMUSER_WERROR=$ZEMUSER_WERROR} &&
-        cmake --build "$folder" -j 2 --target "${@:2}"; } > "$work/build.log" 2>&1 ||
-        { cat "$work/build.log"; abort "the build in $folder failed"; }
+build() {  # <folder> <targets> <configure arguments...>
+    { cmake "${@:3}" -B "$1" ${ZEMUSER_WERROR:+-DZEMUSER_WERROR=$ZEMUSER_WERROR} &&
+        cmake --build "$1" -j 2 --target $2; } > "$work/build.log" 2>&1 ||
+        { cat "$work/build.log"; abort "the build in $1 failed"; }
 }
 say "building zemuser.dll (i686), the x86_64 DLL with the test program"
-build_targets "$build/i686" -S "$repo" --preset mingw-i686 -- zemuser
-build_targets "$build/x86_64" -S "$here" -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-x86_64.cmake" -- zemuser zemuser_wine_tests
-file_service=${ZEMUSER_FILE_SERVICE_BINARY:-$build/native/bin/zemuser-file-service}
-[[ -n ${ZEMUSER_FILE_SERVICE_BINARY:-} ]] ||
-    build_targets "$build/native" -S "$repo" --preset release -- zemuser_file_service
+build "$build/i686" zemuser -S "$repo" --preset mingw-i686
+build "$build/x86_64" "zemuser zemuser_wine_tests" -S "$here" -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-x86_64.cmake"
+file_service=${ZEMUSER_FILE_SERVICE_BINARY:-$repo/build/bin/zemuser-file-service}  # test.sh builds it
 
 exports_match() {  # <objdump> <dll> <the build's export list>
     diff <(sort "$3") <("$1" -p "$2" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' |
@@ -110,10 +103,7 @@ check "the test program under Wine" \
     timeout 300 "$wine" "$build/x86_64/bin/zemuser_wine_tests.exe" "$@"
 "$wineserver" -w
 registry_restored() {  # unloading the library wrote the saved values back
-    for value in EnableHttp1_1 ProxyHttp1.1; do
-        "$wine" reg query "$settings" /v $value 2> /dev/null |
-            grep -q "$value[[:space:]]*REG_DWORD[[:space:]]*0x1" || return 1
-    done
+    [[ $("$wine" reg query "$settings" | grep -c -E '(EnableHttp1_1|ProxyHttp1.1)\s+REG_DWORD\s+0x1\s*$') == 2 ]]
 }
 check "the user's HTTP/1.1 settings are restored after the process" registry_restored
 [[ $failed -eq 0 ]] && say "all passed"

@@ -26,22 +26,17 @@ inline std::string Variable(const char* name) {
 }
 
 inline std::wstring Widen(const std::string& utf8) {
-    std::wstring wide(utf8.size(), L'\0');
-    wide.resize(MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
-                                    wide.data(), static_cast<int>(wide.size())));
-    return wide;
-}
-inline std::string Narrow(const std::wstring& wide, UINT codePage) {
-    std::string text(wide.size() * 4, '\0');
-    text.resize(WideCharToMultiByte(codePage, 0, wide.data(), static_cast<int>(wide.size()),
-                                    text.data(), static_cast<int>(text.size()), nullptr, nullptr));
-    return text;
+    return fs::u8path(utf8).wstring();
 }
 inline std::string Utf8(const std::wstring& wide) {
-    return Narrow(wide, CP_UTF8);
+    return fs::path(wide).u8string();
 }
+// In the ANSI code page, as a narrow export takes a path.
 inline std::string Ansi(const std::wstring& wide) {
-    return Narrow(wide, CP_ACP);
+    std::string text(wide.size() * 2, '\0');
+    text.resize(WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()),
+                                    text.data(), static_cast<int>(text.size()), nullptr, nullptr));
+    return text;
 }
 
 // Servers and folders (Windows paths: the script's folders seen through drive Z:).
@@ -78,34 +73,27 @@ inline std::string NewTag() {
 }
 
 // A fresh folder under the work folder, its name ending in `suffix`, removed with its files.
-class ScratchFolder {
-  public:
+struct ScratchFolder {
     explicit ScratchFolder(const std::wstring& suffix = L"")
-        : path_(kWork + L"\\" + Widen(NewTag()) + suffix) {
-        EXPECT_TRUE(fs::create_directory(path_)) << Utf8(path_);
+        : path(kWork + L"\\" + Widen(NewTag()) + suffix) {
+        EXPECT_TRUE(fs::create_directory(path)) << Utf8(path);
     }
-    ~ScratchFolder() { fs::remove_all(path_); }
-    std::wstring File(const std::wstring& name) const { return path_ + L"\\" + name; }
-    const std::wstring& path() const { return path_; }
-
-  private:
-    std::wstring path_;
+    ~ScratchFolder() { fs::remove_all(path); }
+    std::wstring File(const std::wstring& name) const { return path + L"\\" + name; }
+    const std::wstring path;
 };
 
 // The library's trace in a file of its own, at level 0, while it lives.
-class TraceCapture {
-  public:
-    TraceCapture() { ZEMUser_SetTraceFile(Ansi(folder_.File(L"trace.txt")).c_str()); }
+struct TraceCapture {
+    TraceCapture() { ZEMUser_SetTraceFile(Ansi(folder.File(L"trace.txt")).c_str()); }
     ~TraceCapture() { ZEMUser_SetTraceFile(nullptr); }
     // Whether the trace holds this whole line (the CRs of text mode, and of texts, left out).
     bool Has(const std::string& line) const {
-        std::string text = "\n" + ReadFileBytes(folder_.File(L"trace.txt"));
+        std::string text = "\n" + ReadFileBytes(folder.File(L"trace.txt"));
         text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
         return text.find("\n" + line + "\n") != std::string::npos;
     }
-
-  private:
-    ScratchFolder folder_;
+    ScratchFolder folder;
 };
 
 struct HandleEnd {
