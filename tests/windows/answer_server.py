@@ -6,7 +6,6 @@ length=none (no Content-Length), trickle=MS (1024-byte pieces MS apart). Stores 
 """
 import http.server, os, socketserver, ssl, sys, threading, time, urllib.parse
 
-
 class Handler(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.0"
     log_message = lambda *args: None
@@ -40,11 +39,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     do_GET = do_POST
 
-
-class Server(socketserver.ThreadingTCPServer):  # HTTPServer would look its name up in the DNS
-    daemon_threads = True
-
-
+Server = socketserver.ThreadingTCPServer  # HTTPServer would look its own name up in the DNS
+Server.daemon_threads = True
 plain, secure = Server(("127.0.0.1", 0), Handler), Server(("127.0.0.1", 0), Handler)
 context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
 context.load_cert_chain(sys.argv[2], sys.argv[3])

@@ -44,7 +44,10 @@ Outcome Get3(const std::string& url) {
     char* text = nullptr;
     std::int32_t length = 0;
     out.result = ZEMUrlGet3(url.c_str(), &out.status, &text, &length, nullptr);
-    if (text != nullptr) out.received.assign(text, length + 1), ZEMReleaseBuffer(text);
+    if (text != nullptr) {
+        out.received.assign(text, length + 1);
+        ZEMReleaseBuffer(text);
+    }
     return out;
 }
 
@@ -63,11 +66,9 @@ Outcome NamedDownload(const std::string& url) {
     Handle handle = BeginHandle();
     PostFields fields{{"zeta", "26"}, {"alpha", "1"}};
     char name[16] = {};
-    Outcome out;
-    out.result = ZEMNormalDownloadFile(handle.get(), url.c_str(), &fields,
-                                       Ansi(folder.path).c_str(), name, sizeof name);
-    out.received = std::string(name) + "|" + FolderContents(folder.path);
-    return out;
+    std::int32_t result = ZEMNormalDownloadFile(handle.get(), url.c_str(), &fields,
+                                                Ansi(folder.path).c_str(), name, sizeof name);
+    return {result, 0, std::string(name) + "|" + FolderContents(folder.path)};
 }
 
 Call Upload(const std::wstring& local) {
