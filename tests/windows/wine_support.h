@@ -1,0 +1,124 @@
+// What the tests under Wine share: the loopback servers of run-wine-tests.sh (passed in the
+// environment), files by wide path, the trace, handles, the requests the answer server stored.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <zemuser.h>
+
+#include <algorithm>
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+namespace wine_testing {
+namespace fs = std::filesystem;
+
+inline std::string Variable(const char* name) {
+    const char* value = std::getenv(name);
+    if (value == nullptr)
+        throw std::runtime_error(std::string(name) + " unset: use run-wine-tests.sh");
+    return value;
+}
+
+inline std::wstring Widen(const std::string& utf8) {
+    return fs::u8path(utf8).wstring();
+}
+inline std::string Utf8(const std::wstring& wide) {
+    return fs::path(wide).u8string();
+}
+// In the ANSI code page, as a narrow export takes a path.
+inline std::string Ansi(const std::wstring& wide) {
+    std::string text(wide.size() * 2, '\0');
+    text.resize(WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()),
+                                    text.data(), static_cast<int>(text.size()), nullptr, nullptr));
+    return text;
+}
+
+// Servers and folders (Windows paths: the script's folders seen through drive Z:).
+inline const std::string kHttp = Variable("ZEMUSER_WINE_HTTP");
+inline const std::string kHttps = Variable("ZEMUSER_WINE_HTTPS");
+inline const std::string kFileService = Variable("ZEMUSER_WINE_FILE_SERVICE");
+inline const std::wstring kRecords = Widen(Variable("ZEMUSER_WINE_RECORDS"));
+inline const std::wstring kFileRoot = Widen(Variable("ZEMUSER_WINE_FILE_ROOT"));
+inline const std::wstring kWork = Widen(Variable("ZEMUSER_WINE_WORK"));
+
+inline std::string ReadFileBytes(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return "(no file " + path.u8string() + ")";
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+inline void WriteFileBytes(const fs::path& path, const std::string& bytes) {
+    ASSERT_TRUE(std::ofstream(path, std::ios::binary) << bytes) << path.u8string();
+}
+
+// "name=content;" for each file of the folder, in name order, names in UTF-8.
+inline std::string FolderContents(const fs::path& folder) {
+    std::map<std::string, std::string> files;
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
+        files[entry.path().filename().u8string()] = ReadFileBytes(entry.path());
+    }
+    std::string contents;
+    for (const auto& [name, bytes] : files) contents += name + "=" + bytes + ";";
+    return contents;
+}
+
+inline std::string NewTag() {
+    static std::atomic<int> counter{0};
+    return "t" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++counter);
+}
+
+// A fresh folder under the work folder, its name ending in `suffix`, removed with its files.
+struct ScratchFolder {
+    explicit ScratchFolder(const std::wstring& suffix = L"")
+        : path(kWork + L"\\" + Widen(NewTag()) + suffix) {
+        EXPECT_TRUE(fs::create_directory(path)) << Utf8(path);
+    }
+    ~ScratchFolder() { fs::remove_all(path); }
+    std::wstring File(const std::wstring& name) const { return path + L"\\" + name; }
+    const std::wstring path;
+};
+
+// The library's trace in a file of its own, at level 0, while it lives.
+struct TraceCapture {
+    TraceCapture() { ZEMUser_SetTraceFile(Ansi(folder.File(L"trace.txt")).c_str()); }
+    ~TraceCapture() { ZEMUser_SetTraceFile(nullptr); }
+    // Whether the trace holds this whole line (the CRs of text mode, and of texts, left out).
+    bool Has(const std::string& line) const {
+        std::string text = "\n" + ReadFileBytes(folder.File(L"trace.txt"));
+        text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+        return text.find("\n" + line + "\n") != std::string::npos;
+    }
+    ScratchFolder folder;
+};
+
+struct HandleEnd {
+    void operator()(void* handle) const { ZEMTransferEnd(handle); }
+};
+using Handle = std::unique_ptr<void, HandleEnd>;
+inline Handle BeginHandle() {
+    return Handle(ZEMTransferBegin());
+}
+
+// The request the answer server stored under TAG: request line, headers, blank line, body.
+inline std::string ReadRecord(const std::string& tag) {
+    return ReadFileBytes(kRecords + L"\\" + Widen(tag) + L".request");
+}
+inline std::string BodyOf(const std::string& request) {
+    return request.substr(request.find("\r\n\r\n") + 4);
+}
+
+// One part of the multipart body the library sends; a file part when fileName is given.
+inline std::string Part(const std::string& name, const std::string& value,
+                        const char* fileName = nullptr) {
+    return "----MULTI-PARTS-FORM-DATA-BOUNDARY\r\nContent-Disposition: form-data; name=\"" + name +
+           "\"" + (fileName ? std::string("; filename=\"") + fileName + "\"" : "") + "\r\n\r\n" +
+           value + "\r\n";
+}
+constexpr char kClosing[] = "----MULTI-PARTS-FORM-DATA-BOUNDARY--\r\n";
+
+}  // namespace wine_testing
