@@ -3,167 +3,205 @@
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <optional>
 #include <regex>
-#include <thread>
 
-#include "file_service_process.h"
-#include "program_run.h"
+#include "support/multipart_reference.h"
 #include "support/real_servers.h"
 #include "support/scripted_server.h"
+#include "tools_process.h"
 
-using namespace std::chrono_literals;
-using testing_support::Answer;
-using testing_support::HttpResponse;
-using testing_support::ScriptedConnection;
-using testing_support::ScriptedServer;
+using namespace testing_support;
 using tools_testing::HostProgram;
+using tools_testing::RunningProgram;
 using tools_testing::RunProgram;
 
-TEST(HostGet, PrintsTheBodyAndTheStatus) {
-    ScriptedServer server(Answer(HttpResponse(200, "hello from the server\n")));
-    auto result = RunProgram({HostProgram(), "get", server.url("/greeting")});
+namespace {
+
+std::string FirstLine(const std::string& text) {
+    return text.substr(0, text.find('\n') + 1);
+}
+
+// Each "{name}" of `text` replaced by its value.
+std::string Expand(std::string text,
+                   const std::vector<std::pair<std::string, std::string>>& values) {
+    for (const auto& [name, value] : values) {
+        for (std::size_t at; (at = text.find(name)) != std::string::npos;) {
+            text.replace(at, name.size(), value);
+        }
+    }
+    return text;
+}
+
+std::vector<std::string> HostCommand(std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), HostProgram());
+    return arguments;
+}
+
+}  // namespace
+
+TEST(Host, AnswersFailuresAndUsageErrors) {
+    TempDir dir;
+    WriteFileBytes(dir.File("notes.txt"), "notes");
+    ScopedEnv debugOutput("ZEMUSER_DEBUG_OUTPUT", dir.File("debug"));
+    const std::string refused = "http://127.0.0.1:" + std::to_string(FreeLoopbackPort()) + "/x";
+    // A label longer than 63 bytes cannot go into a DNS query: refused without asking a server.
+    const std::string unresolvable = "http://" + std::string(64, 'a') + ".invalid/x";
+    const std::string noConnection = ": No connection to the server could be made (12029)\n";
+    const std::string checkTrace = " failed (run again with --trace FILE for details)\n";
+    struct Case {
+        const char* name;
+        std::vector<std::string> arguments;
+        std::string answer;  // what the server at {server} answers
+        int exitCode;
+        std::string out, err;  // the first lines
+    };
+    // clang-format off
+    const Case cases[] = {
+        {"get", {"get", "{server}/a"}, HttpResponse(200, "hello\n"), 0, "hello\n", "HTTP 200\n"},
+        {"get of an error page", {"get", "{server}/a", "-o", "{dir}/page"},
+         HttpResponse(404, "no such page\n"), 3, "", "HTTP 404\n"},
+        {"post", {"post", "{server}/f", "topic=engines", "name=Ada"}, HttpResponse(200, "stored\n"),
+         0, "stored\n", "HTTP 200\n"},
+        {"upload", {"upload", "{server}/f", "{dir}/notes.txt"}, HttpResponse(200, "OK"), 0, "", ""},
+        {"refused connection", {"get", refused, "--trace", "{dir}/trace", "--trace-level", "2"}, "", 1,
+         "", "zemuser: " + refused + noConnection},
+        {"refused upload", {"upload", refused, "{dir}/notes.txt"}, "", 1, "",
+         "zemuser: " + refused + noConnection},
+        {"unresolvable host", {"get", unresolvable}, "", 1, "",
+         "zemuser: " + unresolvable + ": The host name could not be turned into an address (12007)\n"},
+        // An error status is no failure of the library: there is no reason to give.
+        {"download of an error page", {"download", "{server}/f", "{dir}/d"}, HttpResponse(404, "gone"),
+         1, "", "zemuser: download from {server}/f" + checkTrace},
+        {"download of an error page, traced", {"download", "{server}/f", "{dir}/d", "--trace", "{dir}/t"},
+         HttpResponse(404, "gone"), 1, "",
+         "zemuser: download from {server}/f failed (the trace file may tell why)\n"},
+        {"conf put refused", {"conf", "put", "{server}/f", "s1", "{dir}/notes.txt"},
+         HttpResponse(200, "ERROR full"), 1, "", "zemuser: sending {dir}/notes.txt" + checkTrace},
+        {"not a URL", {"get", "notaurl"}, "", 2, "",
+         "URL: expected http://HOST[:PORT][/PATH] or https://HOST[:PORT][/PATH], got 'notaurl'\n"},
+        {"missing local file", {"upload", refused, "{dir}/missing.txt"}, "", 2, "",
+         "FILE: File does not exist: {dir}/missing.txt\n"},
+        {"field without a value", {"post", refused, "novalue"}, "", 2, "",
+         "FIELD: expected name=value, got 'novalue'\n"},
+        {"no command", {}, "", 2, "", "A subcommand is required\n"},
+        {"get without a URL", {"get"}, "", 2, "", "URL is required\n"},
+        {"help", {"--help"}, "", 0, "Blocking HTTP and HTTPS transfers through the zemuser library.\n", ""},
+    };
+    // clang-format on
+    for (const Case& row : cases) {
+        SCOPED_TRACE(row.name);
+        ScriptedServer server(Answer(row.answer));
+        const std::vector<std::pair<std::string, std::string>> values{{"{server}", server.url("")},
+                                                                      {"{dir}", dir.path()}};
+        std::vector<std::string> arguments;
+        for (const auto& argument : row.arguments) arguments.push_back(Expand(argument, values));
+        const auto result = RunProgram(HostCommand(arguments));
+        EXPECT_EQ(result.exitCode, row.exitCode) << result.err;
+        EXPECT_EQ(FirstLine(result.out), Expand(row.out, values));
+        EXPECT_EQ(FirstLine(result.err), Expand(row.err, values));
+    }
+    EXPECT_EQ(ReadFileBytes(dir.File("page")), "no such page\n");
+    // The library's own report still reaches the trace and the debug output the user chose.
+    const std::string report = "[ " + refused + " ] request failed...\n[12029, 0x00002efd] No con";
+    EXPECT_EQ(ReadFileBytes(dir.File("trace")).find(report), 0u);
+    EXPECT_NE(ReadFileBytes(dir.File("debug")).find(report), std::string::npos);
+}
+
+TEST(Host, PostSendsTheFieldsInOrderOfName) {
+    ScriptedServer server(Answer(HttpResponse(200, "stored")));
+    const auto result =
+        RunProgram(HostCommand({"post", server.url("/f"), "topic=engines", "name=Ada"}));
     EXPECT_EQ(result.exitCode, 0) << result.err;
-    EXPECT_EQ(result.out, "hello from the server\n");
-    EXPECT_EQ(result.err, "HTTP 200\n");
+    ASSERT_EQ(server.requests().size(), 1u);
+    EXPECT_EQ(ParseRequest(server.requests()[0]).body,
+              TextPart("name", "Ada") + TextPart("topic", "engines") + ClosingDelimiter());
 }
 
-TEST(HostGet, NotFoundWritesTheBodyAndExitsWithThree) {
-    ScriptedServer server(Answer(HttpResponse(404, "no such page")));
-    testing_support::TempDir folder;
-    auto result =
-        RunProgram({HostProgram(), "get", server.url("/missing"), "-o", folder.File("page")});
-    EXPECT_EQ(result.exitCode, 3);
-    EXPECT_EQ(result.err, "HTTP 404\n");
-    EXPECT_EQ(testing_support::ReadFileBytes(folder.File("page")), "no such page");
-}
-
-TEST(HostGet, RefusedConnectionLeavesTheUsersTraceAndDebugOutputAsTheyWere) {
-    std::string url =
-        "http://127.0.0.1:" + std::to_string(testing_support::FreeLoopbackPort()) + "/";
-    testing_support::TempDir folder;
-    testing_support::ScopedEnv debugOutput("ZEMUSER_DEBUG_OUTPUT", folder.File("debug.txt"));
-    auto result = RunProgram({HostProgram(), "get", url, "-o", folder.File("page"), "--trace",
-                              folder.File("trace.txt"), "--trace-level", "2"});
-    EXPECT_EQ(result.exitCode, 1);
-    EXPECT_EQ(result.out, "");
-    EXPECT_EQ(result.err,
-              "zemuser: " + url + ": No connection to the server could be made (12029)\n");
-    EXPECT_FALSE(testing_support::FileExists(folder.File("page")));
-    // The library's failure report still reaches both places the user chose.
-    const std::string report =
-        "[ " + url + " ] request failed...\n[12029, 0x00002efd] No connection";
-    EXPECT_EQ(testing_support::ReadFileBytes(folder.File("trace.txt")).find(report), 0u);
-    EXPECT_EQ(testing_support::ReadFileBytes(folder.File("debug.txt")).find(report), 0u);
-}
-
-TEST(HostGet, CtrlCCancelsASlowTransfer) {
-    testing_support::EventCount inBody;
+TEST(Host, CtrlCCancelsASlowTransfer) {
+    EventCount inBody;
     ScriptedServer server([&](ScriptedConnection& connection) {
         connection.ReadRequest();
-        std::string body(1 << 20, 'x');
-        connection.Send("HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(body.size()) +
-                        "\r\n\r\n" + body.substr(0, 64));
+        connection.Send("HTTP/1.0 200 OK\r\nContent-Length: 1000000\r\n\r\nfirst bytes");
         if (connection.AwaitClientRead()) inBody.Raise();
-        // Far slower than the test waits; stops once the client has gone.
-        connection.Trickle(body.substr(64), 64, 50ms);
+        connection.ReadUntilClosed(std::chrono::seconds(60));  // the rest never comes
     });
-    tools_testing::RunningProgram program({HostProgram(), "get", server.url("/slow")});
+    RunningProgram program(HostCommand({"get", server.url("/slow")}));
     ASSERT_TRUE(inBody.AwaitAtLeast(1));
-
     program.Signal(SIGINT);
-    auto result = program.Wait(60s);
+    const auto result = program.Wait(std::chrono::seconds(60));
     EXPECT_EQ(result.exitCode, 130);
     EXPECT_EQ(result.err, "zemuser: cancelled\n");
     EXPECT_EQ(result.out, "");
 }
 
-TEST(HostPost, SendsTheFieldsByNameAndPrintsTheReply) {
-    ScriptedServer server(Answer(HttpResponse(200, "stored")));
-    auto result =
-        RunProgram({HostProgram(), "post", server.url("/form"), "topic=engines", "name=Ada"});
-    EXPECT_EQ(result.exitCode, 0) << result.err;
-    EXPECT_EQ(result.out, "stored");
-    EXPECT_EQ(result.err, "HTTP 200\n");
-    ASSERT_EQ(server.requests().size(), 1u);
-    const std::string body = testing_support::ParseRequest(server.requests()[0]).body;
-    std::size_t name = body.find("name=\"name\"\r\n\r\nAda\r\n");
-    std::size_t topic = body.find("name=\"topic\"\r\n\r\nengines\r\n");
-    ASSERT_NE(name, std::string::npos) << body;
-    ASSERT_NE(topic, std::string::npos) << body;
-    EXPECT_LT(name, topic);
+TEST(Host, ProxyPasswordFromTheCommandLineTheEnvironmentOrStandardInput) {
+    ScriptedServer origin(Answer(HttpResponse(200, "proxied body")));
+    AuthProxy proxy("agent", "s3cret");
+    ScopedEnv httpProxy("http_proxy", proxy.url());
+    ScopedEnv noProxy("no_proxy", "");
+    TempDir folder;
+    WriteFileBytes(folder.File("password"), "s3cret\n");
+    struct Case {
+        const char* name;
+        std::vector<std::string> options;
+        std::optional<std::string> environment;
+        std::string input;
+        int exitCode;  // an unsatisfied proxy answers 407
+    };
+    // clang-format off
+    const Case cases[] = {
+        {"command line", {"--proxy-password", "s3cret"}, std::nullopt, "/dev/null", 0},
+        {"environment", {}, "s3cret", "/dev/null", 0},
+        {"standard input", {"--proxy-password", "-"}, "wrong", folder.File("password"), 0},
+        {"command line before environment", {"--proxy-password", "wrong"}, "s3cret", "/dev/null", 3},
+        {"none", {}, std::nullopt, "/dev/null", 3},
+    };
+    // clang-format on
+    for (const Case& row : cases) {
+        SCOPED_TRACE(row.name);
+        ScopedEnv password("ZEMUSER_PROXY_PASSWORD", row.environment.value_or(""));
+        if (!row.environment) unsetenv("ZEMUSER_PROXY_PASSWORD");
+        std::vector<std::string> argv =
+            HostCommand({"get", origin.url("/"), "--proxy-user", "agent"});
+        argv.insert(argv.end(), row.options.begin(), row.options.end());
+        const auto result = tools_testing::RunningProgram(argv, row.input).Wait();
+        EXPECT_EQ(result.exitCode, row.exitCode) << result.err;
+        EXPECT_EQ(result.out == "proxied body", row.exitCode == 0) << result.out;
+    }
 }
 
-TEST(HostUsage, HelpAndUsageErrors) {
-    auto help = RunProgram({HostProgram(), "--help"});
-    EXPECT_EQ(help.exitCode, 0);
-    EXPECT_NE(help.out.find("Usage: zemuser"), std::string::npos) << help.out;
-    EXPECT_NE(help.out.find("130  cancelled"), std::string::npos) << help.out;
-
-    auto commandHelp = RunProgram({HostProgram(), "download", "--help"});
-    EXPECT_EQ(commandHelp.exitCode, 0);
-    EXPECT_NE(commandHelp.out.find("Examples:"), std::string::npos) << commandHelp.out;
-
-    EXPECT_EQ(RunProgram({HostProgram()}).exitCode, 2);
-    EXPECT_EQ(RunProgram({HostProgram(), "get"}).exitCode, 2);
-    EXPECT_EQ(RunProgram({HostProgram(), "frobnicate"}).exitCode, 2);
-    auto badField = RunProgram({HostProgram(), "post", "http://127.0.0.1:9/", "novalue"});
-    EXPECT_EQ(badField.exitCode, 2);
-    EXPECT_NE(badField.err.find("name=value"), std::string::npos) << badField.err;
-}
-
-TEST(HostCpu, PrintsBothPercentagesAndWatchEndsOnCtrlC) {
+TEST(Host, CpuPrintsBothPercentagesAndWatchEndsOnCtrlC) {
     const std::regex usageLine("system [0-9]+% process [0-9]+%\n");
-    auto once = RunProgram({HostProgram(), "cpu"});
+    const auto once = RunProgram(HostCommand({"cpu"}));
     EXPECT_EQ(once.exitCode, 0) << once.err;
     EXPECT_TRUE(std::regex_match(once.out, usageLine)) << once.out;
 
-    tools_testing::RunningProgram watch({HostProgram(), "cpu", "--watch"});
-    for (int i = 0; i < 1000 && watch.OutSoFar().empty(); ++i) std::this_thread::sleep_for(10ms);
+    RunningProgram watch(HostCommand({"cpu", "--watch"}));
+    const std::string firstLine = FirstLine(watch.AwaitOut("\n"));
     watch.Signal(SIGINT);
-    auto watched = watch.Wait(10s);
-    EXPECT_EQ(watched.exitCode, 0) << watched.err;
-    ASSERT_FALSE(watched.out.empty());
-    EXPECT_TRUE(std::regex_match(watched.out.substr(0, watched.out.find('\n') + 1), usageLine))
-        << watched.out;
+    EXPECT_EQ(watch.Wait().exitCode, 0);
+    EXPECT_TRUE(std::regex_match(firstLine, usageLine)) << firstLine;
 }
 
-TEST(HostFileService, ConfRoundTripAndDownloadUnderTheAnnouncedName) {
+TEST(Host, ConfRoundTripAndDownloadUnderTheAnnouncedName) {
     tools_testing::FileServiceProcess service;
-    testing_support::TempDir folder;
-    std::string content(100000, '\0');
-    for (std::size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>(i * 7);
-    testing_support::WriteFileBytes(folder.File("report.bin"), content);
-
-    auto put = RunProgram({HostProgram(), "conf", "put", service.url(), "s42",
-                           folder.File("report.bin"), "--trace", folder.File("put.trace")});
+    TempDir folder;
+    const std::string content = PatternText(100000, 3);
+    WriteFileBytes(folder.File("report.bin"), content);
+    const auto put =
+        RunProgram(HostCommand({"conf", "put", service.url(), "s42", folder.File("report.bin")}));
     ASSERT_EQ(put.exitCode, 0) << put.err;
-    EXPECT_NE(testing_support::ReadFileBytes(folder.File("put.trace"))
-                  .find("ZEMKIVUploadFile Begin: " + service.url() + ", s42, "),
-              std::string::npos);
-
-    auto get = RunProgram(
-        {HostProgram(), "conf", "get", service.url(), "s42", "report.bin", folder.File("back")});
+    const auto get = RunProgram(
+        HostCommand({"conf", "get", service.url(), "s42", "report.bin", folder.File("back")}));
     ASSERT_EQ(get.exitCode, 0) << get.err;
-    EXPECT_EQ(testing_support::ReadFileBytes(folder.File("back")), content);
+    EXPECT_EQ(ReadFileBytes(folder.File("back")), content);
 
     const std::string inbox = folder.File("inbox");
     ASSERT_EQ(mkdir(inbox.c_str(), 0755), 0);
-    auto download = RunProgram({HostProgram(), "download", service.url(), inbox, "act=fetch",
-                                "session_id=s42", "filename=report.bin"});
+    const auto download = RunProgram(HostCommand(
+        {"download", service.url(), inbox, "act=fetch", "session_id=s42", "filename=report.bin"}));
     ASSERT_EQ(download.exitCode, 0) << download.err;
     EXPECT_EQ(download.out, "announced name: report.bin\nsaved to: " + inbox + "/report.bin\n");
-    EXPECT_EQ(testing_support::ReadFileBytes(inbox + "/report.bin"), content);
-
-    // A plain URL upload whose fields make it the service's upload form.
-    auto upload = RunProgram({HostProgram(), "upload", service.url(), folder.File("report.bin"),
-                              "x=kivStuff", "act=upload", "session_id=s43"});
-    ASSERT_EQ(upload.exitCode, 0) << upload.err;
-    EXPECT_EQ(testing_support::ReadFileBytes(service.root() + "/s43/report.bin"), content);
-
-    auto missing = RunProgram({HostProgram(), "download", service.url(), inbox, "act=fetch",
-                               "session_id=s42", "filename=nothing.bin"});
-    EXPECT_EQ(missing.exitCode, 1);
-    EXPECT_NE(missing.err.find("zemuser: download from " + service.url() + " failed"),
-              std::string::npos)
-        << missing.err;
+    EXPECT_EQ(ReadFileBytes(inbox + "/report.bin"), content);
 }
