@@ -1,15 +1,17 @@
 // What the fuzz targets share: a check that stops the run with a readable message, a private
-// temporary folder for the process, and small file helpers.
+// temporary folder and file helpers. Every target also links a guard in place of the C
+// library's connect() and getaddrinfo(): look-ups take numeric addresses only and nothing but
+// loopback is reached, so no fuzzed redirect can send a request elsewhere.
 #pragma once
 
 #include <stdlib.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
-#include <vector>
 
 namespace fuzz {
 
@@ -23,20 +25,13 @@ namespace fuzz {
         if (!(condition)) ::fuzz::Fail(#condition, __FILE__, __LINE__); \
     } while (false)
 
-// A folder under the system's temporary folder, removed with everything in it when the
-// process ends normally.
+// A folder under the system's temporary folder, removed with its content at a normal exit.
 class TempFolder {
   public:
-    explicit TempFolder(const char* prefix) {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / (std::string(prefix) + "-XXXXXX")).string();
-        std::vector<char> buffer(pattern.begin(), pattern.end());
-        buffer.push_back('\0');
-        if (mkdtemp(buffer.data()) == nullptr) {
-            std::perror("mkdtemp");
-            std::abort();
-        }
-        path_ = buffer.data();
+    explicit TempFolder(const char* prefix)
+        : path_((std::filesystem::temp_directory_path() / (std::string(prefix) + "-XXXXXX"))
+                    .string()) {
+        FUZZ_CHECK(mkdtemp(path_.data()) != nullptr);
     }
     ~TempFolder() {
         std::error_code ignored;
@@ -63,11 +58,13 @@ inline std::string ReadFileBytes(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// Zero-terminated text as the C interfaces take it: everything up to the first zero byte.
+// Text as the C interfaces take it: up to the first zero byte.
 inline std::string AsCText(std::string text) {
-    const std::size_t zero = text.find('\0');
-    if (zero != std::string::npos) text.resize(zero);
-    return text;
+    return text.substr(0, text.find('\0'));
 }
+
+// Connections the guard let through, and refused, since the start.
+std::uint64_t LoopbackConnects();
+std::uint64_t RefusedConnects();
 
 }  // namespace fuzz
