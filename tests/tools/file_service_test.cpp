@@ -20,6 +20,8 @@ using namespace std::string_literals;
 
 namespace {
 
+using Send = std::function<httplib::Result(httplib::Client&)>;
+
 // Every byte value, zero and CR LF included.
 std::string Binary(std::size_t size, unsigned seed) {
     std::string content(size, '\0');
@@ -27,21 +29,28 @@ std::string Binary(std::size_t size, unsigned seed) {
     return content;
 }
 
-Form UploadForm(const std::string& session, const std::string& name, const std::string& content) {
-    return {{"x", "kivStuff", "", ""},
-            {"act", "upload", "", ""},
-            {"session_id", session, "", ""},
-            {"file_num", "1", "", ""},
-            {"file1", content, name, "application/octet-stream"}};
+Form Upload(const std::string& session, std::size_t size = 10, const std::string& name = "f.bin",
+            const Form& extra = {}) {
+    Form form{{"x", "kivStuff", "", ""},
+              {"act", "upload", "", ""},
+              {"session_id", session, "", ""},
+              {"file_num", "1", "", ""},
+              {"file1", Binary(size, 3), name, "application/octet-stream"}};
+    form.insert(form.begin(), extra.begin(), extra.end());
+    return form;
 }
 
-httplib::Params DownloadForm(const std::string& session, const std::string& name) {
+httplib::Params Download(const std::string& session, const std::string& name) {
     return {{"x", "kivStuff"}, {"act", "download"}, {"session_id", session}, {"filename", name}};
 }
 
-Form With(Form form, const httplib::MultipartFormData& extra) {
-    form.insert(form.begin(), extra);
-    return form;
+// `form` (multipart or urlencoded) posted to `target`, with `bearer` as the token if not empty.
+template <typename Body>
+Send Post(const Body& form, const std::string& target = "/files", const std::string& bearer = "") {
+    return [=](httplib::Client& client) {
+        if (!bearer.empty()) client.set_bearer_token_auth(bearer);
+        return client.Post(target, form);
+    };
 }
 
 // Every file under the folder, relative to it, sorted.
@@ -54,102 +63,26 @@ std::vector<std::string> FilesUnder(const std::string& folder) {
     return files;
 }
 
-// A service that answers before reading a whole request makes the client write into a closed
-// connection: that must fail the case, not end the test program.
-void IgnoreBrokenPipes() {
-    signal(SIGPIPE, SIG_IGN);
-}
-
 }  // namespace
-
-// The library sends the token in the URL it is given.
-TEST(FileService, RoundTripThroughTheLibraryWithAToken) {
-    FileServiceProcess service({"--token", "t0ken"});
-    TempDir local;
-    const std::string content = Binary(300000, 1);
-    WriteFileBytes(local.File("minutes.bin"), content);
-    OwnedHandle handle(ZEMTransferBegin());
-    const std::string withToken = service.url() + "?token=t0ken";
-    const char* url = withToken.c_str();
-    ASSERT_EQ(
-        ZEMKIVTransferFile(handle.get(), url, "conf-7", "", local.File("minutes.bin").c_str(), 1),
-        1);
-    EXPECT_EQ(ReadFileBytes(service.root() + "/conf-7/minutes.bin"), content);
-    ASSERT_EQ(ZEMKIVTransferFile(handle.get(), url, "conf-7", "minutes.bin",
-                                 local.File("copy.bin").c_str(), 0),
-              1);
-    EXPECT_EQ(ReadFileBytes(local.File("copy.bin")), content);
-    // The URL download: a multipart post whose answer names the file.
-    PostFields fields{{"act", "fetch"}, {"session_id", "conf-7"}, {"filename", "minutes.bin"}};
-    char name[64];
-    ASSERT_EQ(
-        ZEMNormalDownloadFile(handle.get(), url, &fields, local.path().c_str(), name, sizeof name),
-        1);
-    EXPECT_STREQ(name, "minutes.bin");
-    EXPECT_EQ(ReadFileBytes(local.File("minutes.bin")), content);
-
-    const auto stopped = service.Stop();
-    EXPECT_EQ(stopped.exitCode, 0);
-    EXPECT_EQ(stopped.out.substr(stopped.out.find('\n') + 1), "stopped\n");
-}
-
-TEST(FileService, RefusesNamesThatLeaveTheFolder) {
-    FileServiceProcess service;
-    httplib::Client client("127.0.0.1", service.port());
-    for (const std::string& bad :
-         {""s, "."s, ".."s, "../outside"s, "a/b"s, "a\\b"s, "a\0b"s, "tab\there"s, "x\x7f"s}) {
-        SCOPED_TRACE("name: " + bad);
-        auto upload = client.Post("/files", UploadForm(bad, "f.txt", "data"));
-        ASSERT_TRUE(upload);
-        EXPECT_EQ(upload->status, 400);
-        EXPECT_EQ(upload->body.rfind("ERROR", 0), 0u) << upload->body;
-        for (const auto& form : {DownloadForm(bad, "f.txt"), DownloadForm("s", bad)}) {
-            auto download = client.Post("/files", form);
-            ASSERT_TRUE(download);
-            EXPECT_EQ(download->status, 400);
-        }
-    }
-    // The stored name is the client path's last part, whichever separator it uses.
-    struct Case {
-        const char* path;
-        int status;
-    };
-    for (const Case& row : {Case{"..\\..\\evil.txt", 200}, Case{"../../evil.txt", 200},
-                            Case{"C:\\data\\evil.txt", 200}, Case{"C:\\data\\..", 400},
-                            Case{"dir/", 400}, Case{"dir/.", 400}}) {
-        SCOPED_TRACE(row.path);
-        auto upload = client.Post("/files", UploadForm("s", row.path, "data"));
-        ASSERT_TRUE(upload);
-        EXPECT_EQ(upload->status, row.status);
-    }
-    EXPECT_EQ(FilesUnder(service.root()), std::vector<std::string>{"s/evil.txt"});
-    auto missing = client.Post("/files", DownloadForm("s", "absent.txt"));
-    ASSERT_TRUE(missing);
-    EXPECT_EQ(missing->status, 404);
-    auto unknownAct = client.Post("/files", httplib::Params{{"x", "kivStuff"}, {"act", "list"}});
-    ASSERT_TRUE(unknownAct);
-    EXPECT_EQ(unknownAct->status, 400);
-}
 
 TEST(FileService, ConcurrentUploadsToOneSession) {
     FileServiceProcess service;
     TempDir local;
     constexpr int kUploads = 6;
     std::vector<std::string> contents;
-    for (int i = 0; i < kUploads; ++i) {
-        // Each under its own name, and all of them also as "shared.bin".
-        contents.push_back(Binary(200000 + static_cast<std::size_t>(i) * 1000, i));
-        fs::create_directory(local.File(std::to_string(i)));
-        WriteFileBytes(local.File("own" + std::to_string(i)), contents.back());
-        WriteFileBytes(local.File(std::to_string(i) + "/shared.bin"), contents.back());
-    }
     std::vector<std::thread> uploaders;
     std::atomic<int> accepted{0};
     for (int i = 0; i < kUploads; ++i) {
-        uploaders.emplace_back([&, i] {
+        // Each under its own name, and all of them also as "shared.bin".
+        const std::string folder = local.File(std::to_string(i)) + "/";
+        const std::string own = "own" + std::to_string(i);
+        contents.push_back(Binary(200000 + 1000 * static_cast<std::size_t>(i), i));
+        fs::create_directory(folder);
+        WriteFileBytes(folder + own, contents.back());
+        WriteFileBytes(folder + "shared.bin", contents.back());
+        uploaders.emplace_back([&, folder, own] {
             OwnedHandle handle(ZEMTransferBegin());
-            for (const std::string& path : {local.File("own" + std::to_string(i)),
-                                            local.File(std::to_string(i) + "/shared.bin")}) {
+            for (const std::string& path : {folder + own, folder + "shared.bin"}) {
                 accepted += ZEMKIVTransferFile(handle.get(), service.url().c_str(), "busy", "",
                                                path.c_str(), 1);
             }
@@ -166,14 +99,10 @@ TEST(FileService, ConcurrentUploadsToOneSession) {
     EXPECT_EQ(FilesUnder(service.root()).size(), static_cast<std::size_t>(kUploads + 1));
 }
 
-TEST(FileService, LimitsRefuseTheWholeRequestAndStoreNothing) {
-    using Send = std::function<httplib::Result(httplib::Client&)>;
-    auto post = [](const auto& form) -> Send {  // multipart or urlencoded
-        return [form](httplib::Client& client) { return client.Post("/files", form); };
-    };
-    auto upload = [&](const std::string& session, std::size_t size) {
-        return post(UploadForm(session, "f.bin", Binary(size, 3)));
-    };
+TEST(FileService, AnswersEachRequestAndStoresOnlyWhatItAccepts) {
+    TempDir secrets;
+    WriteFileBytes(secrets.File("token"), "s3cret-token\nnot part of it\n");
+    const std::vector<std::string> token{"--token-file", secrets.File("token")};
     const Send unknownLength = [](httplib::Client& client) {
         auto provider = [](std::size_t, httplib::DataSink& sink) {
             sink.write("act=x", 5);
@@ -183,97 +112,108 @@ TEST(FileService, LimitsRefuseTheWholeRequestAndStoreNothing) {
         return client.Post("/files", provider, "application/x-www-form-urlencoded");
     };
     const std::string longName(65, 'n');
-    const auto withNote = post(With(UploadForm("s", "f.bin", "data"), {"note", "x", "", ""}));
-    const auto withLongName = post(With(UploadForm("s", "f.bin", "data"), {longName, "x", "", ""}));
-    const auto fiveFields = post(httplib::Params{
+    const auto fiveFields = Post(httplib::Params{
         {"act", "download"}, {"session_id", "old"}, {"filename", "a.bin"}, {"x", "y"}, {"z", "1"}});
     struct Case {
+        Case(const char* name, std::vector<std::string> options, Send send, int status,
+             std::string stored = "", std::string body = "")
+            : name(name),
+              options(std::move(options)),
+              send(std::move(send)),
+              status(status),
+              stored(std::move(stored)),
+              body(std::move(body)) {}
         const char* name;
         std::vector<std::string> options;
         Send send;
         int status;
-        std::string stored;  // the file a 200 adds
+        std::string stored;  // the file it adds next to old/a.bin
+        std::string body;    // how the answer begins; "" for "OK" or "ERROR" by the status
+    };
+    const auto upload = [](const std::string& name) { return Post(Upload("s", 10, name)); };
+    const auto withPart = [](const std::string& name) {
+        return Post(Upload("s", 10, "f.bin", {{name, "x", "", ""}}));
+    };
+    const auto tokened = [](const std::string& target, const std::string& bearer = "") {
+        return Post(Upload("s"), target, bearer);
     };
     // clang-format off
     const Case cases[] = {
-        {"body over the request limit", {"--max-request", "1MiB"}, upload("s", 2000000), 413, ""},
-        {"body of unknown length", {}, unknownLength, 411, ""},
-        {"parts over the limit", {"--max-parts", "5"}, withNote, 413, ""},
-        {"parts at the limit", {"--max-parts", "5"}, upload("s", 10), 200, "s/f.bin"},
-        {"part name over the field limit", {"--max-field", "64"}, withLongName, 413, ""},
-        {"part value over the field limit", {"--max-field", "64"}, upload(longName, 10), 413, ""},
-        {"urlencoded value over it", {"--max-field", "64"}, post(DownloadForm("old", longName)), 413, ""},
-        {"urlencoded fields over the part limit", {"--max-parts", "4"}, fiveFields, 413, ""},
+        {"download", {}, Post(Download("old", "a.bin")), 200, "", "aaaa"},
+        {"upload", {}, Post(Upload("s")), 200, "s/f.bin"},
+        {"missing file", {}, Post(Download("old", "b.bin")), 404, "", "no such file"},
+        {"unknown act", {}, Post(httplib::Params{{"x", "kivStuff"}, {"act", "list"}}), 400},
+        // Names that could leave the folder, and the client path's last part as the stored name.
+        {"session ..", {}, Post(Upload("..")), 400},
+        {"session .", {}, Post(Upload(".")), 400},
+        {"empty session", {}, Post(Upload("")), 400},
+        {"session with a slash", {}, Post(Upload("a/b")), 400},
+        {"session with a backslash", {}, Post(Upload("a\\b")), 400},
+        {"session with a zero byte", {}, Post(Upload("a\0b"s)), 400},
+        {"session with a control character", {}, Post(Upload("x\x7f")), 400},
+        {"download from session ..", {}, Post(Download("..", "a.bin")), 400},
+        {"download of ../old/a.bin", {}, Post(Download("old", "../old/a.bin")), 400},
+        {"download of a name with a tab", {}, Post(Download("old", "a\t.bin")), 400},
+        {"client path with backslashes", {}, upload("..\\..\\e.txt"), 200, "s/e.txt"},
+        {"client path with slashes", {}, upload("../../e.txt"), 200, "s/e.txt"},
+        {"client path with a drive", {}, upload("C:\\data\\e.txt"), 200, "s/e.txt"},
+        {"client path ending in ..", {}, upload("C:\\data\\.."), 400},
+        {"client path ending in /", {}, upload("dir/"), 400},
+        {"client path ending in .", {}, upload("dir/."), 400},
+        // Each limit refuses the whole request.
+        {"body over --max-request", {"--max-request", "1MiB"}, Post(Upload("s", 2000000)), 413},
+        {"body of unknown length", {}, unknownLength, 411},
+        {"parts over --max-parts", {"--max-parts", "5"}, withPart("n"), 413},
+        {"parts at --max-parts", {"--max-parts", "5"}, Post(Upload("s")), 200, "s/f.bin"},
+        {"part name over --max-field", {"--max-field", "64"}, withPart(longName), 413},
+        {"part value over --max-field", {"--max-field", "64"}, Post(Upload(longName)), 413},
+        {"urlencoded value over --max-field", {"--max-field", "64"},
+         Post(Download("old", longName)), 413},
+        {"urlencoded fields over --max-parts", {"--max-parts", "4"}, fiveFields, 413},
         // Refused part-way through the body, which is still read to its end.
-        {"file over the upload limit", {"--max-upload", "1MiB", "--max-request", "8MiB"}, upload("s", 3000000), 413, ""},
-        {"file at the upload limit", {"--max-upload", "1MiB"}, upload("s", 1048576), 200, "s/f.bin"},
-        {"new session past the limit", {"--max-sessions", "1"}, upload("s", 10), 507, ""},
-        {"known session at the limit", {"--max-sessions", "1"}, upload("old", 10), 200, "old/f.bin"},
-        {"upload past the disk limit", {"--max-disk", "50000"}, upload("old", 20000), 507, ""},
-        {"upload within the disk limit", {"--max-disk", "50000"}, upload("old", 5000), 200, "old/f.bin"},
+        {"file over --max-upload", {"--max-upload", "1MiB", "--max-request", "8MiB"},
+         Post(Upload("s", 3000000)), 413},
+        {"file at --max-upload", {"--max-upload", "1MiB"}, Post(Upload("s", 1048576)), 200,
+         "s/f.bin"},
+        {"new session past --max-sessions", {"--max-sessions", "1"}, Post(Upload("s")), 507},
+        {"known session at --max-sessions", {"--max-sessions", "1"}, Post(Upload("old")), 200,
+         "old/f.bin"},
+        {"upload past --max-disk", {"--max-disk", "50000"}, Post(Upload("old", 20000)), 507},
+        {"upload within --max-disk", {"--max-disk", "50000"}, Post(Upload("old", 5000)), 200,
+         "old/f.bin"},
+        // With a token, every request must present it whole.
+        {"no token", token, Post(Upload("s")), 403},
+        // Refused before the body is read, and still answered rather than reset.
+        {"wrong token, large body", token, Post(Upload("s", 4000000), "/files?token=wrong"), 403},
+        {"the token's first part", token, tokened("/files?token=s3cret"), 403},
+        {"the token and more", token, tokened("/files?token=s3cret-token2"), 403},
+        {"wrong bearer", token, tokened("/files", "s3cret-tokeN"), 403},
+        {"download without the token", token, Post(Download("old", "a.bin")), 403},
+        {"token in the URL", token, tokened("/files?token=s3cret-token"), 200, "s/f.bin"},
+        {"token as bearer", token, tokened("/files", "s3cret-token"), 200, "s/f.bin"},
+        {"download with the token", token, Post(Download("old", "a.bin"), "/files", "s3cret-token"),
+         200, "", "aaaa"},
     };
     // clang-format on
-    IgnoreBrokenPipes();
+    // A service that answers before reading a whole request makes the client write into a
+    // closed connection: that must fail the case, not end the test program.
+    signal(SIGPIPE, SIG_IGN);
     for (const Case& row : cases) {
         SCOPED_TRACE(row.name);
         FileServiceProcess service(row.options, [](const std::string& root) {
             fs::create_directory(root + "/old");
-            WriteFileBytes(root + "/old/a.bin", Binary(40000, 2));
+            WriteFileBytes(root + "/old/a.bin", std::string(40000, 'a'));
         });
         httplib::Client client("127.0.0.1", service.port());
         auto answer = row.send(client);
         ASSERT_TRUE(answer) << httplib::to_string(answer.error());
         EXPECT_EQ(answer->status, row.status) << answer->body;
-        EXPECT_EQ(answer->body.rfind(row.status == 200 ? "OK" : "ERROR", 0), 0u) << answer->body;
+        const std::string body = !row.body.empty() ? row.body : row.status == 200 ? "OK" : "ERROR";
+        EXPECT_EQ(answer->body.rfind(body, 0), 0u) << answer->body;
         std::vector<std::string> expected{"old/a.bin", row.stored};
         if (row.stored.empty()) expected.pop_back();
         EXPECT_EQ(FilesUnder(service.root()), expected);
     }
-}
-
-TEST(FileService, EveryRequestNeedsTheTokenWhenOneIsSet) {
-    TempDir secrets;
-    WriteFileBytes(secrets.File("token"), "s3cret-token\nnot part of it\n");
-    FileServiceProcess service({"--token-file", secrets.File("token")},
-                               [](const std::string& root) {
-                                   fs::create_directory(root + "/t");
-                                   WriteFileBytes(root + "/t/known.bin", "known bytes");
-                               });
-    struct Case {
-        const char* name;
-        std::string query, bearer;
-        std::size_t uploadSize;
-        int status;
-    };
-    const Case cases[] = {
-        {"no token", "", "", 10, 403},
-        // Refused before the body is read, and still answered rather than reset.
-        {"wrong token, large body", "?token=wrong", "", 4000000, 403},
-        {"the token's first part", "?token=s3cret", "", 10, 403},
-        {"the token and more", "?token=s3cret-token2", "", 10, 403},
-        {"wrong bearer", "", "s3cret-tokeN", 10, 403},
-        {"token in the URL", "?token=s3cret-token", "", 10, 200},
-        {"token as bearer", "", "s3cret-token", 10, 200},
-    };
-    std::vector<std::string> expected{"t/known.bin"};
-    IgnoreBrokenPipes();
-    for (const Case& row : cases) {
-        SCOPED_TRACE(row.name);
-        httplib::Client client("127.0.0.1", service.port());
-        if (!row.bearer.empty()) client.set_bearer_token_auth(row.bearer);
-        const std::string name = std::string(row.name) + ".bin";
-        const std::string path = "/files" + row.query;
-        auto upload = client.Post(path, UploadForm("t", name, Binary(row.uploadSize, 1)));
-        ASSERT_TRUE(upload) << httplib::to_string(upload.error());
-        EXPECT_EQ(upload->status, row.status) << upload->body;
-        if (row.status == 200) expected.push_back("t/" + name);
-        auto fetch = client.Post(path, DownloadForm("t", "known.bin"));
-        ASSERT_TRUE(fetch);
-        EXPECT_EQ(fetch->status, row.status);
-        EXPECT_EQ(fetch->body == "known bytes", row.status == 200) << fetch->body;
-    }
-    std::sort(expected.begin(), expected.end());
-    EXPECT_EQ(FilesUnder(service.root()), expected);
 }
 
 TEST(FileService, StartUpClearsStagedFilesAndWarnsWhenOpenBeyondLoopback) {

@@ -13,13 +13,6 @@ extern char** environ;
 
 namespace tools_testing {
 
-std::string HostProgram() {
-    return ZEMUSER_HOST_PROGRAM;
-}
-std::string FileServiceProgram() {
-    return ZEMUSER_FILE_SERVICE_PROGRAM;
-}
-
 RunningProgram::RunningProgram(const std::vector<std::string>& argv, const std::string& input) {
     std::vector<char*> arguments;
     for (const auto& argument : argv) arguments.push_back(const_cast<char*>(argument.c_str()));
@@ -56,7 +49,7 @@ RunningProgram::~RunningProgram() {
 }
 
 void RunningProgram::Signal(int signal) const {
-    if (pid_ > 0) kill(pid_, signal);
+    if (pid_ > 0) kill(pid_, signal);  // never -1: that would be every process
 }
 
 std::string RunningProgram::AwaitOut(const std::string& text) const {
@@ -64,10 +57,6 @@ std::string RunningProgram::AwaitOut(const std::string& text) const {
     while (std::chrono::steady_clock::now() < deadline) {
         const std::string out = testing_support::ReadFileBytes(folder_.File("out"));
         if (out.find(text) != std::string::npos) return out;
-        siginfo_t ended{};
-        if (waitid(P_PID, pid_, &ended, WEXITED | WNOHANG | WNOWAIT) != 0 || ended.si_pid != 0) {
-            break;  // it has exited
-        }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return "";

@@ -12,8 +12,13 @@
 
 namespace tools_testing {
 
-std::string HostProgram();
-std::string FileServiceProgram();
+// The built programs (paths come from the build).
+inline std::string HostProgram() {
+    return ZEMUSER_HOST_PROGRAM;
+}
+inline std::string FileServiceProgram() {
+    return ZEMUSER_FILE_SERVICE_PROGRAM;
+}
 
 struct ProgramResult {
     int exitCode = -1;  // -1 when it did not exit normally
@@ -30,7 +35,7 @@ class RunningProgram {
     RunningProgram& operator=(const RunningProgram&) = delete;
 
     void Signal(int signal) const;
-    // Its stdout once that holds `text`; "" when it exited first or 10 s passed.
+    // Its stdout once that holds `text`; "" when 10 s passed first.
     std::string AwaitOut(const std::string& text) const;
     // Waits for the exit; a program still running after `timeout` is killed (exit code -1).
     ProgramResult Wait(std::chrono::milliseconds timeout = std::chrono::seconds(30));
