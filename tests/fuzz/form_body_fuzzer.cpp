@@ -29,10 +29,7 @@ struct UploadFiles {
     UploadFiles() { std::filesystem::create_directory(paths[4]); }
 };
 
-UploadFiles& Files() {
-    static UploadFiles files;
-    return files;
-}
+UploadFiles files;
 
 // UTF-16 to UTF-8, an unpaired surrogate becoming U+FFFD.
 std::string Utf8(const std::u16string& wide) {
@@ -75,12 +72,8 @@ void AddField(FuzzedDataProvider& in, FormFieldList* list, Expected* expected) {
     const std::string name = fuzz::AsCText(in.ConsumeRandomLengthString(40));
     std::string value;
     const std::string* contents = nullptr;  // a file field's bytes, when it opens
-    const int kind = in.ConsumeIntegralInRange(0, 5);
-    if (kind == 0) {
-        const auto number = in.ConsumeIntegral<std::int32_t>();
-        value = std::to_string(number);
-        list->push_back(FormField::FromInteger(name.c_str(), number));
-    } else if (kind == 1 || kind == 2) {  // kind 2: longer than a text part's allowance
+    const int kind = in.ConsumeIntegralInRange(1, 5);
+    if (kind == 1 || kind == 2) {  // kind 2: longer than a text part's allowance
         value = kind == 1 ? fuzz::AsCText(in.ConsumeRandomLengthString(200))
                           : std::string(in.ConsumeIntegralInRange(8000, 20000),
                                         in.ConsumeIntegralInRange<char>('!', '~'));
@@ -92,8 +85,8 @@ void AddField(FuzzedDataProvider& in, FormFieldList* list, Expected* expected) {
         list->push_back(FormField::FromWideText(name.c_str(), wide.c_str(), false));
     } else {
         const auto file = in.ConsumeIntegralInRange<std::size_t>(0, UploadFiles::kCount - 1);
-        value = Files().paths[file];
-        if (file < UploadFiles::kWritable) contents = &Files().contents[file];
+        value = files.paths[file];
+        if (file < UploadFiles::kWritable) contents = &files.contents[file];
         const std::u16string wide(value.begin(), value.end());  // the paths are ASCII
         list->push_back(in.ConsumeBool()
                             ? FormField::FromText(name.c_str(), value.c_str(), true)
@@ -142,15 +135,13 @@ void CheckMultipart(const FormFieldList& list, const std::optional<std::string>&
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     FuzzedDataProvider in(data, size);
-    for (std::string& contents : Files().contents) {
+    for (std::size_t i = 0; i < UploadFiles::kWritable; ++i) {
         // Now and then a file larger than its part's allowance.
-        contents =
+        files.contents[i] =
             in.ConsumeIntegralInRange(0, 7) == 0
                 ? std::string(in.ConsumeIntegralInRange(6000, 40000), in.ConsumeIntegral<char>())
                 : in.ConsumeRandomLengthString(300);
-    }
-    for (std::size_t i = 0; i < UploadFiles::kWritable; ++i) {
-        fuzz::WriteFileBytes(Files().paths[i], Files().contents[i]);
+        fuzz::WriteFileBytes(files.paths[i], files.contents[i]);
     }
     FormFieldList list;
     Expected expected;

@@ -26,31 +26,21 @@ namespace fuzz {
     } while (false)
 
 // A folder under the system's temporary folder, removed with its content at a normal exit.
-class TempFolder {
-  public:
+struct TempFolder {
     explicit TempFolder(const char* prefix)
-        : path_((std::filesystem::temp_directory_path() / (std::string(prefix) + "-XXXXXX"))
-                    .string()) {
-        FUZZ_CHECK(mkdtemp(path_.data()) != nullptr);
+        : path(std::filesystem::temp_directory_path() / (std::string(prefix) + "-XXXXXX")) {
+        FUZZ_CHECK(mkdtemp(path.data()) != nullptr);
     }
     ~TempFolder() {
         std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
+        std::filesystem::remove_all(path, ignored);
     }
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-
-    const std::string& Path() const { return path_; }
-    std::string File(const std::string& name) const { return path_ + "/" + name; }
-
-  private:
-    std::string path_;
+    std::string File(const std::string& name) const { return path + "/" + name; }
+    std::string path;
 };
 
 inline void WriteFileBytes(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    FUZZ_CHECK(out.good());
+    FUZZ_CHECK((std::ofstream(path, std::ios::binary) << bytes).good());
 }
 
 inline std::string ReadFileBytes(const std::string& path) {
@@ -59,7 +49,7 @@ inline std::string ReadFileBytes(const std::string& path) {
 }
 
 // Text as the C interfaces take it: up to the first zero byte.
-inline std::string AsCText(std::string text) {
+inline std::string AsCText(const std::string& text) {
     return text.substr(0, text.find('\0'));
 }
 

@@ -1,11 +1,9 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets (preset fuzz, folder build-fuzz) and runs each for a bounded time
-# on a copy of its committed corpus (the committed corpus never grows here).
+# on a copy of its committed corpus; exits non-zero when any target found a crash, a leak or a
+# time-out, whose input is kept in build-fuzz/fuzz-runs/<target>/.
 #
 #   tests/fuzz/run-fuzzers.sh [seconds-per-target] [target...]
-#
-# Prints the executions of every target and exits non-zero when any target found a crash, a
-# leak or a time-out; the input that did it is kept in build-fuzz/fuzz-runs/<target>/.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 root=$PWD
@@ -16,17 +14,11 @@ targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
   targets=(fuzz_url fuzz_download_name fuzz_form_body fuzz_settings_file fuzz_server_answer)
 fi
-
-# Undefined behaviour stops a run like a crash; ZEMUSER_WERROR=ON makes warnings errors.
 mkdir -p "$build"
 cmake --preset fuzz ${ZEMUSER_WERROR:+-DZEMUSER_WERROR=$ZEMUSER_WERROR} \
   > "$build/configure.log" 2>&1 || { cat "$build/configure.log"; exit 1; }
 cmake --build --preset fuzz -j 2 --target "${targets[@]}"
 
-# Longer URLs than the 2084-character buffers; HTTP words for the server's answers, whose
-# inputs may wait for a time-out or two.
-declare -A extra=([fuzz_url]="-max_len=6000"
-                  [fuzz_server_answer]="-timeout=30 -dict=$root/tests/fuzz/http.dict")
 export ASAN_OPTIONS=detect_leaks=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 results=()
@@ -38,10 +30,10 @@ for target in "${targets[@]}"; do
   cp -r "$root/tests/fuzz/corpus/$target" "$work/corpus"
   echo "=== $target: $seconds s"
   status=ok
-  # shellcheck disable=SC2086  # the extra options are separate words on purpose
-  if ! (cd "$work" && TMPDIR=$work/tmp "$build/tests/fuzz/$target" corpus \
-        -max_total_time="$seconds" -timeout=25 -print_final_stats=1 -artifact_prefix="$work/" \
-        ${extra[$target]:-} > "$work/log.txt" 2>&1); then
+  # URLs longer than the 2084-character buffers; the server's answers may wait for time-outs.
+  if ! (cd "$work" && TMPDIR=$work/tmp "$build/tests/fuzz/$target" corpus -max_len=6000 \
+        -max_total_time="$seconds" -timeout=30 -print_final_stats=1 -artifact_prefix="$work/" \
+        > "$work/log.txt" 2>&1); then
     status=FAILED
     failed=1
     grep -E "ERROR|SUMMARY|fuzz check failed|Test unit written" "$work/log.txt" ||

@@ -1,11 +1,10 @@
 // Server answers through the real internet layer: a scripted loopback server answers every
-// request of one exported call with the input's bytes (the first byte picks the call). Every call
-// must return one of its documented values within a bound set by the time-outs, and leave nothing
-// behind (no stray file, no leak).
+// request of one exported call with the input's bytes (the first byte picks the call). Every
+// call must return one of its documented values within a bound set by the time-outs, and leave
+// nothing behind (no stray file, no leak).
 #include <chrono>
 #include <cstring>
 #include <functional>
-#include <memory>
 #include <vector>
 
 #include "fuzz_support.h"
@@ -15,39 +14,30 @@
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
 
-// Short time-outs keep a stalled transfer short; the server never stalls, so a call that runs
-// this long is a hang.
-constexpr char kTimeoutMs[] = "300";
+// The server never stalls, so a call that runs this long is a hang.
 constexpr auto kLongestCall = std::chrono::seconds(10);
-constexpr std::int32_t kNameOutSize = 64;
-// The trace file starts afresh now and then, so that long runs do not fill the disk.
-constexpr unsigned kInputsPerTraceFile = 2000;
+constexpr std::int32_t kNameRoom = 64;
 
 struct Environment {
     fuzz::TempFolder folder{"zemuser-fuzz-server"};
-    std::string url;  // of the input's server
-    std::string uploadFile = folder.File("upload.txt");
-    std::string bodyFile = folder.File("body.bin");
+    std::string upload = folder.File("upload.txt"), body = folder.File("body.bin");
     std::string downloads = folder.File("downloads");
     PostFields fields{{"act", "download"}, {"session_id", "42"}};
+    std::string url;  // of the input's server
 };
 
-Environment& Env() {
-    static Environment environment;
-    return environment;
-}
+Environment env;
 
-// A buffer that the library hands out: as long as the result says, then a zero byte.
+// A buffer the library hands out: as long as the result says, then a zero byte.
 void CheckHandedOut(std::int32_t result, std::int32_t status, char* buffer, std::int32_t length,
                     std::size_t answerSize) {
     if (result == -1) {
         FUZZ_CHECK(status == 0 && buffer == nullptr && length == -7);
         return;
     }
-    FUZZ_CHECK(result >= 0 && result == length && buffer != nullptr);
-    FUZZ_CHECK(buffer[length] == '\0' && static_cast<std::size_t>(length) <= answerSize);
+    FUZZ_CHECK(result == length && buffer != nullptr && buffer[length] == '\0');
+    FUZZ_CHECK(static_cast<std::size_t>(length) <= answerSize);
     ZEMReleaseBuffer(buffer);
 }
 
@@ -55,34 +45,34 @@ void FetchIntoBuffer(std::int32_t size, std::size_t answerSize) {
     // Exactly the room the interface asks for: the bytes and a terminating zero.
     std::vector<char> room(static_cast<std::size_t>(size) + 1, '\x55');
     std::int32_t status = -7;
-    const std::int32_t result = ZEMUrlGet2(Env().url.c_str(), &status, room.data(), size, nullptr);
+    const std::int32_t result = ZEMUrlGet2(env.url.c_str(), &status, room.data(), size, nullptr);
     if (result >= 0) {
         FUZZ_CHECK(result <= size && room[static_cast<std::size_t>(result)] == '\0');
         FUZZ_CHECK(static_cast<std::size_t>(result) <= answerSize);
-    } else if (result == -1) {
-        FUZZ_CHECK(status == 0);
     } else {
-        FUZZ_CHECK(-static_cast<std::int64_t>(result) > size);  // too long for the buffer
+        FUZZ_CHECK(result == -1 ? status == 0 : -static_cast<std::int64_t>(result) > size);
     }
 }
 
 // Whatever name the server announces, the body lands inside the download folder as one plain
-// file, and only there. `announced` is the name handed to the host, when the call hands one.
-void CheckDownloads(std::int32_t result, const std::string* announced) {
-    Environment& env = Env();
+// file that starts with the name handed to the host, and nothing else appears.
+void Download(TransferHandle handle) {
+    char name[kNameRoom];
+    const std::int32_t result = ZEMNormalDownloadFile(handle, env.url.c_str(), &env.fields,
+                                                      env.downloads.c_str(), name, kNameRoom);
+    // Cut at the buffer's size, without a terminator, when the name is longer.
+    const std::string announced(name, strnlen(name, kNameRoom));
     FUZZ_CHECK(result == 0 || result == 1);
     std::vector<fs::path> stored;
     for (const auto& entry : fs::directory_iterator(env.downloads)) stored.push_back(entry.path());
     FUZZ_CHECK(stored.size() == static_cast<std::size_t>(result));
     if (result == 1) {
-        FUZZ_CHECK(fs::is_regular_file(stored[0]));
         const std::string file = stored[0].filename().string();
-        if (announced != nullptr) {
-            FUZZ_CHECK(announced->empty() ? file == "unknown" : file.rfind(*announced, 0) == 0);
-        }
+        FUZZ_CHECK(fs::is_regular_file(stored[0]));
+        FUZZ_CHECK(announced.empty() ? file == "unknown" : file.rfind(announced, 0) == 0);
         fs::remove(stored[0]);
     }
-    for (const auto& entry : fs::directory_iterator(env.folder.Path())) {
+    for (const auto& entry : fs::directory_iterator(env.folder.path)) {
         const std::string file = entry.path().filename().string();
         FUZZ_CHECK(file == "upload.txt" || file == "downloads" || file == "trace.txt" ||
                    file == "settings");
@@ -90,33 +80,21 @@ void CheckDownloads(std::int32_t result, const std::string* announced) {
 }
 
 void HandleCall(unsigned call, const std::string& answer) {
-    Environment& env = Env();
     TransferHandle handle = ZEMTransferBegin();
     FUZZ_CHECK(handle != nullptr);
     if (call == 0) {
-        char name[kNameOutSize];
-        const std::int32_t result = ZEMNormalDownloadFile(
-            handle, env.url.c_str(), &env.fields, env.downloads.c_str(), name, kNameOutSize);
-        // Cut at the buffer's size, without a terminator, when the name is longer.
-        const std::string announced(name, strnlen(name, kNameOutSize));
-        FUZZ_CHECK(announced.find('/') == std::string::npos);
-        CheckDownloads(result, &announced);
+        Download(handle);
     } else if (call == 1) {
-        const std::u16string folder(env.downloads.begin(), env.downloads.end());
-        CheckDownloads(ZEMUrlTransferFileW(handle, env.url.c_str(), &env.fields, folder.c_str(), 0),
-                       nullptr);
-    } else if (call == 2) {
         const std::int32_t result =
-            ZEMUrlTransferFile(handle, env.url.c_str(), &env.fields, env.uploadFile.c_str(), 1);
+            ZEMUrlTransferFile(handle, env.url.c_str(), &env.fields, env.upload.c_str(), 1);
         FUZZ_CHECK(result == 0 || (result == 1 && answer.find("OK") != std::string::npos));
     } else {
-        const std::int32_t result = ZEMKIVTransferFile(handle, env.url.c_str(), "42", "report.txt",
-                                                       env.bodyFile.c_str(), 0);
+        const std::int32_t result =
+            ZEMKIVTransferFile(handle, env.url.c_str(), "42", "report.txt", env.body.c_str(), 0);
         // A body is kept only whole and not empty; a failed one leaves no file.
-        FUZZ_CHECK(result == 0 || result == 1);
-        FUZZ_CHECK(fs::exists(env.bodyFile) == (result == 1));
-        FUZZ_CHECK(result == 0 || fs::file_size(env.bodyFile) <= answer.size());
-        fs::remove(env.bodyFile);
+        FUZZ_CHECK((result == 0 && !fs::exists(env.body)) ||
+                   (result == 1 && fs::file_size(env.body) <= answer.size()));
+        fs::remove(env.body);
     }
     ZEMTransferEnd(handle);
 }
@@ -124,24 +102,17 @@ void HandleCall(unsigned call, const std::string& answer) {
 void RunCall(unsigned selector, const std::string& answer) {
     std::int32_t status = -7, length = -7;
     char* buffer = nullptr;
-    switch (selector % 8) {
-        case 0:
-            FetchIntoBuffer(selector / 8 % 2 ? 16 : 4096, answer.size());
-            break;
-        case 1:
-            CheckHandedOut(ZEMUrlGet3(Env().url.c_str(), &status, &buffer, &length, nullptr),
-                           status, buffer, length, answer.size());
-            break;
-        case 2:
-            CheckHandedOut(
-                ZEMUrlPost3(Env().url.c_str(), &Env().fields, &status, &buffer, &length, nullptr),
-                status, buffer, length, answer.size());
-            break;
-        case 3:  // without a buffer: the announced length, whatever it is
-            ZEMUrlGet2(Env().url.c_str(), &status, nullptr, 0, nullptr);
-            break;
-        default:
-            HandleCall(selector % 8 - 4, answer);
+    if (selector % 6 == 0) {
+        FetchIntoBuffer(selector & 0x80 ? 16 : 4096, answer.size());
+    } else if (selector % 6 == 1) {
+        const std::int32_t result = ZEMUrlGet3(env.url.c_str(), &status, &buffer, &length, nullptr);
+        CheckHandedOut(result, status, buffer, length, answer.size());
+    } else if (selector % 6 == 2) {
+        const std::int32_t result =
+            ZEMUrlPost3(env.url.c_str(), &env.fields, &status, &buffer, &length, nullptr);
+        CheckHandedOut(result, status, buffer, length, answer.size());
+    } else {
+        HandleCall(selector % 6 - 3, answer);
     }
 }
 
@@ -150,56 +121,44 @@ void WithServer(const std::string& answer, const std::function<void()>& call) {
     testing_support::ScriptedServer server([&answer](testing_support::ScriptedConnection& c) {
         if (!c.ReadRequest(std::chrono::seconds(1)).empty()) c.Send(answer);
     });
-    Env().url = server.url("/fuzz/path?q=1");
+    env.url = server.url("/fuzz/path?q=1");
     call();
-}
-
-// Proves that the library's connections go through the loopback guard before any fuzzed
-// answer can send it elsewhere.
-void CheckGuardIsActive() {
-    std::int32_t status = 0, length = 0;
-    char* buffer = nullptr;
-    WithServer("HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nok", [&] {
-        FUZZ_CHECK(ZEMUrlGet3(Env().url.c_str(), &status, &buffer, &length, nullptr) == 2);
-    });
-    FUZZ_CHECK(std::string(buffer) == "ok" && fuzz::LoopbackConnects() > 0);
-    ZEMReleaseBuffer(buffer);
-    // TEST-NET-1: reserved for documentation, never a real host.
-    WithServer("HTTP/1.0 302 Found\r\nLocation: http://192.0.2.1/\r\n\r\n",
-               [&] { ZEMUrlGet3(Env().url.c_str(), &status, &buffer, &length, nullptr); });
-    FUZZ_CHECK(fuzz::RefusedConnects() > 0);
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
-    setenv("ZEMUSER_RECEIVE_TIMEOUT_MS", kTimeoutMs, 1);
-    setenv("ZEMUSER_CONNECT_TIMEOUT_MS", kTimeoutMs, 1);
+    // Short time-outs keep a stalled transfer short.
+    setenv("ZEMUSER_RECEIVE_TIMEOUT_MS", "300", 1);
+    setenv("ZEMUSER_CONNECT_TIMEOUT_MS", "300", 1);
     for (const char* name : {"http_proxy", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY",
                              "ZEMUSER_DEBUG_OUTPUT"}) {
         unsetenv(name);
     }
-    Environment& env = Env();
     setenv("ZEMUSER_SETTINGS_DIR", env.folder.File("settings").c_str(), 1);
-    fuzz::WriteFileBytes(env.uploadFile, "contents of the upload\n");
+    fuzz::WriteFileBytes(env.upload, "contents of the upload\n");
     fs::create_directory(env.downloads);
-    ZEMUser_SetTraceLevel(0);
-    ZEMUser_SetTraceFile(env.folder.File("trace.txt").c_str());
-    CheckGuardIsActive();
+    ZEMUser_SetTraceLevel(0);  // the fuzzed answers pass through the trace too
+    // The library's connections go through the loopback guard before any fuzzed answer can
+    // send it elsewhere (192.0.2.1 is reserved for documentation, never a real host).
+    std::int32_t status = 0, length = 0;
+    char* buffer = nullptr;
+    WithServer("HTTP/1.0 302 Found\r\nLocation: http://192.0.2.1/\r\n\r\n",
+               [&] { ZEMUrlGet3(env.url.c_str(), &status, &buffer, &length, nullptr); });
+    FUZZ_CHECK(fuzz::LoopbackConnects() > 0 && fuzz::RefusedConnects() > 0);
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0) return 0;
+    // The trace file starts afresh now and then, so that long runs do not fill the disk.
     static unsigned inputs = 0;
-    if (++inputs % kInputsPerTraceFile == 0) {
-        ZEMUser_SetTraceFile(Env().folder.File("trace.txt").c_str());
-    }
+    if (inputs++ % 2000 == 0) ZEMUser_SetTraceFile(env.folder.File("trace.txt").c_str());
     const std::string answer(reinterpret_cast<const char*>(data) + 1, size - 1);
     WithServer(answer, [&] {
-        const Clock::time_point start = Clock::now();
+        const auto start = std::chrono::steady_clock::now();
         RunCall(data[0], answer);
-        FUZZ_CHECK(Clock::now() - start < kLongestCall);
+        FUZZ_CHECK(std::chrono::steady_clock::now() - start < kLongestCall);
     });
     return 0;
 }

@@ -20,29 +20,23 @@ using namespace zemuser;
 constexpr std::size_t kLongestPart = 2083;
 
 struct Split {
-    bool ok = false;
-    std::uint32_t service = ServiceUnknown;
+    explicit Split(const std::string& url)
+        : ok(SplitUrl(url.c_str(), &service, &host, &path, &port)) {}
+    std::uint32_t service = 0;
     std::string host, path;
     std::uint16_t port = 0;
+    bool ok;
 };
 
-Split SplitOf(const std::string& url) {
-    Split split;
-    split.ok = SplitUrl(url.c_str(), &split.service, &split.host, &split.path, &split.port);
-    return split;
-}
-
+// Any text: a failure leaves no service; HTTP and HTTPS give a port, a lower-case host, and
+// nothing before the query that could split the request line.
 void CheckAnyText(const std::string& url) {
-    const Split split = SplitOf(url);
-    if (!split.ok) {
-        FUZZ_CHECK(split.service == ServiceUnknown);
-        return;
-    }
+    const Split split(url);
+    FUZZ_CHECK(split.ok || split.service == ServiceUnknown);
     FUZZ_CHECK(split.host.size() <= kLongestPart && split.path.size() <= kLongestPart);
-    if (split.service != ServiceHttp && split.service != ServiceHttps) return;
+    if (!split.ok || (split.service != ServiceHttp && split.service != ServiceHttps)) return;
     FUZZ_CHECK(split.port != 0);
     for (char c : split.host) FUZZ_CHECK(!std::isupper(static_cast<unsigned char>(c)));
-    // Before the query, nothing that could split the request line is left raw.
     for (char c : split.path.substr(0, split.path.find_first_of("?#"))) {
         FUZZ_CHECK(static_cast<unsigned char>(c) > 0x20);
     }
@@ -103,10 +97,9 @@ void CheckBuiltUrl(FuzzedDataProvider& in) {
     if (portChoice == 2) url += std::to_string(number);
     std::vector<std::string> segments;
     for (int count = in.ConsumeIntegralInRange(0, 6); count > 0; --count) {
-        const int kind = in.ConsumeIntegralInRange(0, 3);
-        segments.push_back(kind == 0 ? "."
-                           : kind == 1
-                               ? ".."
+        const auto dots = in.ConsumeIntegralInRange<std::size_t>(0, 3);  // "." or "..", or none
+        segments.push_back(dots > 0 && dots < 3
+                               ? std::string(dots, '.')
                                : Pick(in, "az09-_~.!$&'()*+,;=:@ \"<>\\^`{|}\x7f\x80\xff", 1, 12));
         url += "/" + segments.back();
     }
@@ -122,18 +115,13 @@ void CheckBuiltUrl(FuzzedDataProvider& in) {
         std::string& last = segments.back();
         while (!last.empty() && static_cast<unsigned char>(last.back()) <= 0x20) last.pop_back();
     }
-    const Split split = SplitOf(url);
-    const bool portOk = portChoice < 2 || (number >= 1 && number <= 65535);
-    const std::string path = CanonicalPath(segments) + tail;
-    if (!portOk || path.size() > kLongestPart) {
-        FUZZ_CHECK(!split.ok);
-        return;
-    }
-    FUZZ_CHECK(split.ok);
+    const Split split(url);
+    FUZZ_CHECK(split.ok == (portChoice < 2 || (number >= 1 && number <= 65535)));
+    if (!split.ok) return;
     FUZZ_CHECK(split.service == (https ? ServiceHttps : ServiceHttp));
     FUZZ_CHECK(split.host == host);
     FUZZ_CHECK(split.port == (portChoice == 2 ? number : https ? 443 : 80));
-    FUZZ_CHECK(split.path == path);
+    FUZZ_CHECK(split.path == CanonicalPath(segments) + tail);
 }
 
 }  // namespace
