@@ -2,17 +2,23 @@
 // free loopback port over a fresh folder.
 #pragma once
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/real_servers.h"
 
 namespace tools_testing {
 
-// The built programs (paths come from the build).
 inline std::string HostProgram() {
     return ZEMUSER_HOST_PROGRAM;
 }
@@ -29,20 +35,63 @@ struct ProgramResult {
 class RunningProgram {
   public:
     explicit RunningProgram(const std::vector<std::string>& argv,
-                            const std::string& input = "/dev/null");
-    ~RunningProgram();
+                            const std::string& input = "/dev/null") {
+        std::vector<char*> arguments;
+        for (const auto& argument : argv) arguments.push_back(const_cast<char*>(argument.c_str()));
+        arguments.push_back(nullptr);
+        const std::string out = folder_.File("out"), err = folder_.File("err");
+        testing_support::WriteFileBytes(out, "");  // readable before the child opens it
+        pid_ = fork();
+        if (pid_ == 0) {  // only async-signal-safe calls until exec
+            // Ctrl-C must reach the program as a terminal user's would, even when the test
+            // runner was started in the background with SIGINT ignored.
+            for (int signal : {SIGINT, SIGTERM, SIGPIPE}) ::signal(signal, SIG_DFL);
+            sigset_t none;
+            sigemptyset(&none);
+            sigprocmask(SIG_SETMASK, &none, nullptr);
+            dup2(open(input.c_str(), O_RDONLY), STDIN_FILENO);
+            dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDOUT_FILENO);
+            dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDERR_FILENO);
+            execv(arguments[0], arguments.data());
+            _exit(127);
+        }
+        if (pid_ < 0) throw std::runtime_error("cannot start " + argv[0]);
+    }
+    ~RunningProgram() {
+        if (pid_ > 0 && kill(pid_, SIGKILL) == 0) waitpid(pid_, nullptr, 0);
+    }
     RunningProgram(const RunningProgram&) = delete;
     RunningProgram& operator=(const RunningProgram&) = delete;
 
-    void Signal(int signal) const;
+    void Signal(int signal) const {
+        if (pid_ > 0) kill(pid_, signal);  // never -1: that would be every process
+    }
     // Its stdout once that holds `text`; "" when 10 s passed first.
-    std::string AwaitOut(const std::string& text) const;
+    std::string AwaitOut(const std::string& text) const {
+        for (int i = 0; i < 1000; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(10))) {
+            const std::string out = testing_support::ReadFileBytes(folder_.File("out"));
+            if (out.find(text) != std::string::npos) return out;
+        }
+        return "";
+    }
     // Waits for the exit; a program still running after `timeout` is killed (exit code -1).
-    ProgramResult Wait(std::chrono::milliseconds timeout = std::chrono::seconds(30));
+    ProgramResult Wait(std::chrono::seconds timeout = std::chrono::seconds(30)) {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        int status = 0;
+        pid_t reaped = 0;
+        while (pid_ > 0 && (reaped = waitpid(pid_, &status, WNOHANG)) == 0) {
+            if (std::chrono::steady_clock::now() > deadline) kill(pid_, SIGKILL);
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        pid_ = -1;
+        return {reaped > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1,
+                testing_support::ReadFileBytes(folder_.File("out")),
+                testing_support::ReadFileBytes(folder_.File("err"))};
+    }
 
   private:
     testing_support::TempDir folder_;
-    int pid_ = -1;
+    pid_t pid_ = -1;
 };
 
 inline ProgramResult RunProgram(const std::vector<std::string>& argv) {
@@ -53,11 +102,25 @@ class FileServiceProcess {
   public:
     // Returns once it listens, throws when it does not; `prepareRoot` may fill its folder first.
     explicit FileServiceProcess(const std::vector<std::string>& options = {},
-                                const std::function<void(const std::string&)>& prepareRoot = {});
+                                const std::function<void(const std::string&)>& prepareRoot = {}) {
+        if (prepareRoot) prepareRoot(root_.path());
+        std::vector<std::string> argv{FileServiceProgram(), "--root", root_.path(), "--port", "0"};
+        argv.insert(argv.end(), options.begin(), options.end());
+        program_ = std::make_unique<RunningProgram>(argv);
+        const std::string listening = "listening on http://127.0.0.1:";
+        const std::string out = program_->AwaitOut("\n");
+        if (out.find(listening) != 0) throw std::runtime_error("the file service did not start");
+        url_ =
+            "http://127.0.0.1:" + std::to_string(port_ = std::stoi(out.substr(listening.size())));
+        url_ += "/files";
+    }
     const std::string& root() const { return root_.path(); }
     const std::string& url() const { return url_; }  // "http://127.0.0.1:<port>/files"
     int port() const { return port_; }
-    ProgramResult Stop();  // SIGTERM
+    ProgramResult Stop() {
+        program_->Signal(SIGTERM);
+        return program_->Wait(std::chrono::seconds(10));
+    }
 
   private:
     testing_support::TempDir root_;
