@@ -55,64 +55,55 @@ void FetchIntoBuffer(std::int32_t size, std::size_t answerSize) {
 }
 
 // Whatever name the server announces, the body lands inside the download folder as one plain
-// file that starts with the name handed to the host, and nothing else appears.
+// file that starts with the name handed to the host.
 void Download(TransferHandle handle) {
     char name[kNameRoom];
     const std::int32_t result = ZEMNormalDownloadFile(handle, env.url.c_str(), &env.fields,
                                                       env.downloads.c_str(), name, kNameRoom);
     // Cut at the buffer's size, without a terminator, when the name is longer.
     const std::string announced(name, strnlen(name, kNameRoom));
-    FUZZ_CHECK(result == 0 || result == 1);
     std::vector<fs::path> stored;
     for (const auto& entry : fs::directory_iterator(env.downloads)) stored.push_back(entry.path());
-    FUZZ_CHECK(stored.size() == static_cast<std::size_t>(result));
-    if (result == 1) {
-        const std::string file = stored[0].filename().string();
-        FUZZ_CHECK(fs::is_regular_file(stored[0]));
-        FUZZ_CHECK(announced.empty() ? file == "unknown" : file.rfind(announced, 0) == 0);
-        fs::remove(stored[0]);
-    }
-    for (const auto& entry : fs::directory_iterator(env.folder.path)) {
-        const std::string file = entry.path().filename().string();
-        FUZZ_CHECK(file == "upload.txt" || file == "downloads" || file == "trace.txt" ||
-                   file == "settings");
-    }
+    FUZZ_CHECK((result == 0 || result == 1) && stored.size() == static_cast<std::size_t>(result));
+    if (result == 0) return;
+    const std::string file = stored[0].filename().string();
+    FUZZ_CHECK(fs::is_regular_file(stored[0]));
+    FUZZ_CHECK(announced.empty() ? file == "unknown" : file.rfind(announced, 0) == 0);
+    fs::remove(stored[0]);
 }
 
-void HandleCall(unsigned call, const std::string& answer) {
+void RunCall(unsigned selector, const std::string& answer) {
     TransferHandle handle = ZEMTransferBegin();
     FUZZ_CHECK(handle != nullptr);
-    if (call == 0) {
+    std::int32_t status = -7, length = -7, result = 0;
+    char* buffer = nullptr;
+    const char* url = env.url.c_str();
+    if (selector % 6 == 0) {
+        FetchIntoBuffer(selector & 0x80 ? 16 : 4096, answer.size());
+    } else if (selector % 6 == 1) {
+        result = ZEMUrlGet3(url, &status, &buffer, &length, handle);
+        CheckHandedOut(result, status, buffer, length, answer.size());
+    } else if (selector % 6 == 2) {
+        result = ZEMUrlPost3(url, &env.fields, &status, &buffer, &length, handle);
+        CheckHandedOut(result, status, buffer, length, answer.size());
+    } else if (selector % 6 == 3) {
         Download(handle);
-    } else if (call == 1) {
-        const std::int32_t result =
-            ZEMUrlTransferFile(handle, env.url.c_str(), &env.fields, env.upload.c_str(), 1);
+    } else if (selector % 6 == 4) {
+        result = ZEMUrlTransferFile(handle, url, &env.fields, env.upload.c_str(), 1);
         FUZZ_CHECK(result == 0 || (result == 1 && answer.find("OK") != std::string::npos));
     } else {
-        const std::int32_t result =
-            ZEMKIVTransferFile(handle, env.url.c_str(), "42", "report.txt", env.body.c_str(), 0);
+        result = ZEMKIVTransferFile(handle, url, "42", "report.txt", env.body.c_str(), 0);
         // A body is kept only whole and not empty; a failed one leaves no file.
         FUZZ_CHECK((result == 0 && !fs::exists(env.body)) ||
                    (result == 1 && fs::file_size(env.body) <= answer.size()));
         fs::remove(env.body);
     }
     ZEMTransferEnd(handle);
-}
-
-void RunCall(unsigned selector, const std::string& answer) {
-    std::int32_t status = -7, length = -7;
-    char* buffer = nullptr;
-    if (selector % 6 == 0) {
-        FetchIntoBuffer(selector & 0x80 ? 16 : 4096, answer.size());
-    } else if (selector % 6 == 1) {
-        const std::int32_t result = ZEMUrlGet3(env.url.c_str(), &status, &buffer, &length, nullptr);
-        CheckHandedOut(result, status, buffer, length, answer.size());
-    } else if (selector % 6 == 2) {
-        const std::int32_t result =
-            ZEMUrlPost3(env.url.c_str(), &env.fields, &status, &buffer, &length, nullptr);
-        CheckHandedOut(result, status, buffer, length, answer.size());
-    } else {
-        HandleCall(selector % 6 - 3, answer);
+    // Nothing else is left behind.
+    for (const auto& entry : fs::directory_iterator(env.folder.path)) {
+        const std::string file = entry.path().filename().string();
+        FUZZ_CHECK(file == "upload.txt" || file == "downloads" || file == "trace.txt" ||
+                   file == "settings");
     }
 }
 

@@ -115,20 +115,13 @@ TEST(FileService, AnswersEachRequestAndStoresOnlyWhatItAccepts) {
     const auto fiveFields = Post(httplib::Params{
         {"act", "download"}, {"session_id", "old"}, {"filename", "a.bin"}, {"x", "y"}, {"z", "1"}});
     struct Case {
-        Case(const char* name, std::vector<std::string> options, Send send, int status,
-             std::string stored = "", std::string body = "")
-            : name(name),
-              options(std::move(options)),
-              send(std::move(send)),
-              status(status),
-              stored(std::move(stored)),
-              body(std::move(body)) {}
         const char* name;
         std::vector<std::string> options;
         Send send;
         int status;
-        std::string stored;  // the file it adds next to old/a.bin
-        std::string body;    // how the answer begins; "" for "OK" or "ERROR" by the status
+        // The file it stores next to old/a.bin (a path), or how the answer begins; "" for no
+        // file and an answer of "OK" or "ERROR" by the status.
+        std::string expected;
     };
     const auto upload = [](const std::string& name) { return Post(Upload("s", 10, name)); };
     const auto withPart = [](const std::string& name) {
@@ -139,60 +132,60 @@ TEST(FileService, AnswersEachRequestAndStoresOnlyWhatItAccepts) {
     };
     // clang-format off
     const Case cases[] = {
-        {"download", {}, Post(Download("old", "a.bin")), 200, "", "aaaa"},
+        {"download", {}, Post(Download("old", "a.bin")), 200, "aaaa"},
         {"upload", {}, Post(Upload("s")), 200, "s/f.bin"},
-        {"missing file", {}, Post(Download("old", "b.bin")), 404, "", "no such file"},
-        {"unknown act", {}, Post(httplib::Params{{"x", "kivStuff"}, {"act", "list"}}), 400},
+        {"missing file", {}, Post(Download("old", "b.bin")), 404, "no such file"},
+        {"unknown act", {}, Post(httplib::Params{{"x", "kivStuff"}, {"act", "list"}}), 400, ""},
         // Names that could leave the folder, and the client path's last part as the stored name.
-        {"session ..", {}, Post(Upload("..")), 400},
-        {"session .", {}, Post(Upload(".")), 400},
-        {"empty session", {}, Post(Upload("")), 400},
-        {"session with a slash", {}, Post(Upload("a/b")), 400},
-        {"session with a backslash", {}, Post(Upload("a\\b")), 400},
-        {"session with a zero byte", {}, Post(Upload("a\0b"s)), 400},
-        {"session with a control character", {}, Post(Upload("x\x7f")), 400},
-        {"download from session ..", {}, Post(Download("..", "a.bin")), 400},
-        {"download of ../old/a.bin", {}, Post(Download("old", "../old/a.bin")), 400},
-        {"download of a name with a tab", {}, Post(Download("old", "a\t.bin")), 400},
+        {"session ..", {}, Post(Upload("..")), 400, ""},
+        {"session .", {}, Post(Upload(".")), 400, ""},
+        {"empty session", {}, Post(Upload("")), 400, ""},
+        {"session with a slash", {}, Post(Upload("a/b")), 400, ""},
+        {"session with a backslash", {}, Post(Upload("a\\b")), 400, ""},
+        {"session with a zero byte", {}, Post(Upload("a\0b"s)), 400, ""},
+        {"session with a control character", {}, Post(Upload("x\x7f")), 400, ""},
+        {"download from session ..", {}, Post(Download("..", "a.bin")), 400, ""},
+        {"download of ../old/a.bin", {}, Post(Download("old", "../old/a.bin")), 400, ""},
+        {"download of a name with a tab", {}, Post(Download("old", "a\t.bin")), 400, ""},
         {"client path with backslashes", {}, upload("..\\..\\e.txt"), 200, "s/e.txt"},
         {"client path with slashes", {}, upload("../../e.txt"), 200, "s/e.txt"},
         {"client path with a drive", {}, upload("C:\\data\\e.txt"), 200, "s/e.txt"},
-        {"client path ending in ..", {}, upload("C:\\data\\.."), 400},
-        {"client path ending in /", {}, upload("dir/"), 400},
-        {"client path ending in .", {}, upload("dir/."), 400},
+        {"client path ending in ..", {}, upload("C:\\data\\.."), 400, ""},
+        {"client path ending in /", {}, upload("dir/"), 400, ""},
+        {"client path ending in .", {}, upload("dir/."), 400, ""},
         // Each limit refuses the whole request.
-        {"body over --max-request", {"--max-request", "1MiB"}, Post(Upload("s", 2000000)), 413},
-        {"body of unknown length", {}, unknownLength, 411},
-        {"parts over --max-parts", {"--max-parts", "5"}, withPart("n"), 413},
+        {"body over --max-request", {"--max-request", "1MiB"}, Post(Upload("s", 2000000)), 413, ""},
+        {"body of unknown length", {}, unknownLength, 411, ""},
+        {"parts over --max-parts", {"--max-parts", "5"}, withPart("n"), 413, ""},
         {"parts at --max-parts", {"--max-parts", "5"}, Post(Upload("s")), 200, "s/f.bin"},
-        {"part name over --max-field", {"--max-field", "64"}, withPart(longName), 413},
-        {"part value over --max-field", {"--max-field", "64"}, Post(Upload(longName)), 413},
+        {"part name over --max-field", {"--max-field", "64"}, withPart(longName), 413, ""},
+        {"part value over --max-field", {"--max-field", "64"}, Post(Upload(longName)), 413, ""},
         {"urlencoded value over --max-field", {"--max-field", "64"},
-         Post(Download("old", longName)), 413},
-        {"urlencoded fields over --max-parts", {"--max-parts", "4"}, fiveFields, 413},
+         Post(Download("old", longName)), 413, ""},
+        {"urlencoded fields over --max-parts", {"--max-parts", "4"}, fiveFields, 413, ""},
         // Refused part-way through the body, which is still read to its end.
         {"file over --max-upload", {"--max-upload", "1MiB", "--max-request", "8MiB"},
-         Post(Upload("s", 3000000)), 413},
+         Post(Upload("s", 3000000)), 413, ""},
         {"file at --max-upload", {"--max-upload", "1MiB"}, Post(Upload("s", 1048576)), 200,
          "s/f.bin"},
-        {"new session past --max-sessions", {"--max-sessions", "1"}, Post(Upload("s")), 507},
+        {"new session past --max-sessions", {"--max-sessions", "1"}, Post(Upload("s")), 507, ""},
         {"known session at --max-sessions", {"--max-sessions", "1"}, Post(Upload("old")), 200,
          "old/f.bin"},
-        {"upload past --max-disk", {"--max-disk", "50000"}, Post(Upload("old", 20000)), 507},
+        {"upload past --max-disk", {"--max-disk", "50000"}, Post(Upload("old", 20000)), 507, ""},
         {"upload within --max-disk", {"--max-disk", "50000"}, Post(Upload("old", 5000)), 200,
          "old/f.bin"},
         // With a token, every request must present it whole.
-        {"no token", token, Post(Upload("s")), 403},
+        {"no token", token, Post(Upload("s")), 403, ""},
         // Refused before the body is read, and still answered rather than reset.
-        {"wrong token, large body", token, Post(Upload("s", 4000000), "/files?token=wrong"), 403},
-        {"the token's first part", token, tokened("/files?token=s3cret"), 403},
-        {"the token and more", token, tokened("/files?token=s3cret-token2"), 403},
-        {"wrong bearer", token, tokened("/files", "s3cret-tokeN"), 403},
-        {"download without the token", token, Post(Download("old", "a.bin")), 403},
+        {"wrong token, large body", token, Post(Upload("s", 4000000), "/files?token=wrong"), 403, ""},
+        {"the token's first part", token, tokened("/files?token=s3cret"), 403, ""},
+        {"the token and more", token, tokened("/files?token=s3cret-token2"), 403, ""},
+        {"wrong bearer", token, tokened("/files", "s3cret-tokeN"), 403, ""},
+        {"download without the token", token, Post(Download("old", "a.bin")), 403, ""},
         {"token in the URL", token, tokened("/files?token=s3cret-token"), 200, "s/f.bin"},
         {"token as bearer", token, tokened("/files", "s3cret-token"), 200, "s/f.bin"},
         {"download with the token", token, Post(Download("old", "a.bin"), "/files", "s3cret-token"),
-         200, "", "aaaa"},
+         200, "aaaa"},
     };
     // clang-format on
     // A service that answers before reading a whole request makes the client write into a
@@ -208,11 +201,14 @@ TEST(FileService, AnswersEachRequestAndStoresOnlyWhatItAccepts) {
         auto answer = row.send(client);
         ASSERT_TRUE(answer) << httplib::to_string(answer.error());
         EXPECT_EQ(answer->status, row.status) << answer->body;
-        const std::string body = !row.body.empty() ? row.body : row.status == 200 ? "OK" : "ERROR";
+        const bool stores = row.expected.find('/') != std::string::npos;
+        const std::string body = !row.expected.empty() && !stores ? row.expected
+                                 : row.status == 200              ? "OK"
+                                                                  : "ERROR";
         EXPECT_EQ(answer->body.rfind(body, 0), 0u) << answer->body;
-        std::vector<std::string> expected{"old/a.bin", row.stored};
-        if (row.stored.empty()) expected.pop_back();
-        EXPECT_EQ(FilesUnder(service.root()), expected);
+        std::vector<std::string> files{"old/a.bin", row.expected};
+        if (!stores) files.pop_back();
+        EXPECT_EQ(FilesUnder(service.root()), files);
     }
 }
 
@@ -232,14 +228,9 @@ TEST(FileService, StartUpClearsStagedFilesAndWarnsWhenOpenBeyondLoopback) {
     TempDir root;
     for (const bool withToken : {false, true}) {
         SCOPED_TRACE(withToken ? "with a token" : "without a token");
-        std::vector<std::string> argv{tools_testing::FileServiceProgram(),
-                                      "--root",
-                                      root.path(),
-                                      "--host",
-                                      "192.0.2.1",
-                                      "--port",
-                                      "0"};
-        if (withToken) argv.insert(argv.end(), {"--token", "t0ken"});
+        std::vector<std::string> argv{tools_testing::FileServiceProgram(), "--root=" + root.path(),
+                                      "--host=192.0.2.1", "--port=0", "--token=t0ken"};
+        if (!withToken) argv.pop_back();
         const auto result = tools_testing::RunProgram(argv);
         EXPECT_EQ(result.exitCode, 1) << result.err;
         EXPECT_EQ(result.err.find("zemuser-file-service: warning: listening on 192.0.2.1") == 0,
