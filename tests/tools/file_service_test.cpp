@@ -65,38 +65,36 @@ std::vector<std::string> FilesUnder(const std::string& folder) {
 
 }  // namespace
 
+// Each upload under its own name, and all of them also under one shared name.
 TEST(FileService, ConcurrentUploadsToOneSession) {
     FileServiceProcess service;
     TempDir local;
-    constexpr int kUploads = 6;
     std::vector<std::string> contents;
     std::vector<std::thread> uploaders;
     std::atomic<int> accepted{0};
-    for (int i = 0; i < kUploads; ++i) {
-        // Each under its own name, and all of them also as "shared.bin".
-        const std::string folder = local.File(std::to_string(i)) + "/";
-        const std::string own = "own" + std::to_string(i);
+    for (int i = 0; i < 6; ++i) {
+        const std::string own = local.File("own" + std::to_string(i)), folder = own + ".d";
         contents.push_back(Binary(200000 + 1000 * static_cast<std::size_t>(i), i));
         fs::create_directory(folder);
-        WriteFileBytes(folder + own, contents.back());
-        WriteFileBytes(folder + "shared.bin", contents.back());
-        uploaders.emplace_back([&, folder, own] {
+        WriteFileBytes(own, contents.back());
+        WriteFileBytes(folder + "/shared.bin", contents.back());
+        uploaders.emplace_back([&, own, folder] {
             OwnedHandle handle(ZEMTransferBegin());
-            for (const std::string& path : {folder + own, folder + "shared.bin"}) {
+            for (const std::string& path : {own, folder + "/shared.bin"}) {
                 accepted += ZEMKIVTransferFile(handle.get(), service.url().c_str(), "busy", "",
                                                path.c_str(), 1);
             }
         });
     }
     for (auto& uploader : uploaders) uploader.join();
-    EXPECT_EQ(accepted, 2 * kUploads);
-    for (int i = 0; i < kUploads; ++i) {
+    EXPECT_EQ(accepted, 12);
+    for (int i = 0; i < 6; ++i) {
         EXPECT_EQ(ReadFileBytes(service.root() + "/busy/own" + std::to_string(i)), contents[i]);
     }
     // One whole upload won; none is mixed with another, and nothing staged is left behind.
     const std::string shared = ReadFileBytes(service.root() + "/busy/shared.bin");
     EXPECT_NE(std::find(contents.begin(), contents.end(), shared), contents.end());
-    EXPECT_EQ(FilesUnder(service.root()).size(), static_cast<std::size_t>(kUploads + 1));
+    EXPECT_EQ(FilesUnder(service.root()).size(), 7u);
 }
 
 TEST(FileService, AnswersEachRequestAndStoresOnlyWhatItAccepts) {

@@ -3,7 +3,6 @@
 #include <signal.h>
 #include <sys/stat.h>
 
-#include <optional>
 #include <regex>
 
 #include "support/real_servers.h"
@@ -124,27 +123,25 @@ TEST(Host, ProxyPasswordFromTheCommandLineTheEnvironmentOrStandardInput) {
     struct Case {
         const char* name;
         std::vector<std::string> options;
-        std::optional<std::string> environment;
+        const char* environment;  // none: unset
         std::string input;
-        int exitCode;  // an unsatisfied proxy answers 407
+        int exitCode;  // an unsatisfied proxy refuses
     };
-    // clang-format off
+    const std::string password = folder.File("password");
     const Case cases[] = {
-        {"command line", {"--proxy-password", "s3cret"}, std::nullopt, "/dev/null", 0},
+        {"command line", {"--proxy-password", "s3cret"}, nullptr, "/dev/null", 0},
         {"environment", {}, "s3cret", "/dev/null", 0},
-        {"standard input", {"--proxy-password", "-"}, "wrong", folder.File("password"), 0},
-        {"command line before environment", {"--proxy-password", "wrong"}, "s3cret", "/dev/null", 3},
-        {"none", {}, std::nullopt, "/dev/null", 3},
+        {"standard input", {"--proxy-password", "-"}, "wrong", password, 0},
+        {"command line first", {"--proxy-password", "wrong"}, "s3cret", "/dev/null", 3},
+        {"none", {}, nullptr, "/dev/null", 3},
     };
-    // clang-format on
     for (const Case& row : cases) {
         SCOPED_TRACE(row.name);
-        ScopedEnv password("ZEMUSER_PROXY_PASSWORD", row.environment.value_or(""));
+        ScopedEnv environment("ZEMUSER_PROXY_PASSWORD", row.environment ? row.environment : "");
         if (!row.environment) unsetenv("ZEMUSER_PROXY_PASSWORD");
-        std::vector<std::string> argv =
-            HostCommand({"get", origin.url("/"), "--proxy-user", "agent"});
+        auto argv = HostCommand({"get", origin.url("/"), "--proxy-user", "agent"});
         argv.insert(argv.end(), row.options.begin(), row.options.end());
-        const auto result = tools_testing::RunningProgram(argv, row.input).Wait();
+        const auto result = RunningProgram(argv, row.input).Wait();
         EXPECT_EQ(result.exitCode, row.exitCode) << result.err;
         EXPECT_EQ(result.out == "proxied body", row.exitCode == 0) << result.out;
     }

@@ -9,16 +9,9 @@ trap 'rm -rf "$work"' EXIT
 prefix=$work/prefix
 "$cmake_command" --install "$build" --prefix "$prefix" > "$work/install.log"
 
-for expected in "-f include/zemuser.h" "-L $libdir/libzemuser.so" "-L $libdir/libzemuser.so.0" \
-    "-x bin/zemuser" "-x bin/zemuser-file-service" "-f $libdir/cmake/zemuser/zemuserConfig.cmake" \
-    "-f $libdir/cmake/zemuser/zemuserConfigVersion.cmake" "-f $libdir/pkgconfig/zemuser.pc"; do
-  if ! test "${expected%% *}" "$prefix/${expected#* }"; then
-    echo "install_test: missing ${expected#* }" >&2
-    find "$prefix" >&2
-    exit 1
-  fi
-done
-# The installed programs find the installed library by themselves.
+# The installed programs find the installed library by themselves; the consumer below finds
+# the header, the library and both package descriptions.
+test -x "$prefix/bin/zemuser-file-service"
 "$prefix/bin/zemuser" --version | grep -q '^zemuser '
 
 PKG_CONFIG_PATH=$prefix/$libdir/pkgconfig "$cmake_command" -S "$consumer" -B "$work/consumer" \
