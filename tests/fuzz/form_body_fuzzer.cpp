@@ -31,27 +31,14 @@ struct UploadFiles {
 
 UploadFiles files;
 
-// UTF-16 to UTF-8, an unpaired surrogate becoming U+FFFD.
-std::string Utf8(const std::u16string& wide) {
-    std::string out;
-    for (std::size_t i = 0; i < wide.size(); ++i) {
-        char32_t code = wide[i];
-        const bool paired = code >= 0xD800 && code <= 0xDBFF && i + 1 < wide.size() &&
-                            wide[i + 1] >= 0xDC00 && wide[i + 1] <= 0xDFFF;
-        if (paired) {
-            code = 0x10000 + ((code - 0xD800) << 10) + (wide[++i] - 0xDC00);
-        } else if (code >= 0xD800 && code <= 0xDFFF) {
-            code = 0xFFFD;
-        }
-        const int extra = code < 0x80 ? 0 : code < 0x800 ? 1 : code < 0x10000 ? 2 : 3;
-        const unsigned char lead[] = {0x00, 0xC0, 0xE0, 0xF0};
-        out += static_cast<char>(lead[extra] | (code >> (6 * extra)));
-        for (int shift = 6 * (extra - 1); shift >= 0; shift -= 6) {
-            out += static_cast<char>(0x80 | ((code >> shift) & 0x3F));
-        }
-    }
-    return out;
-}
+// Pieces of wide text and their UTF-8; a lone surrogate becomes U+FFFD.
+const std::pair<std::u16string, std::string> kWidePieces[] = {
+    {u"a", "a"},
+    {u"\u00e9", "\xC3\xA9"},
+    {u"\u20ac", "\xE2\x82\xAC"},
+    {u"\U0001F600", "\xF0\x9F\x98\x80"},
+    {{char16_t(0xD800), u'a'}, "\xEF\xBF\xBD\x61"},
+    {{char16_t(0xDC00)}, "\xEF\xBF\xBD"}};
 
 // A part header's name as the form-submission rules write it: quote, CR and LF escaped.
 std::string Escaped(const std::string& text) {
@@ -79,9 +66,12 @@ void AddField(FuzzedDataProvider& in, FormFieldList* list, Expected* expected) {
                                         in.ConsumeIntegralInRange<char>('!', '~'));
         list->push_back(FormField::FromText(name.c_str(), value.c_str(), false));
     } else if (kind == 3) {
-        std::u16string wide(in.ConsumeIntegralInRange(0, 24), u'x');
-        for (char16_t& unit : wide) unit = in.ConsumeIntegralInRange<char16_t>(1, 0xFFFF);
-        value = Utf8(wide);
+        std::u16string wide;
+        for (int pieces = in.ConsumeIntegralInRange(0, 12); pieces > 0; --pieces) {
+            const auto& piece = kWidePieces[in.ConsumeIntegralInRange<std::size_t>(0, 5)];
+            wide += piece.first;
+            value += piece.second;
+        }
         list->push_back(FormField::FromWideText(name.c_str(), wide.c_str(), false));
     } else {
         const auto file = in.ConsumeIntegralInRange<std::size_t>(0, UploadFiles::kCount - 1);

@@ -11,9 +11,6 @@
 namespace fuzz {
 namespace {
 
-std::atomic<std::uint64_t> loopbackConnects{0};
-std::atomic<std::uint64_t> refusedConnects{0};
-
 // The C library's own function of that name.
 template <typename Function>
 Function Next(const char* name) {
@@ -37,12 +34,7 @@ bool IsLoopback(const sockaddr* address, socklen_t length) {
 
 }  // namespace
 
-std::uint64_t LoopbackConnects() {
-    return loopbackConnects.load();
-}
-std::uint64_t RefusedConnects() {
-    return refusedConnects.load();
-}
+std::atomic<std::uint64_t> loopbackConnects{0}, refusedConnects{0};
 
 }  // namespace fuzz
 

@@ -6,6 +6,7 @@
 
 #include <stdlib.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -54,7 +55,6 @@ inline std::string AsCText(const std::string& text) {
 }
 
 // Connections the guard let through, and refused, since the start.
-std::uint64_t LoopbackConnects();
-std::uint64_t RefusedConnects();
+extern std::atomic<std::uint64_t> loopbackConnects, refusedConnects;
 
 }  // namespace fuzz

@@ -136,7 +136,7 @@ extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
     char* buffer = nullptr;
     WithServer("HTTP/1.0 302 Found\r\nLocation: http://192.0.2.1/\r\n\r\n",
                [&] { ZEMUrlGet3(env.url.c_str(), &status, &buffer, &length, nullptr); });
-    FUZZ_CHECK(fuzz::LoopbackConnects() > 0 && fuzz::RefusedConnects() > 0);
+    FUZZ_CHECK(fuzz::loopbackConnects > 0 && fuzz::refusedConnects > 0);
     return 0;
 }
 

@@ -175,7 +175,7 @@ TEST(FileService, AnswersEachRequestAndStoresOnlyWhatItAccepts) {
         // With a token, every request must present it whole.
         {"no token", token, Post(Upload("s")), 403, ""},
         // Refused before the body is read, and still answered rather than reset.
-        {"wrong token, large body", token, Post(Upload("s", 4000000), "/files?token=wrong"), 403, ""},
+        {"wrong token, big body", token, Post(Upload("s", 4000000), "/files?token=wrong"), 403, ""},
         {"the token's first part", token, tokened("/files?token=s3cret"), 403, ""},
         {"the token and more", token, tokened("/files?token=s3cret-token2"), 403, ""},
         {"wrong bearer", token, tokened("/files", "s3cret-tokeN"), 403, ""},
@@ -226,7 +226,7 @@ TEST(FileService, StartUpClearsStagedFilesAndWarnsWhenOpenBeyondLoopback) {
     TempDir root;
     for (const bool withToken : {false, true}) {
         SCOPED_TRACE(withToken ? "with a token" : "without a token");
-        std::vector<std::string> argv{tools_testing::FileServiceProgram(), "--root=" + root.path(),
+        std::vector<std::string> argv{tools_testing::kFileServiceProgram, "--root=" + root.path(),
                                       "--host=192.0.2.1", "--port=0", "--token=t0ken"};
         if (!withToken) argv.pop_back();
         const auto result = tools_testing::RunProgram(argv);

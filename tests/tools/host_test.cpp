@@ -10,7 +10,7 @@
 #include "tools_process.h"
 
 using namespace testing_support;
-using tools_testing::HostProgram;
+using tools_testing::kHostProgram;
 using tools_testing::RunningProgram;
 using tools_testing::RunProgram;
 
@@ -21,7 +21,7 @@ std::string FirstLine(const std::string& text) {
 }
 
 std::vector<std::string> HostCommand(std::vector<std::string> arguments) {
-    arguments.insert(arguments.begin(), HostProgram());
+    arguments.insert(arguments.begin(), kHostProgram);
     return arguments;
 }
 
@@ -38,7 +38,8 @@ TEST(Host, AnswersFailuresAndUsageErrors) {
                                        : HttpResponse(200, "ERROR full"));
     });
     TempDir dir;
-    const std::string notes = dir.File("notes.txt"), trace = dir.File("trace");
+    const std::string notes = dir.File("notes.txt"), trace = dir.File("trace"),
+                      trace2 = dir.File("trace2"), ok = "HTTP 200\n";
     WriteFileBytes(notes, "notes");
     ScopedEnv debugOutput("ZEMUSER_DEBUG_OUTPUT", dir.File("debug"));
     const std::string refused = "http://127.0.0.1:" + std::to_string(FreeLoopbackPort()) + "/x";
@@ -55,19 +56,20 @@ TEST(Host, AnswersFailuresAndUsageErrors) {
     };
     // clang-format off
     const Case cases[] = {
-        {"get", {"get", server.url("/200")}, 0, "hello\n", "HTTP 200\n"},
+        {"get", {"get", server.url("/200")}, 0, "hello\n", ok},
         {"get of an error page", {"get", missing, "-o", dir.File("page")}, 3, "", "HTTP 404\n"},
-        {"post", {"post", server.url("/200"), "topic=engines", "name=Ada"}, 0, "hello\n", "HTTP 200\n"},
+        {"post", {"post", server.url("/200"), "topic=engines", "name=Ada"}, 0, "hello\n", ok},
         {"upload", {"upload", server.url("/ok"), notes}, 0, "", ""},
         {"refused connection", {"get", refused, "--trace", trace, "--trace-level", "2"}, 1, "",
          "zemuser: " + refused + noConnection},
         {"refused upload", {"upload", refused, notes}, 1, "", "zemuser: " + refused + noConnection},
         {"unresolvable host", {"get", unresolvable}, 1, "",
-         "zemuser: " + unresolvable + ": The host name could not be turned into an address (12007)\n"},
+         "zemuser: " + unresolvable + ": The host name could not be turned into an address (12007)"
+         "\n"},
         // An error status is no failure of the library: there is no reason to give.
         {"download of an error page", {"download", missing, dir.File("d")}, 1, "",
          "zemuser: download from " + missing + checkTrace},
-        {"download of an error page, traced", {"download", missing, dir.File("d"), "--trace", dir.File("t")},
+        {"traced download of an error", {"download", missing, dir.File("d"), "--trace", trace2},
          1, "", "zemuser: download from " + missing + " failed (the trace file may tell why)\n"},
         {"conf put refused", {"conf", "put", server.url("/error"), "s1", notes}, 1, "",
          "zemuser: sending " + notes + checkTrace},
@@ -79,7 +81,8 @@ TEST(Host, AnswersFailuresAndUsageErrors) {
          "FIELD: expected name=value, got 'novalue'\n"},
         {"no command", {}, 2, "", "A subcommand is required\n"},
         {"get without a URL", {"get"}, 2, "", "URL is required\n"},
-        {"help", {"--help"}, 0, "Blocking HTTP and HTTPS transfers through the zemuser library.\n", ""},
+        {"help", {"--help"}, 0, "Blocking HTTP and HTTPS transfers through the zemuser library.\n",
+         ""},
     };
     // clang-format on
     for (const Case& row : cases) {

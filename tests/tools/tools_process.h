@@ -19,12 +19,9 @@
 
 namespace tools_testing {
 
-inline std::string HostProgram() {
-    return ZEMUSER_HOST_PROGRAM;
-}
-inline std::string FileServiceProgram() {
-    return ZEMUSER_FILE_SERVICE_PROGRAM;
-}
+// The built programs (paths come from the build).
+inline const std::string kHostProgram = ZEMUSER_HOST_PROGRAM;
+inline const std::string kFileServiceProgram = ZEMUSER_FILE_SERVICE_PROGRAM;
 
 struct ProgramResult {
     int exitCode = -1;  // -1 when it did not exit normally
@@ -66,14 +63,7 @@ class RunningProgram {
     void Signal(int signal) const {
         if (pid_ > 0) kill(pid_, signal);  // never -1: that would be every process
     }
-    // Its stdout once that holds `text`; "" when 10 s passed first.
-    std::string AwaitOut(const std::string& text) const {
-        for (int i = 0; i < 1000; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(10))) {
-            const std::string out = testing_support::ReadFileBytes(folder_.File("out"));
-            if (out.find(text) != std::string::npos) return out;
-        }
-        return "";
-    }
+    std::string Out() const { return testing_support::ReadFileBytes(folder_.File("out")); }
     // Waits for the exit; a program still running after `timeout` is killed (exit code -1).
     ProgramResult Wait(std::chrono::seconds timeout = std::chrono::seconds(30)) {
         const auto deadline = std::chrono::steady_clock::now() + timeout;
@@ -84,8 +74,7 @@ class RunningProgram {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
         pid_ = -1;
-        return {reaped > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1,
-                testing_support::ReadFileBytes(folder_.File("out")),
+        return {reaped > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1, Out(),
                 testing_support::ReadFileBytes(folder_.File("err"))};
     }
 
@@ -104,11 +93,15 @@ class FileServiceProcess {
     explicit FileServiceProcess(const std::vector<std::string>& options = {},
                                 const std::function<void(const std::string&)>& prepareRoot = {}) {
         if (prepareRoot) prepareRoot(root_.path());
-        std::vector<std::string> argv{FileServiceProgram(), "--root", root_.path(), "--port", "0"};
+        std::vector<std::string> argv{kFileServiceProgram, "--root", root_.path(), "--port", "0"};
         argv.insert(argv.end(), options.begin(), options.end());
         program_ = std::make_unique<RunningProgram>(argv);
+        // Its first line says where it listens; it writes nothing before.
         const std::string listening = "listening on http://127.0.0.1:";
-        const std::string out = program_->AwaitOut("\n");
+        std::string out;
+        for (int i = 0; i < 1000 && (out = program_->Out()).find('\n') == std::string::npos; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
         if (out.find(listening) != 0) throw std::runtime_error("the file service did not start");
         url_ =
             "http://127.0.0.1:" + std::to_string(port_ = std::stoi(out.substr(listening.size())));
