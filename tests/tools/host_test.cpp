@@ -12,7 +12,6 @@
 using namespace testing_support;
 using tools_testing::kHostProgram;
 using tools_testing::RunningProgram;
-using tools_testing::RunProgram;
 
 namespace {
 
@@ -20,9 +19,10 @@ std::string FirstLine(const std::string& text) {
     return text.substr(0, text.find('\n') + 1);
 }
 
-std::vector<std::string> HostCommand(std::vector<std::string> arguments) {
+tools_testing::ProgramResult RunHost(std::vector<std::string> arguments,
+                                     const std::string& input = "/dev/null") {
     arguments.insert(arguments.begin(), kHostProgram);
-    return arguments;
+    return RunningProgram(arguments, input).Wait();
 }
 
 }  // namespace
@@ -87,7 +87,7 @@ TEST(Host, AnswersFailuresAndUsageErrors) {
     // clang-format on
     for (const Case& row : cases) {
         SCOPED_TRACE(row.name);
-        const auto result = RunProgram(HostCommand(row.arguments));
+        const auto result = RunHost(row.arguments);
         EXPECT_EQ(result.exitCode, row.exitCode) << result.err;
         EXPECT_EQ(FirstLine(result.out), row.out);
         EXPECT_EQ(FirstLine(result.err), row.err);
@@ -107,7 +107,7 @@ TEST(Host, CtrlCCancelsASlowTransfer) {
         if (connection.AwaitClientRead()) inBody.Raise();
         connection.ReadUntilClosed(std::chrono::seconds(60));  // the rest never comes
     });
-    RunningProgram program(HostCommand({"get", server.url("/slow")}));
+    RunningProgram program({kHostProgram, "get", server.url("/slow")});
     ASSERT_TRUE(inBody.AwaitAtLeast(1));
     program.Signal(SIGINT);
     const auto result = program.Wait(std::chrono::seconds(60));
@@ -142,16 +142,16 @@ TEST(Host, ProxyPasswordFromTheCommandLineTheEnvironmentOrStandardInput) {
         SCOPED_TRACE(row.name);
         ScopedEnv environment("ZEMUSER_PROXY_PASSWORD", row.environment ? row.environment : "");
         if (!row.environment) unsetenv("ZEMUSER_PROXY_PASSWORD");
-        auto argv = HostCommand({"get", origin.url("/"), "--proxy-user", "agent"});
-        argv.insert(argv.end(), row.options.begin(), row.options.end());
-        const auto result = RunningProgram(argv, row.input).Wait();
+        std::vector<std::string> arguments{"get", origin.url("/"), "--proxy-user", "agent"};
+        arguments.insert(arguments.end(), row.options.begin(), row.options.end());
+        const auto result = RunHost(arguments, row.input);
         EXPECT_EQ(result.exitCode, row.exitCode) << result.err;
         EXPECT_EQ(result.out == "proxied body", row.exitCode == 0) << result.out;
     }
 }
 
 TEST(Host, CpuPrintsBothPercentages) {
-    const auto result = RunProgram(HostCommand({"cpu"}));
+    const auto result = RunHost({"cpu"});
     EXPECT_EQ(result.exitCode, 0) << result.err;
     EXPECT_TRUE(std::regex_match(result.out, std::regex("system [0-9]+% process [0-9]+%\n")))
         << result.out;
@@ -164,19 +164,17 @@ TEST(Host, ConfRoundTripAndDownloadUnderTheAnnouncedName) {
     TempDir folder;
     const std::string content = PatternText(300000, 3);
     WriteFileBytes(folder.File("report.bin"), content);
-    const auto put =
-        RunProgram(HostCommand({"conf", "put", url, "s42", folder.File("report.bin")}));
+    const auto put = RunHost({"conf", "put", url, "s42", folder.File("report.bin")});
     ASSERT_EQ(put.exitCode, 0) << put.err;
     EXPECT_EQ(ReadFileBytes(service.root() + "/s42/report.bin"), content);
-    const auto get =
-        RunProgram(HostCommand({"conf", "get", url, "s42", "report.bin", folder.File("back")}));
+    const auto get = RunHost({"conf", "get", url, "s42", "report.bin", folder.File("back")});
     ASSERT_EQ(get.exitCode, 0) << get.err;
     EXPECT_EQ(ReadFileBytes(folder.File("back")), content);
 
     const std::string inbox = folder.File("inbox");
     ASSERT_EQ(mkdir(inbox.c_str(), 0755), 0);
-    const auto download = RunProgram(HostCommand(
-        {"download", url, inbox, "act=fetch", "session_id=s42", "filename=report.bin"}));
+    const auto download =
+        RunHost({"download", url, inbox, "act=fetch", "session_id=s42", "filename=report.bin"});
     ASSERT_EQ(download.exitCode, 0) << download.err;
     EXPECT_EQ(download.out, "announced name: report.bin\nsaved to: " + inbox + "/report.bin\n");
     EXPECT_EQ(ReadFileBytes(inbox + "/report.bin"), content);

@@ -43,8 +43,7 @@ class RunningProgram {
             // Ctrl-C must reach the program as a terminal user's would, even when the test
             // runner was started in the background with SIGINT ignored.
             for (int signal : {SIGINT, SIGTERM, SIGPIPE}) ::signal(signal, SIG_DFL);
-            sigset_t none;
-            sigemptyset(&none);
+            const sigset_t none{};
             sigprocmask(SIG_SETMASK, &none, nullptr);
             dup2(open(input.c_str(), O_RDONLY), STDIN_FILENO);
             dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDOUT_FILENO);
@@ -57,8 +56,6 @@ class RunningProgram {
     ~RunningProgram() {
         if (pid_ > 0 && kill(pid_, SIGKILL) == 0) waitpid(pid_, nullptr, 0);
     }
-    RunningProgram(const RunningProgram&) = delete;
-    RunningProgram& operator=(const RunningProgram&) = delete;
 
     void Signal(int signal) const {
         if (pid_ > 0) kill(pid_, signal);  // never -1: that would be every process
