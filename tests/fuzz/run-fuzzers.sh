@@ -6,36 +6,26 @@
 #   tests/fuzz/run-fuzzers.sh [seconds-per-target] [target...]
 set -euo pipefail
 cd "$(dirname "$0")/../.."
-root=$PWD
-build=$root/build-fuzz
-seconds=${1:-15}
+build=$PWD/build-fuzz seconds=${1:-15}
 shift || true
-targets=("$@")
-if [ ${#targets[@]} -eq 0 ]; then
-  targets=(fuzz_url fuzz_download_name fuzz_form_body fuzz_settings_file fuzz_server_answer)
-fi
+targets=("${@:-fuzz_url fuzz_download_name fuzz_form_body fuzz_settings_file fuzz_server_answer}")
+read -r -a targets <<< "${targets[*]}"
 mkdir -p "$build"
-cmake --preset fuzz ${ZEMUSER_WERROR:+-DZEMUSER_WERROR=$ZEMUSER_WERROR} \
-  > "$build/configure.log" 2>&1 || { cat "$build/configure.log"; exit 1; }
+cmake --preset fuzz ${ZEMUSER_WERROR:+-DZEMUSER_WERROR=$ZEMUSER_WERROR} > "$build/configure.log" \
+  2>&1 || { cat "$build/configure.log"; exit 1; }
 cmake --build --preset fuzz -j 2 --target "${targets[@]}"
 
-export ASAN_OPTIONS=detect_leaks=1
-export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-results=()
-failed=0
+export ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+results=() failed=0
 for target in "${targets[@]}"; do
-  work=$build/fuzz-runs/$target
-  rm -rf "$work"
-  mkdir -p "$work/tmp"
-  cp -r "$root/tests/fuzz/corpus/$target" "$work/corpus"
+  work=$build/fuzz-runs/$target status=ok
+  rm -rf "$work" && mkdir -p "$work/tmp" && cp -r "tests/fuzz/corpus/$target" "$work/corpus"
   echo "=== $target: $seconds s"
-  status=ok
   # URLs longer than the 2084-character buffers; the server's answers may wait for time-outs.
   if ! (cd "$work" && TMPDIR=$work/tmp "$build/tests/fuzz/$target" corpus -max_len=6000 \
         -max_total_time="$seconds" -timeout=30 -print_final_stats=1 -artifact_prefix="$work/" \
         > "$work/log.txt" 2>&1); then
-    status=FAILED
-    failed=1
+    status=FAILED failed=1
     grep -E "ERROR|SUMMARY|fuzz check failed|Test unit written" "$work/log.txt" ||
       tail -n 30 "$work/log.txt"
   fi

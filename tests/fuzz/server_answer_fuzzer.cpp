@@ -29,29 +29,24 @@ struct Environment {
 
 Environment env;
 
-// A buffer the library hands out: as long as the result says, then a zero byte.
+// A buffer the library hands out: as long as the result says, then a zero byte; none on -1.
 void CheckHandedOut(std::int32_t result, std::int32_t status, char* buffer, std::int32_t length,
                     std::size_t answerSize) {
-    if (result == -1) {
-        FUZZ_CHECK(status == 0 && buffer == nullptr && length == -7);
-        return;
-    }
-    FUZZ_CHECK(result == length && buffer != nullptr && buffer[length] == '\0');
-    FUZZ_CHECK(static_cast<std::size_t>(length) <= answerSize);
+    FUZZ_CHECK(result == -1 ? status == 0 && buffer == nullptr && length == -7
+                            : result == length && buffer != nullptr && buffer[length] == '\0' &&
+                                  static_cast<std::size_t>(length) <= answerSize);
     ZEMReleaseBuffer(buffer);
 }
 
+// Into exactly the room the interface asks for: the bytes and a terminating zero.
 void FetchIntoBuffer(std::int32_t size, std::size_t answerSize) {
-    // Exactly the room the interface asks for: the bytes and a terminating zero.
     std::vector<char> room(static_cast<std::size_t>(size) + 1, '\x55');
     std::int32_t status = -7;
     const std::int32_t result = ZEMUrlGet2(env.url.c_str(), &status, room.data(), size, nullptr);
-    if (result >= 0) {
-        FUZZ_CHECK(result <= size && room[static_cast<std::size_t>(result)] == '\0');
-        FUZZ_CHECK(static_cast<std::size_t>(result) <= answerSize);
-    } else {
-        FUZZ_CHECK(result == -1 ? status == 0 : -static_cast<std::int64_t>(result) > size);
-    }
+    FUZZ_CHECK(result >= 0 ? result <= size && room[static_cast<std::size_t>(result)] == '\0' &&
+                                 static_cast<std::size_t>(result) <= answerSize
+               : result == -1 ? status == 0
+                              : -static_cast<std::int64_t>(result) > size);  // too long for it
 }
 
 // Whatever name the server announces, the body lands inside the download folder as one plain

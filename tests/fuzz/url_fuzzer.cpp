@@ -28,13 +28,6 @@ struct Split {
     bool ok;
 };
 
-// Any text: a failure leaves no service, and the limits hold.
-void CheckAnyText(const std::string& url) {
-    const Split split(url);
-    FUZZ_CHECK(split.ok || split.service == ServiceUnknown);
-    FUZZ_CHECK(split.host.size() <= kLongestPart && split.path.size() <= kLongestPart);
-}
-
 std::string Pick(FuzzedDataProvider& in, const std::string& letters, std::size_t least,
                  std::size_t most) {
     std::string text(in.ConsumeIntegralInRange(least, most), ' ');
@@ -120,7 +113,10 @@ void CheckBuiltUrl(FuzzedDataProvider& in) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    CheckAnyText(fuzz::AsCText(std::string(reinterpret_cast<const char*>(data), size)));
+    // Any text: a failure leaves no service, and the limits hold.
+    const Split any(fuzz::AsCText(std::string(reinterpret_cast<const char*>(data), size)));
+    FUZZ_CHECK(any.ok || any.service == ServiceUnknown);
+    FUZZ_CHECK(any.host.size() <= kLongestPart && any.path.size() <= kLongestPart);
     FuzzedDataProvider in(data, size);
     CheckBuiltUrl(in);
     return 0;
