@@ -78,7 +78,6 @@ void AddField(FuzzedDataProvider& in, FormFieldList* list, std::string* urlEncod
         list->push_back(kind == 2 ? FormField::FromText(name.c_str(), value.c_str(), true)
                                   : FormField::FromWideText(name.c_str(), wide.c_str(), true));
     }
-    FUZZ_CHECK(list->back().value == value);
     *urlEncoded += (list->size() > 1 ? "&" : "") + name + "=" + value;
     const std::string& sent = kind >= 2 ? (contents ? *contents : std::string()) : value;
     if (sent.find(kDelimiter) != std::string::npos) multipart->reset();

@@ -25,10 +25,6 @@ bool IsLoopback(const sockaddr* address, socklen_t length) {
     if (address->sa_family == AF_INET && length >= sizeof(sockaddr_in)) {
         return (ntohl(reinterpret_cast<const sockaddr_in*>(address)->sin_addr.s_addr) >> 24) == 127;
     }
-    if (address->sa_family == AF_INET6 && length >= sizeof(sockaddr_in6)) {
-        const in6_addr& v6 = reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr;
-        return IN6_IS_ADDR_LOOPBACK(&v6) || (IN6_IS_ADDR_V4MAPPED(&v6) && v6.s6_addr[12] == 127);
-    }
     return false;
 }
 

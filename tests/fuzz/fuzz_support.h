@@ -1,7 +1,7 @@
 // What the fuzz targets share: a check that stops the run with a readable message, a private
 // temporary folder and file helpers. Every target also links a guard in place of the C
 // library's connect() and getaddrinfo(): look-ups take numeric addresses only and nothing but
-// loopback is reached, so no fuzzed redirect can send a request elsewhere.
+// IPv4 loopback is reached, so no fuzzed redirect can send a request elsewhere.
 #pragma once
 
 #include <stdlib.h>

@@ -15,50 +15,23 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The server never stalls, so a call that runs this long is a hang.
-constexpr auto kLongestCall = std::chrono::seconds(10);
-constexpr std::int32_t kNameRoom = 64;
-
-struct Environment {
-    fuzz::TempFolder folder{"zemuser-fuzz-server"};
-    std::string upload = folder.File("upload.txt"), body = folder.File("body.bin");
-    std::string downloads = folder.File("downloads");
-    PostFields fields{{"act", "download"}, {"session_id", "42"}};
-    std::string url;  // of the input's server
-};
-
-Environment env;
-
-// A buffer the library hands out: as long as the result says, then a zero byte; none on -1.
-void CheckHandedOut(std::int32_t result, std::int32_t status, char* buffer, std::int32_t length,
-                    std::size_t answerSize) {
-    FUZZ_CHECK(result == -1 ? status == 0 && buffer == nullptr && length == -7
-                            : result == length && buffer != nullptr && buffer[length] == '\0' &&
-                                  static_cast<std::size_t>(length) <= answerSize);
-    ZEMReleaseBuffer(buffer);
-}
-
-// Into exactly the room the interface asks for: the bytes and a terminating zero.
-void FetchIntoBuffer(std::int32_t size, std::size_t answerSize) {
-    std::vector<char> room(static_cast<std::size_t>(size) + 1, '\x55');
-    std::int32_t status = -7;
-    const std::int32_t result = ZEMUrlGet2(env.url.c_str(), &status, room.data(), size, nullptr);
-    FUZZ_CHECK(result >= 0 ? result <= size && room[static_cast<std::size_t>(result)] == '\0' &&
-                                 static_cast<std::size_t>(result) <= answerSize
-               : result == -1 ? status == 0
-                              : -static_cast<std::int64_t>(result) > size);  // too long for it
-}
+const fuzz::TempFolder folder("zemuser-fuzz-server");
+const std::string upload = folder.File("upload.txt"), body = folder.File("body.bin"),
+                  downloads = folder.File("downloads");
+PostFields fields{{"act", "download"}, {"session_id", "42"}};
+std::string serverUrl;  // of the input's server
 
 // Whatever name the server announces, the body lands inside the download folder as one plain
 // file that starts with the name handed to the host.
 void Download(TransferHandle handle) {
+    constexpr std::int32_t kNameRoom = 64;
     char name[kNameRoom];
-    const std::int32_t result = ZEMNormalDownloadFile(handle, env.url.c_str(), &env.fields,
-                                                      env.downloads.c_str(), name, kNameRoom);
+    const std::int32_t result = ZEMNormalDownloadFile(handle, serverUrl.c_str(), &fields,
+                                                      downloads.c_str(), name, kNameRoom);
     // Cut at the buffer's size, without a terminator, when the name is longer.
     const std::string announced(name, strnlen(name, kNameRoom));
     std::vector<fs::path> stored;
-    for (const auto& entry : fs::directory_iterator(env.downloads)) stored.push_back(entry.path());
+    for (const auto& entry : fs::directory_iterator(downloads)) stored.push_back(entry.path());
     FUZZ_CHECK((result == 0 || result == 1) && stored.size() == static_cast<std::size_t>(result));
     if (result == 0) return;
     const std::string file = stored[0].filename().string();
@@ -72,30 +45,38 @@ void RunCall(unsigned selector, const std::string& answer) {
     FUZZ_CHECK(handle != nullptr);
     std::int32_t status = -7, length = -7, result = 0;
     char* buffer = nullptr;
-    const char* url = env.url.c_str();
+    const char* url = serverUrl.c_str();
     if (selector % 6 == 0) {
-        FetchIntoBuffer(selector & 0x80 ? 16 : 4096, answer.size());
-    } else if (selector % 6 == 1) {
-        result = ZEMUrlGet3(url, &status, &buffer, &length, handle);
-        CheckHandedOut(result, status, buffer, length, answer.size());
-    } else if (selector % 6 == 2) {
-        result = ZEMUrlPost3(url, &env.fields, &status, &buffer, &length, handle);
-        CheckHandedOut(result, status, buffer, length, answer.size());
+        // Into exactly the room the interface asks for (the bytes and a terminating zero),
+        // whose end the address sanitizer guards; a reply too long for it gives minus its size.
+        const std::int32_t size = selector & 0x80 ? 16 : 4096;
+        std::vector<char> room(static_cast<std::size_t>(size) + 1);
+        result = ZEMUrlGet2(url, &status, room.data(), size, nullptr);
+        FUZZ_CHECK(result == -1 || -result > size ||
+                   (result >= 0 && result <= size && room[static_cast<std::size_t>(result)] == 0));
+    } else if (selector % 6 <= 2) {  // fetched or posted into a buffer handed out
+        result = selector % 6 == 1 ? ZEMUrlGet3(url, &status, &buffer, &length, handle)
+                                   : ZEMUrlPost3(url, &fields, &status, &buffer, &length, handle);
+        // As long as the result says, then a zero byte; none on -1.
+        FUZZ_CHECK(result == -1 ? status == 0 && buffer == nullptr && length == -7
+                                : result == length && buffer != nullptr && buffer[length] == 0 &&
+                                      static_cast<std::size_t>(length) <= answer.size());
+        ZEMReleaseBuffer(buffer);
     } else if (selector % 6 == 3) {
         Download(handle);
     } else if (selector % 6 == 4) {
-        result = ZEMUrlTransferFile(handle, url, &env.fields, env.upload.c_str(), 1);
+        result = ZEMUrlTransferFile(handle, url, &fields, upload.c_str(), 1);
         FUZZ_CHECK(result == 0 || (result == 1 && answer.find("OK") != std::string::npos));
     } else {
-        result = ZEMKIVTransferFile(handle, url, "42", "report.txt", env.body.c_str(), 0);
+        result = ZEMKIVTransferFile(handle, url, "42", "report.txt", body.c_str(), 0);
         // A body is kept only whole and not empty; a failed one leaves no file.
-        FUZZ_CHECK((result == 0 && !fs::exists(env.body)) ||
-                   (result == 1 && fs::file_size(env.body) <= answer.size()));
-        fs::remove(env.body);
+        FUZZ_CHECK((result == 0 && !fs::exists(body)) ||
+                   (result == 1 && fs::file_size(body) <= answer.size()));
+        fs::remove(body);
     }
     ZEMTransferEnd(handle);
     // Nothing else is left behind.
-    for (const auto& entry : fs::directory_iterator(env.folder.path)) {
+    for (const auto& entry : fs::directory_iterator(folder.path)) {
         const std::string file = entry.path().filename().string();
         FUZZ_CHECK(file == "upload.txt" || file == "downloads" || file == "trace.txt" ||
                    file == "settings");
@@ -107,7 +88,7 @@ void WithServer(const std::string& answer, const std::function<void()>& call) {
     testing_support::ScriptedServer server([&answer](testing_support::ScriptedConnection& c) {
         if (!c.ReadRequest(std::chrono::seconds(1)).empty()) c.Send(answer);
     });
-    env.url = server.url("/fuzz/path?q=1");
+    serverUrl = server.url("/fuzz/path?q=1");
     call();
 }
 
@@ -121,16 +102,16 @@ extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
                              "ZEMUSER_DEBUG_OUTPUT"}) {
         unsetenv(name);
     }
-    setenv("ZEMUSER_SETTINGS_DIR", env.folder.File("settings").c_str(), 1);
-    fuzz::WriteFileBytes(env.upload, "contents of the upload\n");
-    fs::create_directory(env.downloads);
+    setenv("ZEMUSER_SETTINGS_DIR", folder.File("settings").c_str(), 1);
+    fuzz::WriteFileBytes(upload, "contents of the upload\n");
+    fs::create_directory(downloads);
     ZEMUser_SetTraceLevel(0);  // the fuzzed answers pass through the trace too
     // The library's connections go through the loopback guard before any fuzzed answer can
     // send it elsewhere (192.0.2.1 is reserved for documentation, never a real host).
     std::int32_t status = 0, length = 0;
     char* buffer = nullptr;
     WithServer("HTTP/1.0 302 Found\r\nLocation: http://192.0.2.1/\r\n\r\n",
-               [&] { ZEMUrlGet3(env.url.c_str(), &status, &buffer, &length, nullptr); });
+               [&] { ZEMUrlGet3(serverUrl.c_str(), &status, &buffer, &length, nullptr); });
     FUZZ_CHECK(fuzz::loopbackConnects > 0 && fuzz::refusedConnects > 0);
     return 0;
 }
@@ -139,12 +120,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size == 0) return 0;
     // The trace file starts afresh now and then, so that long runs do not fill the disk.
     static unsigned inputs = 0;
-    if (inputs++ % 2000 == 0) ZEMUser_SetTraceFile(env.folder.File("trace.txt").c_str());
+    if (inputs++ % 2000 == 0) ZEMUser_SetTraceFile(folder.File("trace.txt").c_str());
     const std::string answer(reinterpret_cast<const char*>(data) + 1, size - 1);
     WithServer(answer, [&] {
         const auto start = std::chrono::steady_clock::now();
         RunCall(data[0], answer);
-        FUZZ_CHECK(std::chrono::steady_clock::now() - start < kLongestCall);
+        // The server never stalls: a call this long is a hang.
+        FUZZ_CHECK(std::chrono::steady_clock::now() - start < std::chrono::seconds(10));
     });
     return 0;
 }

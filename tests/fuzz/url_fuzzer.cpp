@@ -1,7 +1,6 @@
-// URL splitting against a reference written here. Any text: no crash and the split's limits.
-// URLs assembled from parts the fuzzer picks (scheme and host in any case, user information,
-// ports in and out of range, dot segments, unsafe bytes, query and fragment, blanks around):
-// the parts a browser-style canonical form gives, worked out from the parts themselves.
+// URL splitting on any text (no crash, the limits), and on URLs assembled from parts the fuzzer
+// picks (scheme and host in any case, user information, ports in and out of range, dot segments,
+// unsafe bytes, query, fragment, blanks around) against the canonical parts worked out here.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cctype>

@@ -53,7 +53,6 @@ Send Post(const Body& form, const std::string& target = "/files", const std::str
     };
 }
 
-// Every file under the folder, relative to it, sorted.
 std::vector<std::string> FilesUnder(const std::string& folder) {
     std::vector<std::string> files;
     for (const auto& entry : fs::recursive_directory_iterator(folder)) {
@@ -221,7 +220,7 @@ TEST(FileService, StartUpClearsStagedFilesAndWarnsWhenOpenBeyondLoopback) {
         std::vector<std::string> argv{tools_testing::kFileServiceProgram, "--root=" + root.path(),
                                       "--host=192.0.2.1", "--port=0", "--token=t0ken"};
         if (!withToken) argv.pop_back();
-        const auto result = tools_testing::RunProgram(argv);
+        const auto result = tools_testing::RunningProgram(argv).Wait();
         EXPECT_EQ(result.exitCode, 1) << result.err;
         EXPECT_EQ(result.err.find("zemuser-file-service: warning: listening on 192.0.2.1") == 0,
                   !withToken)

@@ -80,8 +80,6 @@ TEST(Host, AnswersFailuresAndUsageErrors) {
         {"field without a value", {"post", refused, "novalue"}, 2, "",
          "FIELD: expected name=value, got 'novalue'\n"},
         {"no command", {}, 2, "", "A subcommand is required\n"},
-        {"help", {"--help"}, 0, "Blocking HTTP and HTTPS transfers through the zemuser library.\n",
-         ""},
     };
     // clang-format on
     for (const Case& row : cases) {

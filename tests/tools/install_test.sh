@@ -19,4 +19,3 @@ PKG_CONFIG_PATH=$prefix/$libdir/pkgconfig "$cmake_command" -S "$consumer" -B "$w
 "$cmake_command" --build "$work/consumer" > "$work/build.log" || { cat "$work/build.log"; exit 1; }
 LD_LIBRARY_PATH=$prefix/$libdir "$work/consumer/consumer_cmake"
 LD_LIBRARY_PATH=$prefix/$libdir "$work/consumer/consumer_pkgconfig"
-echo "install_test: passed"

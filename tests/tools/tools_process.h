@@ -19,7 +19,6 @@
 
 namespace tools_testing {
 
-// The built programs (paths come from the build).
 inline const std::string kHostProgram = ZEMUSER_HOST_PROGRAM;
 inline const std::string kFileServiceProgram = ZEMUSER_FILE_SERVICE_PROGRAM;
 
@@ -80,10 +79,6 @@ class RunningProgram {
     pid_t pid_ = -1;
 };
 
-inline ProgramResult RunProgram(const std::vector<std::string>& argv) {
-    return RunningProgram(argv).Wait();
-}
-
 class FileServiceProcess {
   public:
     // Returns once it listens, throws when it does not; `prepareRoot` may fill its folder first.
@@ -100,9 +95,8 @@ class FileServiceProcess {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
         if (out.find(listening) != 0) throw std::runtime_error("the file service did not start");
-        url_ =
-            "http://127.0.0.1:" + std::to_string(port_ = std::stoi(out.substr(listening.size())));
-        url_ += "/files";
+        port_ = std::stoi(out.substr(listening.size()));
+        url_ = "http://127.0.0.1:" + std::to_string(port_) + "/files";
     }
     const std::string& root() const { return root_.path(); }
     const std::string& url() const { return url_; }  // "http://127.0.0.1:<port>/files"
