@@ -20,7 +20,7 @@ STAGES=(
   "static-analysis|test|clang-format check, cppcheck and clang-tidy over the sources"
   "asan|test|the suites under AddressSanitizer and UndefinedBehaviorSanitizer"
   "tsan|test|the threaded tests and the soak under ThreadSanitizer"
-  "fuzz|test|each libFuzzer target for ${ZEMUSER_FUZZ_SECONDS:-20} s"
+  "fuzz|test|each libFuzzer target for ${ZEMUSER_FUZZ_SECONDS:-15} s"
   "windows|windows|both Windows DLLs cross-built, checked, and tested under Wine"
   "docs|docs|the header's reference (Doxygen), the examples run, the manual pages checked"
   "packages|docs|the Debian packages built, inspected, unpacked and used by the examples"
@@ -131,7 +131,7 @@ stage_tsan() {
 }
 
 stage_fuzz() {
-  tests/fuzz/run-fuzzers.sh "${ZEMUSER_FUZZ_SECONDS:-20}"
+  tests/fuzz/run-fuzzers.sh "${ZEMUSER_FUZZ_SECONDS:-15}"
 }
 
 stage_windows() {

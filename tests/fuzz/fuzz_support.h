@@ -1,15 +1,18 @@
 // What the fuzz targets share: a check that stops the run with a readable message, a private
-// temporary folder for the process, and small file helpers.
+// temporary folder and file helpers. Every target also links a guard in place of the C
+// library's connect() and getaddrinfo(): look-ups take numeric addresses only and nothing but
+// IPv4 loopback is reached, so no fuzzed redirect can send a request elsewhere.
 #pragma once
 
 #include <stdlib.h>
 
+#include <atomic>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
-#include <vector>
 
 namespace fuzz {
 
@@ -23,39 +26,22 @@ namespace fuzz {
         if (!(condition)) ::fuzz::Fail(#condition, __FILE__, __LINE__); \
     } while (false)
 
-// A folder under the system's temporary folder, removed with everything in it when the
-// process ends normally.
-class TempFolder {
-  public:
-    explicit TempFolder(const char* prefix) {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / (std::string(prefix) + "-XXXXXX")).string();
-        std::vector<char> buffer(pattern.begin(), pattern.end());
-        buffer.push_back('\0');
-        if (mkdtemp(buffer.data()) == nullptr) {
-            std::perror("mkdtemp");
-            std::abort();
-        }
-        path_ = buffer.data();
+// A folder under the system's temporary folder, removed with its content at a normal exit.
+struct TempFolder {
+    explicit TempFolder(const char* prefix)
+        : path(std::filesystem::temp_directory_path() / (std::string(prefix) + "-XXXXXX")) {
+        FUZZ_CHECK(mkdtemp(path.data()) != nullptr);
     }
     ~TempFolder() {
         std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
+        std::filesystem::remove_all(path, ignored);
     }
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-
-    const std::string& Path() const { return path_; }
-    std::string File(const std::string& name) const { return path_ + "/" + name; }
-
-  private:
-    std::string path_;
+    std::string File(const std::string& name) const { return path + "/" + name; }
+    std::string path;
 };
 
 inline void WriteFileBytes(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    FUZZ_CHECK(out.good());
+    FUZZ_CHECK((std::ofstream(path, std::ios::binary) << bytes).good());
 }
 
 inline std::string ReadFileBytes(const std::string& path) {
@@ -63,11 +49,12 @@ inline std::string ReadFileBytes(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// Zero-terminated text as the C interfaces take it: everything up to the first zero byte.
-inline std::string AsCText(std::string text) {
-    const std::size_t zero = text.find('\0');
-    if (zero != std::string::npos) text.resize(zero);
-    return text;
+// Text as the C interfaces take it: up to the first zero byte.
+inline std::string AsCText(const std::string& text) {
+    return text.substr(0, text.find('\0'));
 }
+
+// Connections the guard let through, and refused, since the start.
+extern std::atomic<std::uint64_t> loopbackConnects, refusedConnects;
 
 }  // namespace fuzz

@@ -4,166 +4,178 @@
 #include <sys/stat.h>
 
 #include <regex>
-#include <thread>
 
-#include "file_service_process.h"
-#include "program_run.h"
 #include "support/real_servers.h"
 #include "support/scripted_server.h"
+#include "tools_process.h"
 
-using namespace std::chrono_literals;
-using testing_support::Answer;
-using testing_support::HttpResponse;
-using testing_support::ScriptedConnection;
-using testing_support::ScriptedServer;
-using tools_testing::HostProgram;
-using tools_testing::RunProgram;
+using namespace testing_support;
+using tools_testing::kHostProgram;
+using tools_testing::RunningProgram;
 
-TEST(HostGet, PrintsTheBodyAndTheStatus) {
-    ScriptedServer server(Answer(HttpResponse(200, "hello from the server\n")));
-    auto result = RunProgram({HostProgram(), "get", server.url("/greeting")});
-    EXPECT_EQ(result.exitCode, 0) << result.err;
-    EXPECT_EQ(result.out, "hello from the server\n");
-    EXPECT_EQ(result.err, "HTTP 200\n");
+namespace {
+
+std::string FirstLine(const std::string& text) {
+    return text.substr(0, text.find('\n') + 1);
 }
 
-TEST(HostGet, NotFoundWritesTheBodyAndExitsWithThree) {
-    ScriptedServer server(Answer(HttpResponse(404, "no such page")));
-    testing_support::TempDir folder;
-    auto result =
-        RunProgram({HostProgram(), "get", server.url("/missing"), "-o", folder.File("page")});
-    EXPECT_EQ(result.exitCode, 3);
-    EXPECT_EQ(result.err, "HTTP 404\n");
-    EXPECT_EQ(testing_support::ReadFileBytes(folder.File("page")), "no such page");
+tools_testing::ProgramResult RunHost(std::vector<std::string> arguments,
+                                     const std::string& input = "/dev/null") {
+    arguments.insert(arguments.begin(), kHostProgram);
+    return RunningProgram(arguments, input).Wait();
 }
 
-TEST(HostGet, RefusedConnectionLeavesTheUsersTraceAndDebugOutputAsTheyWere) {
-    std::string url =
-        "http://127.0.0.1:" + std::to_string(testing_support::FreeLoopbackPort()) + "/";
-    testing_support::TempDir folder;
-    testing_support::ScopedEnv debugOutput("ZEMUSER_DEBUG_OUTPUT", folder.File("debug.txt"));
-    auto result = RunProgram({HostProgram(), "get", url, "-o", folder.File("page"), "--trace",
-                              folder.File("trace.txt"), "--trace-level", "2"});
-    EXPECT_EQ(result.exitCode, 1);
-    EXPECT_EQ(result.out, "");
-    EXPECT_EQ(result.err,
-              "zemuser: " + url + ": No connection to the server could be made (12029)\n");
-    EXPECT_FALSE(testing_support::FileExists(folder.File("page")));
-    // The library's failure report still reaches both places the user chose.
-    const std::string report =
-        "[ " + url + " ] request failed...\n[12029, 0x00002efd] No connection";
-    EXPECT_EQ(testing_support::ReadFileBytes(folder.File("trace.txt")).find(report), 0u);
-    EXPECT_EQ(testing_support::ReadFileBytes(folder.File("debug.txt")).find(report), 0u);
+}  // namespace
+
+TEST(Host, AnswersFailuresAndUsageErrors) {
+    // Answers by path: "/200", "/404", "/ok" (an upload's reply) and "/error" (a refused one).
+    ScriptedServer server([](ScriptedConnection& connection) {
+        const std::string line = ParseRequest(connection.ReadRequest()).requestLine;
+        auto is = [&line](const char* path) { return line.find(path) != std::string::npos; };
+        connection.Send(is(" /200 ")   ? HttpResponse(200, "hello\n")
+                        : is(" /ok ")  ? HttpResponse(200, "OK")
+                        : is(" /404 ") ? HttpResponse(404, "no such page\n")
+                                       : HttpResponse(200, "ERROR full"));
+    });
+    TempDir dir;
+    const std::string notes = dir.File("notes.txt"), trace = dir.File("trace"),
+                      trace2 = dir.File("trace2"), ok = "HTTP 200\n";
+    WriteFileBytes(notes, "notes");
+    ScopedEnv debugOutput("ZEMUSER_DEBUG_OUTPUT", dir.File("debug"));
+    const std::string refused = "http://127.0.0.1:" + std::to_string(FreeLoopbackPort()) + "/x";
+    // A label longer than 63 bytes cannot go into a DNS query: refused without asking a server.
+    const std::string unresolvable = "http://" + std::string(64, 'a') + ".invalid/x";
+    const std::string noConnection = ": No connection to the server could be made (12029)\n";
+    const std::string checkTrace = " failed (run again with --trace FILE for details)\n";
+    const std::string missing = server.url("/404");
+    struct Case {
+        const char* name;
+        std::vector<std::string> arguments;
+        int exitCode;
+        std::string out, err;  // the first lines
+    };
+    // clang-format off
+    const Case cases[] = {
+        {"get", {"get", server.url("/200")}, 0, "hello\n", ok},
+        {"get of an error page", {"get", missing, "-o", dir.File("page")}, 3, "", "HTTP 404\n"},
+        {"post", {"post", server.url("/200"), "topic=engines", "name=Ada"}, 0, "hello\n", ok},
+        {"upload", {"upload", server.url("/ok"), notes}, 0, "", ""},
+        {"refused connection", {"get", refused, "--trace", trace, "--trace-level", "2"}, 1, "",
+         "zemuser: " + refused + noConnection},
+        {"refused upload", {"upload", refused, notes}, 1, "", "zemuser: " + refused + noConnection},
+        {"unresolvable host", {"get", unresolvable}, 1, "",
+         "zemuser: " + unresolvable + ": The host name could not be turned into an address (12007)"
+         "\n"},
+        // An error status is no failure of the library: there is no reason to give.
+        {"download of an error page", {"download", missing, dir.File("d")}, 1, "",
+         "zemuser: download from " + missing + checkTrace},
+        {"traced download of an error", {"download", missing, dir.File("d"), "--trace", trace2},
+         1, "", "zemuser: download from " + missing + " failed (the trace file may tell why)\n"},
+        {"conf put refused", {"conf", "put", server.url("/error"), "s1", notes}, 1, "",
+         "zemuser: sending " + notes + checkTrace},
+        {"not a URL", {"get", "notaurl"}, 2, "",
+         "URL: expected http://HOST[:PORT][/PATH] or https://HOST[:PORT][/PATH], got 'notaurl'\n"},
+        {"missing local file", {"upload", refused, dir.File("none")}, 2, "",
+         "FILE: File does not exist: " + dir.File("none") + "\n"},
+        {"field without a value", {"post", refused, "novalue"}, 2, "",
+         "FIELD: expected name=value, got 'novalue'\n"},
+        {"no command", {}, 2, "", "A subcommand is required\n"},
+    };
+    // clang-format on
+    for (const Case& row : cases) {
+        SCOPED_TRACE(row.name);
+        const auto result = RunHost(row.arguments);
+        EXPECT_EQ(result.exitCode, row.exitCode) << result.err;
+        EXPECT_EQ(FirstLine(result.out), row.out);
+        EXPECT_EQ(FirstLine(result.err), row.err);
+    }
+    EXPECT_EQ(ReadFileBytes(dir.File("page")), "no such page\n");
+    // The library's own report still reaches the trace and the debug output the user chose.
+    const std::string report = "[ " + refused + " ] request failed...\n[12029, 0x00002efd] No con";
+    EXPECT_EQ(ReadFileBytes(trace).find(report), 0u);
+    EXPECT_NE(ReadFileBytes(dir.File("debug")).find(report), std::string::npos);
 }
 
-TEST(HostGet, CtrlCCancelsASlowTransfer) {
-    testing_support::EventCount inBody;
+TEST(Host, CtrlCCancelsASlowTransfer) {
+    EventCount inBody;
     ScriptedServer server([&](ScriptedConnection& connection) {
         connection.ReadRequest();
-        std::string body(1 << 20, 'x');
-        connection.Send("HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(body.size()) +
-                        "\r\n\r\n" + body.substr(0, 64));
+        connection.Send("HTTP/1.0 200 OK\r\nContent-Length: 1000000\r\n\r\nfirst bytes");
         if (connection.AwaitClientRead()) inBody.Raise();
-        // Far slower than the test waits; stops once the client has gone.
-        connection.Trickle(body.substr(64), 64, 50ms);
+        connection.ReadUntilClosed(std::chrono::seconds(60));  // the rest never comes
     });
-    tools_testing::RunningProgram program({HostProgram(), "get", server.url("/slow")});
+    RunningProgram program({kHostProgram, "get", server.url("/slow")});
     ASSERT_TRUE(inBody.AwaitAtLeast(1));
-
     program.Signal(SIGINT);
-    auto result = program.Wait(60s);
+    const auto result = program.Wait(std::chrono::seconds(60));
     EXPECT_EQ(result.exitCode, 130);
     EXPECT_EQ(result.err, "zemuser: cancelled\n");
     EXPECT_EQ(result.out, "");
 }
 
-TEST(HostPost, SendsTheFieldsByNameAndPrintsTheReply) {
-    ScriptedServer server(Answer(HttpResponse(200, "stored")));
-    auto result =
-        RunProgram({HostProgram(), "post", server.url("/form"), "topic=engines", "name=Ada"});
+TEST(Host, ProxyPasswordFromTheCommandLineTheEnvironmentOrStandardInput) {
+    ScriptedServer origin(Answer(HttpResponse(200, "proxied body")));
+    AuthProxy proxy("agent", "s3cret");
+    ScopedEnv httpProxy("http_proxy", proxy.url());
+    ScopedEnv noProxy("no_proxy", "");
+    TempDir folder;
+    WriteFileBytes(folder.File("password"), "s3cret\n");
+    struct Case {
+        const char* name;
+        std::vector<std::string> options;
+        const char* environment;  // none: unset
+        std::string input;
+        int exitCode;  // an unsatisfied proxy refuses
+    };
+    const std::string password = folder.File("password");
+    const Case cases[] = {
+        {"command line", {"--proxy-password", "s3cret"}, nullptr, "/dev/null", 0},
+        {"environment", {}, "s3cret", "/dev/null", 0},
+        {"standard input", {"--proxy-password", "-"}, "wrong", password, 0},
+        {"command line first", {"--proxy-password", "wrong"}, "s3cret", "/dev/null", 3},
+        {"none", {}, nullptr, "/dev/null", 3},
+    };
+    for (const Case& row : cases) {
+        SCOPED_TRACE(row.name);
+        ScopedEnv environment("ZEMUSER_PROXY_PASSWORD", row.environment ? row.environment : "");
+        if (!row.environment) unsetenv("ZEMUSER_PROXY_PASSWORD");
+        std::vector<std::string> arguments{"get", origin.url("/"), "--proxy-user", "agent"};
+        arguments.insert(arguments.end(), row.options.begin(), row.options.end());
+        const auto result = RunHost(arguments, row.input);
+        EXPECT_EQ(result.exitCode, row.exitCode) << result.err;
+        EXPECT_EQ(result.out == "proxied body", row.exitCode == 0) << result.out;
+    }
+}
+
+TEST(Host, CpuPrintsBothPercentages) {
+    const auto result = RunHost({"cpu"});
     EXPECT_EQ(result.exitCode, 0) << result.err;
-    EXPECT_EQ(result.out, "stored");
-    EXPECT_EQ(result.err, "HTTP 200\n");
-    ASSERT_EQ(server.requests().size(), 1u);
-    const std::string body = testing_support::ParseRequest(server.requests()[0]).body;
-    std::size_t name = body.find("name=\"name\"\r\n\r\nAda\r\n");
-    std::size_t topic = body.find("name=\"topic\"\r\n\r\nengines\r\n");
-    ASSERT_NE(name, std::string::npos) << body;
-    ASSERT_NE(topic, std::string::npos) << body;
-    EXPECT_LT(name, topic);
+    EXPECT_TRUE(std::regex_match(result.out, std::regex("system [0-9]+% process [0-9]+%\n")))
+        << result.out;
 }
 
-TEST(HostUsage, HelpAndUsageErrors) {
-    auto help = RunProgram({HostProgram(), "--help"});
-    EXPECT_EQ(help.exitCode, 0);
-    EXPECT_NE(help.out.find("Usage: zemuser"), std::string::npos) << help.out;
-    EXPECT_NE(help.out.find("130  cancelled"), std::string::npos) << help.out;
-
-    auto commandHelp = RunProgram({HostProgram(), "download", "--help"});
-    EXPECT_EQ(commandHelp.exitCode, 0);
-    EXPECT_NE(commandHelp.out.find("Examples:"), std::string::npos) << commandHelp.out;
-
-    EXPECT_EQ(RunProgram({HostProgram()}).exitCode, 2);
-    EXPECT_EQ(RunProgram({HostProgram(), "get"}).exitCode, 2);
-    EXPECT_EQ(RunProgram({HostProgram(), "frobnicate"}).exitCode, 2);
-    auto badField = RunProgram({HostProgram(), "post", "http://127.0.0.1:9/", "novalue"});
-    EXPECT_EQ(badField.exitCode, 2);
-    EXPECT_NE(badField.err.find("name=value"), std::string::npos) << badField.err;
-}
-
-TEST(HostCpu, PrintsBothPercentagesAndWatchEndsOnCtrlC) {
-    const std::regex usageLine("system [0-9]+% process [0-9]+%\n");
-    auto once = RunProgram({HostProgram(), "cpu"});
-    EXPECT_EQ(once.exitCode, 0) << once.err;
-    EXPECT_TRUE(std::regex_match(once.out, usageLine)) << once.out;
-
-    tools_testing::RunningProgram watch({HostProgram(), "cpu", "--watch"});
-    for (int i = 0; i < 1000 && watch.OutSoFar().empty(); ++i) std::this_thread::sleep_for(10ms);
-    watch.Signal(SIGINT);
-    auto watched = watch.Wait(10s);
-    EXPECT_EQ(watched.exitCode, 0) << watched.err;
-    ASSERT_FALSE(watched.out.empty());
-    EXPECT_TRUE(std::regex_match(watched.out.substr(0, watched.out.find('\n') + 1), usageLine))
-        << watched.out;
-}
-
-TEST(HostFileService, ConfRoundTripAndDownloadUnderTheAnnouncedName) {
-    tools_testing::FileServiceProcess service;
-    testing_support::TempDir folder;
-    std::string content(100000, '\0');
-    for (std::size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>(i * 7);
-    testing_support::WriteFileBytes(folder.File("report.bin"), content);
-
-    auto put = RunProgram({HostProgram(), "conf", "put", service.url(), "s42",
-                           folder.File("report.bin"), "--trace", folder.File("put.trace")});
+// Through a service that wants a token, which the library sends as part of the URL.
+TEST(Host, ConfRoundTripAndDownloadUnderTheAnnouncedName) {
+    tools_testing::FileServiceProcess service({"--token", "t0ken"});
+    const std::string url = service.url() + "?token=t0ken";
+    TempDir folder;
+    const std::string content = PatternText(300000, 3);
+    WriteFileBytes(folder.File("report.bin"), content);
+    const auto put = RunHost({"conf", "put", url, "s42", folder.File("report.bin")});
     ASSERT_EQ(put.exitCode, 0) << put.err;
-    EXPECT_NE(testing_support::ReadFileBytes(folder.File("put.trace"))
-                  .find("ZEMKIVUploadFile Begin: " + service.url() + ", s42, "),
-              std::string::npos);
-
-    auto get = RunProgram(
-        {HostProgram(), "conf", "get", service.url(), "s42", "report.bin", folder.File("back")});
+    EXPECT_EQ(ReadFileBytes(service.root() + "/s42/report.bin"), content);
+    const auto get = RunHost({"conf", "get", url, "s42", "report.bin", folder.File("back")});
     ASSERT_EQ(get.exitCode, 0) << get.err;
-    EXPECT_EQ(testing_support::ReadFileBytes(folder.File("back")), content);
+    EXPECT_EQ(ReadFileBytes(folder.File("back")), content);
 
     const std::string inbox = folder.File("inbox");
     ASSERT_EQ(mkdir(inbox.c_str(), 0755), 0);
-    auto download = RunProgram({HostProgram(), "download", service.url(), inbox, "act=fetch",
-                                "session_id=s42", "filename=report.bin"});
+    const auto download =
+        RunHost({"download", url, inbox, "act=fetch", "session_id=s42", "filename=report.bin"});
     ASSERT_EQ(download.exitCode, 0) << download.err;
     EXPECT_EQ(download.out, "announced name: report.bin\nsaved to: " + inbox + "/report.bin\n");
-    EXPECT_EQ(testing_support::ReadFileBytes(inbox + "/report.bin"), content);
-
-    // A plain URL upload whose fields make it the service's upload form.
-    auto upload = RunProgram({HostProgram(), "upload", service.url(), folder.File("report.bin"),
-                              "x=kivStuff", "act=upload", "session_id=s43"});
-    ASSERT_EQ(upload.exitCode, 0) << upload.err;
-    EXPECT_EQ(testing_support::ReadFileBytes(service.root() + "/s43/report.bin"), content);
-
-    auto missing = RunProgram({HostProgram(), "download", service.url(), inbox, "act=fetch",
-                               "session_id=s42", "filename=nothing.bin"});
-    EXPECT_EQ(missing.exitCode, 1);
-    EXPECT_NE(missing.err.find("zemuser: download from " + service.url() + " failed"),
-              std::string::npos)
-        << missing.err;
+    EXPECT_EQ(ReadFileBytes(inbox + "/report.bin"), content);
+    const auto stopped = service.Stop();
+    EXPECT_EQ(stopped.exitCode, 0);
+    EXPECT_EQ(FirstLine(stopped.out.substr(stopped.out.find('\n') + 1)), "stopped\n");
 }

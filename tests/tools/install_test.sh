@@ -4,37 +4,18 @@
 # Usage: install_test.sh CMAKE BUILD_DIR CONSUMER_SOURCE LIBDIR
 set -euo pipefail
 cmake_command=$1 build=$2 consumer=$3 libdir=$4
-
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 prefix=$work/prefix
-
 "$cmake_command" --install "$build" --prefix "$prefix" > "$work/install.log"
 
-expect() {  # expect TEST PATH
-  if ! test "$1" "$prefix/$2"; then
-    echo "install_test: missing $2" >&2
-    find "$prefix" >&2
-    exit 1
-  fi
-}
-expect -f "include/zemuser.h"
-expect -L "$libdir/libzemuser.so"
-expect -L "$libdir/libzemuser.so.0"
-expect -x "bin/zemuser"
-expect -x "bin/zemuser-file-service"
-expect -f "$libdir/cmake/zemuser/zemuserConfig.cmake"
-expect -f "$libdir/cmake/zemuser/zemuserConfigVersion.cmake"
-expect -f "$libdir/pkgconfig/zemuser.pc"
-
-# The installed programs find the installed library by themselves.
+# The installed programs find the installed library by themselves; the consumer below finds
+# the header, the library and both package descriptions.
+test -x "$prefix/bin/zemuser-file-service"
 "$prefix/bin/zemuser" --version | grep -q '^zemuser '
 
 PKG_CONFIG_PATH=$prefix/$libdir/pkgconfig "$cmake_command" -S "$consumer" -B "$work/consumer" \
-  -DCMAKE_PREFIX_PATH="$prefix" > "$work/configure.log" \
-  || { cat "$work/configure.log"; exit 1; }
+  -DCMAKE_PREFIX_PATH="$prefix" > "$work/configure.log" || { cat "$work/configure.log"; exit 1; }
 "$cmake_command" --build "$work/consumer" > "$work/build.log" || { cat "$work/build.log"; exit 1; }
-
 LD_LIBRARY_PATH=$prefix/$libdir "$work/consumer/consumer_cmake"
 LD_LIBRARY_PATH=$prefix/$libdir "$work/consumer/consumer_pkgconfig"
-echo "install_test: passed"

@@ -1,5 +1,5 @@
 /* The smallest host: a C program that loads the library, creates and ends a handle and asks
- * for the processor usage. */
+ * for the processor usage, which the first call only starts measuring (0 for both). */
 #include <stdio.h>
 #include <zemuser.h>
 
@@ -7,12 +7,8 @@ int main(void) {
     int32_t process = -1;
     int32_t system = GetCPUUsage(&process);
     TransferHandle handle = ZEMTransferBegin();
-    if (handle == NULL) {
-        fputs("consumer: no transfer handle\n", stderr);
-        return 1;
-    }
     ZEMTransferEnd(handle);
-    /* The first call only creates the meter and reports 0 for both. */
-    printf("consumer: system %d%% process %d%%\n", (int)system, (int)process);
-    return system == 0 && process == 0 ? 0 : 1;
+    printf("consumer: handle %s, system %d%% process %d%%\n", handle ? "made" : "missing",
+           (int)system, (int)process);
+    return handle != NULL && system == 0 && process == 0 ? 0 : 1;
 }
