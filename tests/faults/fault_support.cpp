@@ -1,13 +1,11 @@
 #include "fault_support.h"
 
 #include <linux/capability.h>
-#include <signal.h>
 #include <sys/syscall.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
-#include <thread>
 
 #include "session/http_version_override.h"
 
@@ -18,23 +16,20 @@
 namespace fault_testing {
 namespace {
 
-// Every session of the suite writes the user's HTTP/1.1 settings; they are kept in the build
-// tree, never in the real user's store. Set before any test runs.
-struct SuiteEnvironment {
-    SuiteEnvironment() {
-        setenv("ZEMUSER_SETTINGS_DIR", ZEMUSER_BINARY_DIR "/tests/fault_tests_settings", 0);
-    }
-};
-const SuiteEnvironment g_suiteEnvironment;
+// Sessions write the user's HTTP/1.1 settings: they go to the build tree, never to the real
+// user's store. Set before any test runs.
+const bool g_settingsKeptAside =
+    setenv("ZEMUSER_SETTINGS_DIR", ZEMUSER_BINARY_DIR "/tests/fault_tests_settings", 0) == 0;
 
 }  // namespace
 
-ScriptedServer::Script JudgeUpload(std::string expectedBody) {
-    return [expectedBody](ScriptedConnection& connection) {
+ScriptedServer::Script JudgeUpload(std::vector<std::string> accepted) {
+    return [accepted](ScriptedConnection& connection) {
         const std::string request = connection.ReadRequest();
         if (request.empty()) return;
-        const std::string body = testing_support::ParseRequest(request).body;
-        connection.Send(HttpResponse(200, body == expectedBody ? "OK" : "INCOMPLETE"));
+        const std::string body = ParseRequest(request).body;
+        const bool whole = std::find(accepted.begin(), accepted.end(), body) != accepted.end();
+        connection.Send(HttpResponse(200, whole ? "OK" : "INCOMPLETE"));
     };
 }
 
@@ -58,12 +53,6 @@ bool DropFileOverride() {
         data[capability / 32].effective &= ~(1u << (capability % 32));
     }
     return syscall(SYS_capset, &header, data) == 0;
-}
-
-long MillisSince(std::chrono::steady_clock::time_point start) {
-    return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                 std::chrono::steady_clock::now() - start)
-                                 .count());
 }
 
 }  // namespace fault_testing
