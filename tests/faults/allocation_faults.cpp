@@ -87,33 +87,15 @@ static void* NewBlock(std::size_t size) {
 static void* NewBlockOrNull(std::size_t size) noexcept {
     return FailThisOne(0) ? nullptr : __real_malloc(size == 0 ? 1 : size);
 }
-void* operator new(std::size_t size) {
-    return NewBlock(size);
-}
-void* operator new[](std::size_t size) {
-    return NewBlock(size);
-}
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    return NewBlockOrNull(size);
-}
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
-    return NewBlockOrNull(size);
-}
-void operator delete(void* block) noexcept {
-    std::free(block);
-}
-void operator delete[](void* block) noexcept {
-    std::free(block);
-}
-void operator delete(void* block, std::size_t) noexcept {
-    std::free(block);
-}
-void operator delete[](void* block, std::size_t) noexcept {
-    std::free(block);
-}
-void operator delete(void* block, const std::nothrow_t&) noexcept {
-    std::free(block);
-}
-void operator delete[](void* block, const std::nothrow_t&) noexcept {
-    std::free(block);
-}
+// clang-format off
+void* operator new(std::size_t size) { return NewBlock(size); }
+void* operator new[](std::size_t size) { return NewBlock(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return NewBlockOrNull(size); }
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return NewBlockOrNull(size); }
+void operator delete(void* block) noexcept { std::free(block); }
+void operator delete[](void* block) noexcept { std::free(block); }
+void operator delete(void* block, std::size_t) noexcept { std::free(block); }
+void operator delete[](void* block, std::size_t) noexcept { std::free(block); }
+void operator delete(void* block, const std::nothrow_t&) noexcept { std::free(block); }
+void operator delete[](void* block, const std::nothrow_t&) noexcept { std::free(block); }
+// clang-format on

@@ -1,12 +1,10 @@
-// What the fault suites share: an upload server that judges what it receives, the library's
-// own count of live sessions, the leak checker, and giving up root's right to write anywhere.
+// What the fault suites share: the test support, the user's settings kept aside, and checks
+// made in forked children.
 #pragma once
 
 #include <zemuser.h>
 
-#include <cstdint>
-#include <string>
-#include <vector>
+#include <cstdlib>
 
 #include "support/library_helpers.h"
 #include "support/multipart_reference.h"
@@ -17,16 +15,9 @@ namespace fault_testing {
 
 using namespace testing_support;
 
-// Answers "OK" when a request body is one of `accepted`, "INCOMPLETE" otherwise, so an upload
-// that reports success has delivered every byte.
-ScriptedServer::Script JudgeUpload(std::vector<std::string> accepted);
-// Sessions alive now (handles and calls in progress), as the library counts them.
-std::int32_t LiveSessions();
-// True when the leak checker found nothing (always true in builds without it).
-bool NoLeaksSoFar();
-// In a forked child: gives up the right to write where the file permissions forbid it (a test
-// run as root would otherwise write into a read-only folder). False when that cannot be done.
-bool DropFileOverride();
+// Sessions write the user's HTTP/1.1 settings: into the build tree, never the user's store.
+inline const bool g_settingsKeptAside =
+    setenv("ZEMUSER_SETTINGS_DIR", ZEMUSER_BINARY_DIR "/tests/fault_tests_settings", 0) == 0;
 
 // Checks made in a forked child, where the test framework's assertions cannot be used: the
 // child exits with the number of the first check that failed, 0 when all held.

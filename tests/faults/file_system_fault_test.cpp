@@ -5,9 +5,11 @@
 // lost privileges and changed signals stay.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/capability.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -52,20 +54,19 @@ struct Scene {
     const PostFields none;
 };
 
-bool CanCreateFileIn(const std::string& folder) {
-    const std::string probe = folder + "/probe";
-    const int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
-    if (fd < 0) return false;
-    ::close(fd);
-    return ::unlink(probe.c_str()) == 0;
-}
-
-std::vector<std::string> FolderContent(const std::string& folder) {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder)) {
-        names.push_back(entry.path().filename().string());
+// Gives up the right to write where the file permissions forbid it (a test run as root would
+// otherwise write into a read-only folder); true when `readOnly` can no longer be written.
+bool DropFileOverride(const std::string& readOnly) {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
+    if (syscall(SYS_capget, &header, data) != 0) return false;
+    for (int capability : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH, CAP_FOWNER}) {
+        data[capability / 32].effective &= ~(1u << (capability % 32));
     }
-    return names;
+    if (syscall(SYS_capset, &header, data) != 0) return false;
+    const std::string probe = readOnly + "/probe";
+    const int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+    return fd < 0 || (::close(fd), ::unlink(probe.c_str()), false);
 }
 
 // One fetch into memory and one download, both whole.
@@ -114,16 +115,16 @@ int AtTheFileSizeLimit(const Scene& s) {
 }
 
 // The HTTP/1.1 values cannot be held off; every transfer works all the same.
-int WithSettingsIn(const Scene& s, const std::string& settings) {
-    if (!DropFileOverride() || CanCreateFileIn(s.readOnly)) return kCannotDropOverride;
-    setenv("ZEMUSER_SETTINGS_DIR", settings.c_str(), 1);
+int WithReadOnlySettings(const Scene& s) {
+    if (!DropFileOverride(s.readOnly)) return kCannotDropOverride;
+    setenv("ZEMUSER_SETTINGS_DIR", s.readOnly.c_str(), 1);
     ChildChecks check;
     FetchAndDownload(s, check);
     return check.Result();
 }
 
 int IntoAReadOnlyFolder(const Scene& s) {
-    if (!DropFileOverride() || CanCreateFileIn(s.readOnly)) return kCannotDropOverride;
+    if (!DropFileOverride(s.readOnly)) return kCannotDropOverride;
     ZEMUser_SetTraceFile(s.trace.c_str());
     const std::string target = s.readOnly + "/file.bin";
     const std::u16string wide(target.begin(), target.end());
@@ -145,14 +146,11 @@ struct FileChange {
     std::string path;
     off_t cutTo;
     std::size_t grownBy;  // when not 0: it grows by this much instead
-    bool remove;
 };
 
 void ChangeFile(void* context) {
     const FileChange& change = *static_cast<const FileChange*>(context);
-    if (change.remove) {
-        ::unlink(change.path.c_str());
-    } else if (change.grownBy != 0) {
+    if (change.grownBy != 0) {
         const std::string more(change.grownBy, '+');
         const int fd = ::open(change.path.c_str(), O_WRONLY | O_APPEND);
         if (fd < 0 || ::write(fd, more.data(), more.size()) != static_cast<ssize_t>(more.size())) {
@@ -196,21 +194,14 @@ const Row kRows[] = {
          EXPECT_EQ(ReadFileBytes(s.trace).rfind("ZEMUrlGet Result Code: 200\n", 0), 0u);
          EXPECT_EQ(ReadFileBytes(s.target), s.small);
      }},
-    {"ReadOnlySettingsFolderLeavesTransfersWorking",
-     [](const Scene& s) { return WithSettingsIn(s, s.readOnly); },
+    {"ReadOnlySettingsFolderLeavesTransfersWorking", WithReadOnlySettings,
      [](const Scene& s) {
          EXPECT_EQ(ReadFileBytes(s.target), s.small);
-         EXPECT_TRUE(FolderContent(s.readOnly).empty());
-     }},
-    {"SettingsFolderThatCannotBeMadeLeavesTransfersWorking",
-     [](const Scene& s) { return WithSettingsIn(s, s.readOnly + "/not/yet/made"); },
-     [](const Scene& s) {
-         EXPECT_EQ(ReadFileBytes(s.target), s.small);
-         EXPECT_TRUE(FolderContent(s.readOnly).empty());
+         EXPECT_TRUE(fs::is_empty(s.readOnly));
      }},
     {"DownloadIntoAReadOnlyFolderFailsWithNoFile", IntoAReadOnlyFolder,
      [](const Scene& s) {
-         EXPECT_TRUE(FolderContent(s.readOnly).empty());
+         EXPECT_TRUE(fs::is_empty(s.readOnly));
          const std::string trace = ReadFileBytes(s.trace);
          EXPECT_NE(trace.find("Create file " + s.readOnly + "/file.bin error!\n"),
                    std::string::npos)
@@ -218,24 +209,14 @@ const Row kRows[] = {
          EXPECT_NE(trace.find("Create file " + s.readOnly + "/named.txt error!\n"),
                    std::string::npos);
      }},
-    {"UploadFileRemovedBeforeItIsReadIsStillRead",
-     [](const Scene& s) {
-         return UploadChanging(s, {"", 0, 0, true});
-     },
-     [](const Scene& s) { ExpectUploaded(s, s.content); }},
     {"UploadFileCutBeforeItIsRead",
      [](const Scene& s) {
-         return UploadChanging(s, {"", 1000, 0, false});
+         return UploadChanging(s, {"", 1000, 0});
      },
      [](const Scene& s) { ExpectUploaded(s, s.content.substr(0, 1000)); }},
-    {"UploadFileEmptiedBeforeItIsRead",
-     [](const Scene& s) {
-         return UploadChanging(s, {"", 0, 0, false});
-     },
-     [](const Scene& s) { ExpectUploaded(s, ""); }},
     {"UploadFileGrownBeforeItIsReadSendsWhatWasMeasured",
      [](const Scene& s) {
-         return UploadChanging(s, {"", 0, 300 * 1024, false});
+         return UploadChanging(s, {"", 0, 300 * 1024});
      },
      [](const Scene& s) { ExpectUploaded(s, s.content); }},
 };
