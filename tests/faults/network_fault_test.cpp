@@ -8,7 +8,6 @@
 
 #include <chrono>
 #include <filesystem>
-#include <thread>
 
 #include "fault_support.h"
 
@@ -116,15 +115,6 @@ void TrickleHead(ScriptedConnection& connection) {
     connection.Trickle("HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nOK", 1, kReceiveTimeout);
 }
 
-// Each header line comes well within the time-out of the one before, and the head never ends.
-void EndlessHead(ScriptedConnection& connection) {
-    if (connection.ReadRequest().empty() || !connection.Send("HTTP/1.0 200 OK\r\n")) return;
-    const auto end = Clock::now() + std::chrono::seconds(60);
-    while (Clock::now() < end && connection.Send("X-Slow: a\r\n")) {
-        std::this_thread::sleep_for(kReceiveTimeout / 2);
-    }
-}
-
 // Every attempt ends with the receive time-out and the call fails with its report.
 void ExpectReceiveTimeouts(ScriptedServer& server) {
     ScopedEnv timeout("ZEMUSER_RECEIVE_TIMEOUT_MS", std::to_string(kReceiveTimeout.count()));
@@ -186,7 +176,6 @@ const Row kRows[] = {
     {"ServerClosingDuringALargeUpload", TakeSomeThenGo(false), ExpectCleanUploadFailures},
     {"ServerResettingDuringALargeUpload", TakeSomeThenGo(true), ExpectCleanUploadFailures},
     {"TrickledHead", TrickleHead, ExpectReceiveTimeouts},
-    {"EndlessHead", EndlessHead, ExpectReceiveTimeouts},
     {"SilentServer",
      [](ScriptedConnection& connection) {
          connection.ReadRequest();
