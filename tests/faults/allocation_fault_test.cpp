@@ -52,12 +52,9 @@ ScriptedServer::Script JudgeUpload(std::vector<std::string> accepted) {
 // The servers and files every row uses, set up before any allocation is counted (in this
 // order: the servers judge by the files).
 struct Scene {
-    Scene() {
-        fs::create_directory(into);
-        WriteFileBytes(upload, content);
-    }
+    Scene() { WriteFileBytes(upload, content); }
     TempDir folder;
-    const std::string target = folder.File("target.bin"), into = folder.File("into");
+    const std::string target = folder.File("target.bin");
     const std::string upload = folder.File("upload.bin"), content = PatternText(6000, 5);
     const std::u16string wideTarget{target.begin(), target.end()};
     const std::u16string wideUpload{upload.begin(), upload.end()};
@@ -78,11 +75,10 @@ struct Scene {
 struct Outcome {
     std::int32_t result = 0, status = 0, length = kUntouched;
     char* handedOut = nullptr;
-    char name[64] = {};
     TransferHandle begun[2] = {};
 };
 
-enum class Kind { Reply, Handed, File, Folder, Upload, Handles };  // how an outcome is judged
+enum class Kind { Reply, Handed, File, Upload, Handles };  // how an outcome is judged
 
 struct Row {
     const char* name;
@@ -111,11 +107,6 @@ const Row kRows[] = {
      [](Scene& s, Outcome&) {
          return ZEMUrlTransferFileW(Begun().get(), s.url.c_str(), &s.fields, s.wideTarget.c_str(),
                                     0);
-     }},
-    {"ZEMNormalDownloadFile", Kind::Folder,
-     [](Scene& s, Outcome& o) {
-         return ZEMNormalDownloadFile(Begun().get(), s.url.c_str(), &s.fields, s.into.c_str(),
-                                      o.name, sizeof o.name);
      }},
     {"ZEMKIVTransferFile_download", Kind::File,
      [](Scene& s, Outcome&) {
@@ -156,21 +147,6 @@ void CheckReply(const Outcome& o, const char* bytes, bool handed) {
     EXPECT_EQ(std::string(bytes, length + 1), Body().substr(0, length) + '\0');
 }
 
-// The announced name, or "unknown" when the name could not be had; the host is handed the same
-// name, or none.
-void CheckFolder(const Outcome& o, const std::string& into) {
-    std::vector<std::string> stored;
-    for (const auto& entry : fs::directory_iterator(into)) {
-        stored.push_back(entry.path().filename().string());
-    }
-    ASSERT_EQ(stored.size(), o.result == 1 ? 1u : 0u);
-    if (o.result != 1) return;
-    EXPECT_EQ(ReadFileBytes(into + "/" + stored[0]), Body());
-    EXPECT_TRUE(stored[0] == "report.txt" || stored[0] == "unknown") << stored[0];
-    EXPECT_EQ(std::string(o.name), stored[0] == "unknown" ? "" : stored[0]);
-    fs::remove(into + "/" + stored[0]);
-}
-
 void Check(Kind kind, Scene& s, const Outcome& o, bool faulted) {
     const bool inMemory = kind == Kind::Reply || kind == Kind::Handed;
     EXPECT_TRUE(faulted || o.result == (inMemory ? 3000 : 1)) << o.result;
@@ -186,9 +162,6 @@ void Check(Kind kind, Scene& s, const Outcome& o, bool faulted) {
             EXPECT_EQ(FileExists(s.target) ? ReadFileBytes(s.target) : "-",
                       o.result == 1 ? Body() : "-");
             fs::remove(s.target);
-            break;
-        case Kind::Folder:
-            CheckFolder(o, s.into);
             break;
         case Kind::Upload:  // the server answered "OK" only to the whole body
             break;
