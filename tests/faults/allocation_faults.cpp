@@ -16,18 +16,14 @@ namespace {
 struct ThreadFaults {
     bool armed, delivered;
     std::size_t seen, failAt, watchBytes;
-    void (*watchAction)(void*);
-    void* watchContext;
+    void (*watchAction)();
 };
 thread_local ThreadFaults t_faults{};
 
 }  // namespace
 
 AllocationFaultScope::AllocationFaultScope(std::size_t failAt) {
-    t_faults.seen = 0;
-    t_faults.failAt = failAt;
-    t_faults.delivered = false;
-    t_faults.armed = true;
+    t_faults = {true, false, 0, failAt, t_faults.watchBytes, t_faults.watchAction};
 }
 
 std::size_t AllocationFaultScope::Stop() {
@@ -39,9 +35,8 @@ bool AllocationFaultScope::Delivered() const {
     return t_faults.delivered;
 }
 
-void BeforeLargeAllocation(std::size_t bytes, void (*action)(void*), void* context) {
+void BeforeLargeAllocation(std::size_t bytes, void (*action)()) {
     t_faults.watchBytes = bytes;
-    t_faults.watchContext = context;
     t_faults.watchAction = action;
 }
 
@@ -50,9 +45,9 @@ void BeforeLargeAllocation(std::size_t bytes, void (*action)(void*), void* conte
 static bool FailThisOne(std::size_t watchedSize) {
     ThreadFaults& faults = t_faults;
     if (faults.watchAction != nullptr && watchedSize != 0 && watchedSize >= faults.watchBytes) {
-        void (*action)(void*) = faults.watchAction;
+        void (*action)() = faults.watchAction;
         faults.watchAction = nullptr;  // once, and never from inside the action itself
-        action(faults.watchContext);
+        action();
     }
     if (!faults.armed || ++faults.seen != faults.failAt) return false;
     faults.delivered = true;

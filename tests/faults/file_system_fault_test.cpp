@@ -140,32 +140,15 @@ int IntoAReadOnlyFolder(const Scene& s) {
     return check.Result();
 }
 
-// What happens to the upload file once the body has measured it (the file is open), run on the
+// The upload file is cut or grown once the body has measured it (the file is open), on the
 // engine's own thread when the body's memory is taken.
-struct FileChange {
-    std::string path;
-    off_t cutTo;
-    std::size_t grownBy;  // when not 0: it grows by this much instead
-};
-
-void ChangeFile(void* context) {
-    const FileChange& change = *static_cast<const FileChange*>(context);
-    if (change.grownBy != 0) {
-        const std::string more(change.grownBy, '+');
-        const int fd = ::open(change.path.c_str(), O_WRONLY | O_APPEND);
-        if (fd < 0 || ::write(fd, more.data(), more.size()) != static_cast<ssize_t>(more.size())) {
-            std::abort();
-        }
-        ::close(fd);
-    } else if (::truncate(change.path.c_str(), change.cutTo) != 0) {
-        std::abort();
-    }
-}
-
-int UploadChanging(const Scene& s, FileChange change) {
+int UploadResizedTo(const Scene& s, off_t size) {
     WriteFileBytes(s.upload, s.content);
-    change.path = s.upload;
-    BeforeLargeAllocation(s.content.size(), ChangeFile, &change);
+    static std::pair<std::string, off_t> resize;
+    resize = {s.upload, size};
+    BeforeLargeAllocation(s.content.size(), [] {
+        if (::truncate(resize.first.c_str(), resize.second) != 0) std::abort();
+    });
     OwnedHandle handle(ZEMTransferBegin());
     const std::string url = s.server.url("/upload");
     return ZEMUrlTransferFile(handle.get(), url.c_str(), &s.none, s.upload.c_str(), 1) == 1 ? 0 : 1;
@@ -209,15 +192,10 @@ const Row kRows[] = {
          EXPECT_NE(trace.find("Create file " + s.readOnly + "/named.txt error!\n"),
                    std::string::npos);
      }},
-    {"UploadFileCutBeforeItIsRead",
-     [](const Scene& s) {
-         return UploadChanging(s, {"", 1000, 0});
-     },
+    {"UploadFileCutBeforeItIsRead", [](const Scene& s) { return UploadResizedTo(s, 1000); },
      [](const Scene& s) { ExpectUploaded(s, s.content.substr(0, 1000)); }},
     {"UploadFileGrownBeforeItIsReadSendsWhatWasMeasured",
-     [](const Scene& s) {
-         return UploadChanging(s, {"", 0, 300 * 1024});
-     },
+     [](const Scene& s) { return UploadResizedTo(s, 500 * 1024); },
      [](const Scene& s) { ExpectUploaded(s, s.content); }},
 };
 

@@ -147,24 +147,20 @@ class Worker {
     }
 
   private:
-    // Whether a call on `used` may have been cancelled: only the public handle is, and only by a
-    // cancel that ran as the call began or began during it.
-    class CancelWindow {
-      public:
-        CancelWindow(const Worker& worker, TransferHandle used)
-            : slot_(worker.slot()),
-              public_(used != nullptr && used == worker.public_),
-              ended_(slot_.cancelsEnded),
-              begun_(slot_.cancelsBegun) {}  // ended first
-        bool Landed() const {
-            return public_ && (begun_ != ended_ || slot_.cancelsBegun != begun_);
-        }
-
-      private:
-        const Slot& slot_;
-        const bool public_;
-        const std::uint64_t ended_, begun_;
+    // A call on `used` may have been cancelled only when it ran on the public handle and a cancel
+    // on that ran as the call began or began during it. Ended is read first: a cancel that
+    // begins between the two reads counts as running.
+    struct CancelWindow {
+        bool onPublic;
+        std::uint64_t ended, begun;
     };
+    CancelWindow Open(TransferHandle used) const {
+        const std::uint64_t ended = slot().cancelsEnded;
+        return {used != nullptr && used == public_, ended, slot().cancelsBegun};
+    }
+    bool Landed(const CancelWindow& w) const {
+        return w.onPublic && (w.begun != w.ended || slot().cancelsBegun != w.begun);
+    }
 
     void Fetch() { InMemory(false); }
     void Post() { InMemory(true); }
@@ -181,7 +177,7 @@ class Worker {
         std::int32_t status = -1, length = -7;
         char* handed = nullptr;
         const bool hands = Chance(50);
-        const CancelWindow window(*this, handle);
+        const CancelWindow window = Open(handle);
         const std::int32_t result =
             post ? (hands ? ZEMUrlPost3(url.c_str(), &fields, &status, &handed, &length, handle)
                           : ZEMUrlPost(url.c_str(), &fields, &status, &buffer[0], size, handle))
@@ -198,7 +194,7 @@ class Worker {
                                                          : handed != nullptr && length == result);
         Judge(std::string(post ? "ZEMUrlPost" : "ZEMUrlGet") + (hands ? "3" : ""), blob.name,
               whole && terminated && handedRight, prefix && terminated && handedRight,
-              window.Landed(), "status " + std::to_string(status), result);
+              Landed(window), "status " + std::to_string(status), result);
         ZEMReleaseBuffer(handed);
     }
 
@@ -215,7 +211,7 @@ class Worker {
         const std::string stored = kind == 1 ? path + "/" + blob.name : path;
         const std::u16string widePath = Wide(path), wideName = Wide(blob.name);
         char name[64] = "#";
-        const CancelWindow window(*this, handle);
+        const CancelWindow window = Open(handle);
         const std::int32_t result =
             kind == 1 ? ZEMNormalDownloadFile(handle, url.c_str(), &fields, path.c_str(), name, 64)
             : kind == 0
@@ -231,7 +227,7 @@ class Worker {
         const bool nothingLeft = kind == 1 ? fs::is_empty(path) : !FileExists(path);
         Judge(std::string(kNames[kind]) + (wide && kind != 1 ? "W" : ""), blob.name,
               result == 1 && content == blob.content && nameRight, result == 0 && nothingLeft,
-              window.Landed(), held, result);
+              Landed(window), held, result);
         fs::remove_all(path);
     }
 
@@ -249,7 +245,7 @@ class Worker {
         const char* session = uploadSession_.c_str();
         const std::u16string widePath = Wide(path);
         const bool conference = Chance(50), wide = Chance(50);
-        const CancelWindow window(*this, handle);
+        const CancelWindow window = Open(handle);
         const std::int32_t result =
             conference
                 ? (wide
@@ -262,7 +258,7 @@ class Worker {
         std::string content;
         const std::string held = Held(stored, &content);
         Judge(std::string(kNames[conference ? 2 : 0]) + (wide ? "W" : "") + " upload", blob->name,
-              result == 1 && content == blob->content, result == 0, window.Landed(), held, result);
+              result == 1 && content == blob->content, result == 0, Landed(window), held, result);
         fs::remove(stored);
         fs::remove(path);
     }
