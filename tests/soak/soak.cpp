@@ -16,7 +16,6 @@
 #include <cstring>
 #include <filesystem>
 #include <mutex>
-#include <numeric>
 #include <random>
 #include <regex>
 #include <thread>
@@ -41,9 +40,6 @@ constexpr auto kStopGrace = std::chrono::seconds(120);
 constexpr std::size_t kBlobSizes[] = {1, 100, 1023, 1024, 1025, 4097, 65536, 200000, 1048576};
 constexpr std::size_t kLargestUpload = 200000;  // uploaded often without filling the disk
 constexpr const char* kSession = "soak";        // the file service's session of the blobs
-
-enum Family { Fetch, Post, Download, Upload, Handles, Cancel, kFamilies };
-constexpr int kMix[] = {24, 12, 24, 16, 5, 16};  // how often each family is chosen
 
 long EnvNumber(const char* name, long fallback) {
     const char* text = std::getenv(name);
@@ -121,8 +117,7 @@ class Worker {
           random_(seed + index * 7919u),
           world_(world),
           slots_(slots),
-          tally_(tally),
-          uploadSession_("up-" + std::to_string(index)) {
+          tally_(tally) {
         slot().handle = public_;
     }
     ~Worker() {
@@ -131,19 +126,20 @@ class Worker {
         ZEMTransferEnd(private_);
     }
 
-    void RunOne() {
-        int pick = Below(std::accumulate(std::begin(kMix), std::end(kMix), 0));
-        int family = 0;
-        while (pick >= kMix[family]) pick -= kMix[family++];
-        Run(static_cast<Family>(family));
-    }
-
-    void Run(Family family) {
-        ++tally_.operations;
-        static constexpr void (Worker::*kRuns[])() = {&Worker::Fetch,       &Worker::Post,
-                                                      &Worker::Download,    &Worker::Upload,
-                                                      &Worker::CycleHandle, &Worker::CancelAnother};
-        (this->*kRuns[family])();
+    // One operation of each family (`all`), or of one chosen by its weight (in hundredths).
+    void Run(bool all = false) {
+        static constexpr std::pair<int, void (Worker::*)()> kMix[] = {
+            {24, &Worker::Fetch},  {12, &Worker::Post},       {24, &Worker::Download},
+            {18, &Worker::Upload}, {6, &Worker::CycleHandle}, {16, &Worker::CancelAnother}};
+        int pick = Below(100);
+        for (const auto& [weight, family] : kMix) {
+            if (all || pick < weight) {
+                ++tally_.operations;
+                (this->*family)();
+                if (!all) return;
+            }
+            pick -= weight;
+        }
     }
 
   private:
@@ -319,7 +315,7 @@ class Worker {
     const World& world_;
     std::vector<Slot>& slots_;
     Tally& tally_;
-    const std::string uploadSession_;
+    const std::string uploadSession_ = "up-" + std::to_string(index_);
     TempDir folder_;
     TransferHandle public_ = ZEMTransferBegin();
     TransferHandle private_ = ZEMTransferBeginV2("soak-user", "soak-password");
@@ -357,7 +353,7 @@ int main() {
         workers.push_back(std::make_unique<Worker>(i, seed, world, slots, tally));
     }
     // One of each family first, so that what the library sets up once is in place.
-    for (int family = 0; family < kFamilies; ++family) workers[0]->Run(static_cast<Family>(family));
+    workers[0]->Run(true);
     const int descriptorsAtStart = CountOpenDescriptors();
 
     std::atomic<bool> stop{false};
@@ -365,7 +361,7 @@ int main() {
     for (auto& worker : workers) {
         running.emplace_back([&, w = worker.get()] {
             while (!stop) {
-                w->RunOne();
+                w->Run();
             }
         });
     }
