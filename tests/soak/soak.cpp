@@ -166,7 +166,8 @@ class Worker {
     void InMemory(bool post) {
         const Blob& blob = AnyBlob();
         const std::string url = post ? world_.serviceUrl : world_.StaticUrl(blob, Chance(20));
-        const PostFields fields = AskFor(blob);
+        const PostFields fields{
+            {"act", "fetch"}, {"session_id", kSession}, {"filename", blob.name}};
         const TransferHandle handle = Chance(50) ? public_ : nullptr;  // null: a session of its own
         const auto size = static_cast<std::int32_t>(blob.content.size());
         std::string buffer(blob.content.size() + 1, '#');
@@ -194,69 +195,49 @@ class Worker {
         ZEMReleaseBuffer(handed);
     }
 
-    // Into a file, or into a folder under the name the service announces: 1 with the blob there,
-    // or, after a cancel, 0 with nothing left.
-    void Download() {
-        const Blob& blob = AnyBlob();
-        const PostFields fields = AskFor(blob);
+    void Download() { FileTransfer(false); }
+    void Upload() { FileTransfer(true); }
+
+    // A file from the service (into a file, or into a folder under the name it announces) or to
+    // it, where an upload is judged by the file the service stored (it commits the file before it
+    // answers). A cancel may end a call with 0 and no file left.
+    void FileTransfer(bool up) {
+        const Blob* blob = &AnyBlob();
+        while (up && blob->content.size() > kLargestUpload) blob = &AnyBlob();
+        const std::string path = NextPath(), sent = fs::path(path).filename().string();
+        if (up) WriteFileBytes(path, blob->content);
+        const PostFields fields =
+            up ? PostFields{{"act", "upload"}, {"session_id", uploadSession_}, {"x", "kivStuff"}}
+               : PostFields{{"act", "fetch"}, {"session_id", kSession}, {"filename", blob->name}};
         const TransferHandle handle = ChooseHandle();
-        const std::string path = NextPath(), &url = world_.serviceUrl;
-        const int kind = Below(3);  // 0: a URL to a file, 1: into a folder, 2: conference
+        const int kind = Below(up ? 2 : 3);  // a URL transfer, a conference one, into a folder
         const bool wide = Chance(50);
-        if (kind == 1) fs::create_directory(path);
-        const std::string stored = kind == 1 ? path + "/" + blob.name : path;
-        const std::u16string widePath = Wide(path), wideName = Wide(blob.name);
+        if (kind == 2) fs::create_directory(path);
+        const char *url = world_.serviceUrl.c_str(),
+                   *session = up ? uploadSession_.c_str() : kSession;
+        const std::u16string widePath = Wide(path), wideName = Wide(blob->name);
         char name[64] = "#";
         const CancelWindow window = Open(handle);
         const std::int32_t result =
-            kind == 1 ? ZEMNormalDownloadFile(handle, url.c_str(), &fields, path.c_str(), name, 64)
-            : kind == 0
-                ? (wide ? ZEMUrlTransferFileW(handle, url.c_str(), &fields, widePath.c_str(), 0)
-                        : ZEMUrlTransferFile(handle, url.c_str(), &fields, path.c_str(), 0))
-            : wide ? ZEMKIVTransferFileW(handle, url.c_str(), kSession, wideName.c_str(),
-                                         widePath.c_str(), 0)
-                   : ZEMKIVTransferFile(handle, url.c_str(), kSession, blob.name.c_str(),
-                                        path.c_str(), 0);
+            kind == 2   ? ZEMNormalDownloadFile(handle, url, &fields, path.c_str(), name, 64)
+            : kind == 0 ? (wide ? ZEMUrlTransferFileW(handle, url, &fields, widePath.c_str(), up)
+                                : ZEMUrlTransferFile(handle, url, &fields, path.c_str(), up))
+            : wide      ? ZEMKIVTransferFileW(handle, url, session, up ? nullptr : wideName.c_str(),
+                                              widePath.c_str(), up)
+                   : ZEMKIVTransferFile(handle, url, session, up ? nullptr : blob->name.c_str(),
+                                        path.c_str(), up);
+        const std::string stored = up          ? world_.root.File(uploadSession_ + "/" + sent)
+                                   : kind == 2 ? path + "/" + blob->name
+                                               : path;
         std::string content;
         const std::string held = Held(stored, &content);
-        const bool nameRight = kind != 1 || result != 1 || blob.name == name;
-        const bool nothingLeft = kind == 1 ? fs::is_empty(path) : !FileExists(path);
-        Judge(std::string(kNames[kind]) + (wide && kind != 1 ? "W" : ""), blob.name,
-              result == 1 && content == blob.content && nameRight, result == 0 && nothingLeft,
-              Landed(window), held, result);
+        const bool nameRight = kind != 2 || result != 1 || blob->name == name;
+        const bool nothingLeft = up || (kind == 2 ? fs::is_empty(path) : !FileExists(path));
+        Judge(std::string(kNames[kind]) + (wide && kind != 2 ? "W" : "") + (up ? " up" : " down"),
+              blob->name, result == 1 && content == blob->content && nameRight,
+              result == 0 && nothingLeft, Landed(window), held, result);
         fs::remove_all(path);
-    }
-
-    // Judged by the file the service stored: it commits the file before it answers, so a
-    // reported success is on its disk.
-    void Upload() {
-        const Blob* blob = &AnyBlob();
-        while (blob->content.size() > kLargestUpload) blob = &AnyBlob();
-        const std::string path = NextPath(), file = fs::path(path).filename().string();
-        WriteFileBytes(path, blob->content);
-        const PostFields fields{
-            {"act", "upload"}, {"session_id", uploadSession_}, {"x", "kivStuff"}};
-        const TransferHandle handle = ChooseHandle();
-        const std::string& url = world_.serviceUrl;
-        const char* session = uploadSession_.c_str();
-        const std::u16string widePath = Wide(path);
-        const bool conference = Chance(50), wide = Chance(50);
-        const CancelWindow window = Open(handle);
-        const std::int32_t result =
-            conference
-                ? (wide
-                       ? ZEMKIVTransferFileW(handle, url.c_str(), session, nullptr,
-                                             widePath.c_str(), 1)
-                       : ZEMKIVTransferFile(handle, url.c_str(), session, nullptr, path.c_str(), 1))
-                : (wide ? ZEMUrlTransferFileW(handle, url.c_str(), &fields, widePath.c_str(), 1)
-                        : ZEMUrlTransferFile(handle, url.c_str(), &fields, path.c_str(), 1));
-        const std::string stored = world_.root.File(uploadSession_ + "/" + file);
-        std::string content;
-        const std::string held = Held(stored, &content);
-        Judge(std::string(kNames[conference ? 2 : 0]) + (wide ? "W" : "") + " upload", blob->name,
-              result == 1 && content == blob->content, result == 0, Landed(window), held, result);
-        fs::remove(stored);
-        fs::remove(path);
+        if (up) fs::remove(stored);
     }
 
     void CycleHandle() {
@@ -288,17 +269,14 @@ class Worker {
                             (cancelled ? "" : " with no cancel issued"));
     }
 
-    static PostFields AskFor(const Blob& blob) {
-        return {{"act", "fetch"}, {"session_id", kSession}, {"filename", blob.name}};
-    }
     // The content of a file that may not be there, and what it held, for a report.
     static std::string Held(const std::string& path, std::string* content) {
         if (!FileExists(path)) return "no file";
         *content = ReadFileBytes(path);
         return std::to_string(content->size()) + " bytes stored";
     }
-    static constexpr const char* kNames[] = {"ZEMUrlTransferFile", "ZEMNormalDownloadFile",
-                                             "ZEMKIVTransferFile"};
+    static constexpr const char* kNames[] = {"ZEMUrlTransferFile", "ZEMKIVTransferFile",
+                                             "ZEMNormalDownloadFile"};
 
     Slot& slot() const { return slots_[index_]; }
     int Below(int bound) { return std::uniform_int_distribution<int>(0, bound - 1)(random_); }
