@@ -338,9 +338,7 @@ int main() {
     std::vector<std::thread> running;
     for (auto& worker : workers) {
         running.emplace_back([&, w = worker.get()] {
-            while (!stop) {
-                w->Run();
-            }
+            while (!stop) w->Run();
         });
     }
     std::this_thread::sleep_for(std::chrono::seconds(seconds));
