@@ -1,8 +1,5 @@
 #include "allocation_faults.h"
 
-#include <execinfo.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdlib>
 #include <new>
@@ -17,152 +14,83 @@ namespace {
 
 // Trivially constructible, so that the allocator can use it on any thread at any time.
 struct ThreadFaults {
-    bool armed;
-    bool delivered;
-    std::size_t seen;
-    std::size_t failAt;
-    std::size_t watchBytes;
-    void (*watchAction)(void*);
-    void* watchContext;
+    bool armed, delivered;
+    std::size_t seen, failAt, watchBytes;
+    void (*watchAction)();
 };
-
 thread_local ThreadFaults t_faults{};
-
-// With ZEMUSER_FAULT_BACKTRACE set, the stack of each failed allocation goes to standard
-// error, to find the code that mishandled it.
-void ShowWhereOnRequest() {
-    static const bool wanted = std::getenv("ZEMUSER_FAULT_BACKTRACE") != nullptr;
-    if (!wanted) return;
-    void* frames[48];
-    const int depth = backtrace(frames, 48);
-    backtrace_symbols_fd(frames, depth, STDERR_FILENO);
-    static const char kEnd[] = "----\n";
-    if (write(STDERR_FILENO, kEnd, sizeof kEnd - 1) < 0) return;
-}
-
-// Counts one allocation; true when it is the one that must fail.
-bool CountAndDecide() {
-    ThreadFaults& faults = t_faults;
-    if (!faults.armed) return false;
-    ++faults.seen;
-    if (faults.failAt == 0 || faults.seen != faults.failAt) return false;
-    faults.delivered = true;
-    ShowWhereOnRequest();
-    return true;
-}
-
-void RunWatch(std::size_t bytes) {
-    ThreadFaults& faults = t_faults;
-    if (faults.watchAction == nullptr || bytes < faults.watchBytes) return;
-    void (*action)(void*) = faults.watchAction;
-    faults.watchAction = nullptr;  // once, and never from inside the action itself
-    action(faults.watchContext);
-}
-
-void* NewBlock(std::size_t size) {
-    if (CountAndDecide()) throw std::bad_alloc();
-    void* block = __real_malloc(size == 0 ? 1 : size);
-    if (block == nullptr) throw std::bad_alloc();
-    return block;
-}
-
-void* NewBlockOrNull(std::size_t size) noexcept {
-    if (CountAndDecide()) return nullptr;
-    return __real_malloc(size == 0 ? 1 : size);
-}
 
 }  // namespace
 
-void ArmAllocationFaults(std::size_t failAt) {
-    t_faults.seen = 0;
-    t_faults.failAt = failAt;
-    t_faults.delivered = false;
-    t_faults.armed = true;
+AllocationFaultScope::AllocationFaultScope(std::size_t failAt) {
+    t_faults = {true, false, 0, failAt, t_faults.watchBytes, t_faults.watchAction};
 }
 
-std::size_t DisarmAllocationFaults() {
+std::size_t AllocationFaultScope::Stop() {
     t_faults.armed = false;
     return t_faults.seen;
 }
 
-bool AllocationFaultDelivered() {
+bool AllocationFaultScope::Delivered() const {
     return t_faults.delivered;
 }
 
-void BeforeLargeAllocation(std::size_t bytes, void (*action)(void*), void* context) {
+void BeforeLargeAllocation(std::size_t bytes, void (*action)()) {
     t_faults.watchBytes = bytes;
-    t_faults.watchContext = context;
     t_faults.watchAction = action;
+}
+
+// Counts one allocation; true when it is the one that must fail. `watchedSize` is the size of
+// a C allocation, 0 for operator new, which the watch leaves alone.
+static bool FailThisOne(std::size_t watchedSize) {
+    ThreadFaults& faults = t_faults;
+    if (faults.watchAction != nullptr && watchedSize != 0 && watchedSize >= faults.watchBytes) {
+        void (*action)() = faults.watchAction;
+        faults.watchAction = nullptr;  // once, and never from inside the action itself
+        action();
+    }
+    if (!faults.armed || ++faults.seen != faults.failAt) return false;
+    faults.delivered = true;
+    errno = ENOMEM;
+    return true;
 }
 
 }  // namespace fault_testing
 
-using fault_testing::CountAndDecide;
-using fault_testing::NewBlock;
-using fault_testing::NewBlockOrNull;
-using fault_testing::RunWatch;
+using fault_testing::FailThisOne;
 
 extern "C" {
-
 void* __wrap_malloc(std::size_t size) {
-    RunWatch(size);
-    if (CountAndDecide()) {
-        errno = ENOMEM;
-        return nullptr;
-    }
-    return __real_malloc(size);
+    return FailThisOne(size) ? nullptr : __real_malloc(size);
 }
-
 void* __wrap_calloc(std::size_t count, std::size_t size) {
-    RunWatch(count * size);
-    if (CountAndDecide()) {
-        errno = ENOMEM;
-        return nullptr;
-    }
-    return __real_calloc(count, size);
+    return FailThisOne(count * size) ? nullptr : __real_calloc(count, size);
 }
-
 void* __wrap_realloc(void* block, std::size_t size) {
-    RunWatch(size);
     // A failed realloc leaves the old block as it was, which the caller still owns.
-    if (size != 0 && CountAndDecide()) {
-        errno = ENOMEM;
-        return nullptr;
-    }
-    return __real_realloc(block, size);
+    return size != 0 && FailThisOne(size) ? nullptr : __real_realloc(block, size);
 }
-
 }  // extern "C"
 
 // The replaceable global allocation functions. Blocks come from malloc and go back to free,
 // so the sanitizers' leak checks see them like any other.
-void* operator new(std::size_t size) {
-    return NewBlock(size);
+static void* NewBlock(std::size_t size) {
+    void* block = FailThisOne(0) ? nullptr : __real_malloc(size == 0 ? 1 : size);
+    if (block == nullptr) throw std::bad_alloc();
+    return block;
 }
-void* operator new[](std::size_t size) {
-    return NewBlock(size);
+static void* NewBlockOrNull(std::size_t size) noexcept {
+    return FailThisOne(0) ? nullptr : __real_malloc(size == 0 ? 1 : size);
 }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    return NewBlockOrNull(size);
-}
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
-    return NewBlockOrNull(size);
-}
-void operator delete(void* block) noexcept {
-    std::free(block);
-}
-void operator delete[](void* block) noexcept {
-    std::free(block);
-}
-void operator delete(void* block, std::size_t) noexcept {
-    std::free(block);
-}
-void operator delete[](void* block, std::size_t) noexcept {
-    std::free(block);
-}
-void operator delete(void* block, const std::nothrow_t&) noexcept {
-    std::free(block);
-}
-void operator delete[](void* block, const std::nothrow_t&) noexcept {
-    std::free(block);
-}
+// clang-format off
+void* operator new(std::size_t size) { return NewBlock(size); }
+void* operator new[](std::size_t size) { return NewBlock(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return NewBlockOrNull(size); }
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return NewBlockOrNull(size); }
+void operator delete(void* block) noexcept { std::free(block); }
+void operator delete[](void* block) noexcept { std::free(block); }
+void operator delete(void* block, std::size_t) noexcept { std::free(block); }
+void operator delete[](void* block, std::size_t) noexcept { std::free(block); }
+void operator delete(void* block, const std::nothrow_t&) noexcept { std::free(block); }
+void operator delete[](void* block, const std::nothrow_t&) noexcept { std::free(block); }
+// clang-format on
