@@ -1,6 +1,5 @@
-// A server that answers every request with a redirect the platform wants confirmed (another
-// scheme) made each followed request follow the next one from inside itself, without end,
-// until the stack overflowed. Found by the server-answer fuzzer.
+// Found by the server-answer fuzzer: endless redirects wanting confirmation (another scheme)
+// were each followed from inside the last, until the stack overflowed.
 #include <gtest/gtest.h>
 
 #include <atomic>

@@ -1,19 +1,28 @@
-// The engine's failure reports, as the trace file and the debugger output show them.
-#include "session/failure_report.h"
-
+// What reaches the trace file and the debugger output: the threshold and the failure reports.
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "diag/trace_log.h"
+#include "session/failure_report.h"
 #include "support/real_servers.h"
 
 namespace {
 
 using namespace zemuser;
-using testing_support::ReadFileBytes;
-using testing_support::ScopedEnv;
-using testing_support::TempDir;
+using namespace testing_support;
+
+// Error lines are of level 2, progress lines of level 0.
+TEST(TraceLog, ThresholdDropsLowerLevels) {
+    TempDir dir;
+    TraceLog::Instance().SetFile(dir.File("trace.txt").c_str());
+    TraceLog::Instance().SetLevel(2);
+    TraceWrite(2, "error\n");
+    TraceWrite(0, "progress\n");
+    TraceLog::Instance().SetFile(nullptr);
+    TraceLog::Instance().SetLevel(0);
+    EXPECT_EQ(ReadFileBytes(dir.File("trace.txt")), "error\n");
+}
 
 TEST(FailureReport, TextsInTraceAndDebuggerOutput) {
     const char* const noConnection =
@@ -24,20 +33,17 @@ TEST(FailureReport, TextsInTraceAndDebuggerOutput) {
         std::int32_t port;
         std::uint32_t mode;
         Failure failure;
-        std::int32_t threshold;
         const char* first;
         const char* second = nullptr;  // none: the code has no internet text
     } rows[] = {
         // clang-format off
         {"request, internet code", "files.test", "/files/a.txt", 80, 1, {"query content-length failed...", 12029},
-         0, "[ http://files.test:80/files/a.txt ] query content-length failed...", noConnection},
-        {"unknown mode", "h", "/x?q=1", 443, 7, {"response failed..."}, 0, "[ h:443/x?q=1 ] response failed..."},
-        {"connection, port as passed", "127.0.0.1", nullptr, 0, 2, {"connect failed...", 12029}, 0,
+         "[ http://files.test:80/files/a.txt ] query content-length failed...", noConnection},
+        {"unknown mode", "h", "/x?q=1", 443, 7, {"response failed..."}, "[ h:443/x?q=1 ] response failed..."},
+        {"connection, port as passed", "127.0.0.1", nullptr, 0, 2, {"connect failed...", 12029},
          "[ https://127.0.0.1:0 ] connect failed...", noConnection},
-        {"system error code", "h", nullptr, 80, 1, {"connect failed...", 2}, 0, "[ http://h:80 ] connect failed..."},
-        {"threshold above errors", "h", "/p", 8080, 1, {"request failed...", 12029}, 3,
-         "[ http://h:8080/p ] request failed...", noConnection},
-        {"missing texts", nullptr, nullptr, 0, 0, {nullptr}, 0, "[ ftp://:0 ] "},
+        {"system error code", "h", nullptr, 80, 1, {"connect failed...", 2}, "[ http://h:80 ] connect failed..."},
+        {"missing texts", nullptr, nullptr, 0, 0, {nullptr}, "[ ftp://:0 ] "},
         // clang-format on
     };
     for (const auto& row : rows) {
@@ -45,17 +51,14 @@ TEST(FailureReport, TextsInTraceAndDebuggerOutput) {
         TempDir dir;
         ScopedEnv debugOutput("ZEMUSER_DEBUG_OUTPUT", dir.File("debug.txt"));
         TraceLog::Instance().SetFile(dir.File("trace.txt").c_str());
-        TraceLog::Instance().SetLevel(row.threshold);
         if (row.path == nullptr) ReportConnectionFailure(row.host, row.port, row.mode, row.failure);
         if (row.path != nullptr)
             ReportRequestFailure(row.host, row.port, row.mode, row.path, row.failure);
         TraceLog::Instance().SetFile(nullptr);
-        TraceLog::Instance().SetLevel(0);
         // Each trace line ends in "\n"; each debugger entry is a line of its own.
         const std::string first = row.first + std::string("\n"),
                           second = row.second ? row.second : "";
-        EXPECT_EQ(ReadFileBytes(dir.File("trace.txt")),
-                  row.threshold > 2 ? "" : first + (row.second ? second + "\n" : ""));
+        EXPECT_EQ(ReadFileBytes(dir.File("trace.txt")), first + (row.second ? second + "\n" : ""));
         EXPECT_EQ(ReadFileBytes(dir.File("debug.txt")), first + second);
     }
 }
