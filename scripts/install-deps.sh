@@ -8,7 +8,7 @@
 #   test     the test suites' servers and libraries, the sanitizers' and fuzzers' clang, the
 #            static analysers and the benchmarks' libraries
 #   windows  mingw-w64 and Wine for the Windows DLLs and their tests (with the GoogleTest
-#            sources, nginx and python3, which those tests use)
+#            sources, openssl and python3, which those tests use)
 #   docs     Doxygen, the manual-page tools and dpkg's for the reference, the examples and the
 #            Debian packages
 #
@@ -28,10 +28,11 @@ TEST_PACKAGES=(
     clang-14 libclang-rt-14-dev clang-tidy cppcheck clang-format
 )
 # wine64 alone puts no program on the PATH; the wine package holds wine, wineboot and wineserver.
-# The Wine tests cross-build GoogleTest from its sources (googletest) and run nginx and python3.
+# The Wine tests cross-build GoogleTest from its sources (googletest); their loopback server is
+# python3 with a certificate that openssl makes.
 WINDOWS_PACKAGES=(
     mingw-w64 wine wine64
-    googletest nginx-light openssl python3
+    googletest openssl python3
 )
 # The examples run against a small python3 server.
 DOCS_PACKAGES=(

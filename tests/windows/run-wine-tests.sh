@@ -1,10 +1,9 @@
 #!/usr/bin/env bash
 # Cross-builds zemuser.dll for i686 and x86_64 and checks their exports and imports; starts the
 # answer server (HTTP, HTTPS) and the file service on 127.0.0.1; runs the test program under Wine
-# in a throwaway prefix; checks that the user's HTTP/1.1 settings are back after the process.
-# A missing mingw-w64 or Wine fails the run; only ZEMUSER_SKIP_WINE=1 skips it. Arguments go to
-# the test program. Environment: ZEMUSER_WINE_BUILD (build-wine/), ZEMUSER_FILE_SERVICE_BINARY
-# (build/bin/zemuser-file-service), ZEMUSER_WINE_PREFIX (a prefix to reuse), ZEMUSER_WERROR.
+# in a throwaway prefix, then its registry test again, which must find the user's HTTP/1.1
+# settings restored by the first process. Arguments go to the test program. ZEMUSER_SKIP_WINE=1
+# skips; ZEMUSER_WINE_BUILD (build-wine/), ZEMUSER_FILE_SERVICE_BINARY, ZEMUSER_WINE_PREFIX.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 repo=$(cd "$here/../.." && pwd)
@@ -12,36 +11,21 @@ build=${ZEMUSER_WINE_BUILD:-$repo/build-wine}
 say() { echo "run-wine-tests: [$SECONDS s] $*"; }
 
 if [[ ${ZEMUSER_SKIP_WINE:-} == 1 ]]; then say "skipped: ZEMUSER_SKIP_WINE=1"; exit 0; fi
-need() {  # prints the first of the programs that exists, or fails the run
-    local program
-    for program; do command -v "$program" 2> /dev/null && return 0; done
-    say "FAILED: $1 is missing (scripts/install-deps.sh windows; ZEMUSER_SKIP_WINE=1 skips)" >&2
-    exit 1
-}
-# Debian's wine64 alone puts nothing on the PATH.
-wine=$(need wine wine64 /usr/lib/wine/wine64)
-wineserver=$(need wineserver /usr/lib/wine/wineserver)
-for tool in {x86_64,i686}-w64-mingw32-g++-posix python3 openssl; do need $tool > /dev/null; done
-
-failed=0
-check() {  # check <description> <command...>
-    if "${@:2}"; then say "ok: $1"; else failed=1 && say "FAILED: $1"; fi
-}
+for tool in wine wineserver {x86_64,i686}-w64-mingw32-g++-posix python3 openssl; do
+    command -v $tool > /dev/null ||
+        { say "FAILED: $tool is missing (scripts/install-deps.sh windows)" && exit 1; }
+done
+failed=0  # check <description> <command...>
+check() { if "${@:2}"; then say "ok: $1"; else failed=1 && say "FAILED: $1"; fi; }
 abort() { say "FAILED: $*"; exit 1; }
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/zemuser-wine.XXXXXX")
 pids=()
 export WINEPREFIX=${ZEMUSER_WINE_PREFIX:-$work/prefix} WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-stop_all() {
-    kill "${pids[@]}" 2> /dev/null || true
-    wait 2> /dev/null || true
-    "$wineserver" -k 2> /dev/null || true
-    rm -rf "$work"
-}
-trap stop_all EXIT
-mkdir -p "$WINEPREFIX" "$work/records" "$work/files" "$work/scratch"
-"$wine" wineboot.exe -i > "$work/wineboot.log" 2>&1 &  # about a minute, while the builds run
-pids+=($!)
+stop_all() { kill "${pids[@]}" 2> /dev/null; wait; wineserver -k 2> /dev/null; rm -rf "$work"; }
+trap 'stop_all || true' EXIT
+mkdir -p "$WINEPREFIX" "$work/files" "$work/scratch"
+wine wineboot.exe -i > "$work/wineboot.log" 2>&1 & pids+=($!)  # a minute, while the builds run
 
 build() {  # <folder> <targets> <configure arguments...>
     { cmake "${@:3}" -B "$1" ${ZEMUSER_WERROR:+-DZEMUSER_WERROR=$ZEMUSER_WERROR} &&
@@ -52,7 +36,7 @@ say "building zemuser.dll (i686), the x86_64 DLL with the test program"
 build "$build/i686" zemuser -S "$repo" --preset mingw-i686
 build "$build/x86_64" "zemuser zemuser_wine_tests" -S "$here" -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-x86_64.cmake"
-file_service=${ZEMUSER_FILE_SERVICE_BINARY:-$repo/build/bin/zemuser-file-service}  # test.sh builds it
+tests=$build/x86_64/bin/zemuser_wine_tests.exe
 
 exports_match() {  # <objdump> <dll> <the build's export list>
     diff <(sort "$3") <("$1" -p "$2" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' |
@@ -74,36 +58,28 @@ listening() {  # <output file>: waits for the server's "listening on" line and p
     for _ in {1..200}; do grep -m 1 '^listening on ' "$1" && return 0 || sleep 0.1; done
     cat "$1" >&2 && return 1
 }
-"$file_service" --root "$work/files" --port 0 > "$work/files.out" 2>&1 &
-pids+=($!)
+"${ZEMUSER_FILE_SERVICE_BINARY:-$repo/build/bin/zemuser-file-service}" --root "$work/files" \
+    --port 0 > "$work/files.out" 2>&1 & pids+=($!)  # test.sh builds the file service
 files_line=$(listening "$work/files.out") || abort "the file service did not start"
 openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=127.0.0.1" \
     -keyout "$work/key.pem" -out "$work/cert.pem" > /dev/null 2>&1
-python3 "$here/answer_server.py" "$work/records" "$work/cert.pem" "$work/key.pem" \
-    > "$work/answers.out" 2>&1 &
-pids+=($!)
+python3 "$here/answer_server.py" "$work/scratch" "$work/cert.pem" "$work/key.pem" \
+    > "$work/answers.out" 2>&1 & pids+=($!)
 answers_line=$(listening "$work/answers.out") || abort "the answer server did not start"
+read -r _ _ ZEMUSER_WINE_HTTP ZEMUSER_WINE_HTTPS <<< "$answers_line"
+export ZEMUSER_WINE_HTTP ZEMUSER_WINE_HTTPS ZEMUSER_WINE_FILE_SERVICE=${files_line##* }
+z="Z:${work//\//\\}"  # the work folder through Wine's drive Z:
+export ZEMUSER_WINE_FILE_ROOT="$z\\files" ZEMUSER_WINE_WORK="$z\\scratch"
 
 say "waiting for the Wine prefix"
 wait "${pids[0]}" || { cat "$work/wineboot.log"; abort "wineboot failed"; }
-"$wineserver" -w
-settings='HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings'
-for value in EnableHttp1_1 ProxyHttp1.1; do  # the user's settings as the tests expect them
-    "$wine" reg add "$settings" /v $value /t REG_DWORD /d 1 /f > /dev/null 2>&1
+wineserver -w
+for value in EnableHttp1_1 ProxyHttp1.1; do  # the user's settings as the registry test expects
+    wine reg add 'HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings' \
+        /v $value /t REG_DWORD /d 1 /f > /dev/null 2>&1
 done
-
-export ZEMUSER_WINE_HTTP=$(grep -o 'http://[0-9.:]*' <<< "$answers_line")
-export ZEMUSER_WINE_HTTPS=$(grep -o 'https://[0-9.:]*' <<< "$answers_line")
-export ZEMUSER_WINE_FILE_SERVICE=$(grep -o 'http://[0-9.:]*' <<< "$files_line")
-z="Z:${work//\//\\}"  # the work folder through Wine's drive Z:
-export ZEMUSER_WINE_RECORDS="$z\\records" ZEMUSER_WINE_FILE_ROOT="$z\\files" ZEMUSER_WINE_WORK="$z\\scratch"
-
-say "running the tests under Wine"
-check "the test program under Wine" \
-    timeout 300 "$wine" "$build/x86_64/bin/zemuser_wine_tests.exe" "$@"
-"$wineserver" -w
-registry_restored() {  # unloading the library wrote the saved values back
-    [[ $("$wine" reg query "$settings" | grep -c -E '(EnableHttp1_1|ProxyHttp1.1)\s+REG_DWORD\s+0x1\s*$') == 2 ]]
-}
-check "the user's HTTP/1.1 settings are restored after the process" registry_restored
+check "the test program under Wine" timeout 300 wine "$tests" "$@"
+wineserver -w
+check "the user's HTTP/1.1 settings are back after the process" \
+    timeout 120 wine "$tests" --gtest_filter='WineRegistry.*'
 [[ $failed -eq 0 ]] && say "all passed"

@@ -1,5 +1,5 @@
-// What the tests under Wine share: the loopback servers of run-wine-tests.sh (passed in the
-// environment), files by wide path, the trace, handles, the requests the answer server stored.
+// What the tests under Wine share: the loopback servers and folders of run-wine-tests.sh (in the
+// environment), files by wide path, the trace, and handles.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -19,12 +19,9 @@ namespace wine_testing {
 namespace fs = std::filesystem;
 
 inline std::string Variable(const char* name) {
-    const char* value = std::getenv(name);
-    if (value == nullptr)
-        throw std::runtime_error(std::string(name) + " unset: use run-wine-tests.sh");
-    return value;
+    if (const char* value = std::getenv(name)) return value;
+    throw std::runtime_error(std::string(name) + " unset: use run-wine-tests.sh");
 }
-
 inline std::wstring Widen(const std::string& utf8) {
     return fs::u8path(utf8).wstring();
 }
@@ -39,11 +36,10 @@ inline std::string Ansi(const std::wstring& wide) {
     return text;
 }
 
-// Servers and folders (Windows paths: the script's folders seen through drive Z:).
+// Windows paths: the script's folders seen through drive Z:.
 inline const std::string kHttp = Variable("ZEMUSER_WINE_HTTP");
 inline const std::string kHttps = Variable("ZEMUSER_WINE_HTTPS");
 inline const std::string kFileService = Variable("ZEMUSER_WINE_FILE_SERVICE");
-inline const std::wstring kRecords = Widen(Variable("ZEMUSER_WINE_RECORDS"));
 inline const std::wstring kFileRoot = Widen(Variable("ZEMUSER_WINE_FILE_ROOT"));
 inline const std::wstring kWork = Widen(Variable("ZEMUSER_WINE_WORK"));
 
@@ -52,10 +48,6 @@ inline std::string ReadFileBytes(const fs::path& path) {
     if (!in) return "(no file " + path.u8string() + ")";
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
-inline void WriteFileBytes(const fs::path& path, const std::string& bytes) {
-    ASSERT_TRUE(std::ofstream(path, std::ios::binary) << bytes) << path.u8string();
-}
-
 // "name=content;" for each file of the folder, in name order, names in UTF-8.
 inline std::string FolderContents(const fs::path& folder) {
     std::map<std::string, std::string> files;
@@ -103,22 +95,5 @@ using Handle = std::unique_ptr<void, HandleEnd>;
 inline Handle BeginHandle() {
     return Handle(ZEMTransferBegin());
 }
-
-// The request the answer server stored under TAG: request line, headers, blank line, body.
-inline std::string ReadRecord(const std::string& tag) {
-    return ReadFileBytes(kRecords + L"\\" + Widen(tag) + L".request");
-}
-inline std::string BodyOf(const std::string& request) {
-    return request.substr(request.find("\r\n\r\n") + 4);
-}
-
-// One part of the multipart body the library sends; a file part when fileName is given.
-inline std::string Part(const std::string& name, const std::string& value,
-                        const char* fileName = nullptr) {
-    return "----MULTI-PARTS-FORM-DATA-BOUNDARY\r\nContent-Disposition: form-data; name=\"" + name +
-           "\"" + (fileName ? std::string("; filename=\"") + fileName + "\"" : "") + "\r\n\r\n" +
-           value + "\r\n";
-}
-constexpr char kClosing[] = "----MULTI-PARTS-FORM-DATA-BOUNDARY--\r\n";
 
 }  // namespace wine_testing
