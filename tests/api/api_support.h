@@ -1,0 +1,137 @@
+// What the export tables share: the public header, the support library's servers, trace file
+// and temporary folders, and a few helpers in portable C++ only, so that the same tables can
+// be built for either system.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <zemuser.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/library_helpers.h"
+#include "support/multipart_reference.h"
+#include "support/real_servers.h"
+#include "support/scripted_server.h"
+
+#if defined(__has_feature)
+#if __has_feature(thread_sanitizer) || __has_feature(address_sanitizer)
+#define ZEMUSER_TEST_SANITIZED 1
+#endif
+#endif
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+#define ZEMUSER_TEST_SANITIZED 1
+#endif
+
+namespace api_testing {
+
+using namespace testing_support;
+namespace fs = std::filesystem;
+
+constexpr char kPostAgent[] = "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.1; SV1;)";
+
+// Every session writes the user's HTTP/1.1 settings: the suite keeps them in the build tree
+// unless the caller chose a folder.
+inline void KeepSettingsInBuildTree() {
+    if (std::getenv("ZEMUSER_SETTINGS_DIR") == nullptr) {
+        static ScopedEnv kept("ZEMUSER_SETTINGS_DIR", ZEMUSER_BINARY_DIR "/tests/api_settings");
+    }
+}
+
+// Before main, so before the first session of the process.
+inline const bool kSettingsKept = (KeepSettingsInBuildTree(), true);
+
+inline OwnedHandle BeginHandle() {
+    return OwnedHandle(ZEMTransferBegin());
+}
+
+// A loopback URL where nothing listens: every send is refused.
+inline std::string RefusedUrl(const std::string& path = "/x") {
+    return "http://127.0.0.1:" + std::to_string(FreeLoopbackPort()) + path;
+}
+
+inline std::u16string Widen(const std::string& ascii) {
+    return std::u16string(ascii.begin(), ascii.end());
+}
+
+// `text` with every `key` replaced by `value`.
+inline std::string Replaced(std::string text, const std::string& key, const std::string& value) {
+    for (std::size_t at = 0; (at = text.find(key, at)) != std::string::npos; at += value.size()) {
+        text.replace(at, key.size(), value);
+    }
+    return text;
+}
+inline std::string WithUrl(const std::string& text, const std::string& url) {
+    return Replaced(text, "{url}", url);
+}
+
+inline std::vector<ParsedRequest> Requests(const ScriptedServer& server) {
+    std::vector<ParsedRequest> parsed;
+    for (const std::string& raw : server.requests()) parsed.push_back(ParseRequest(raw));
+    return parsed;
+}
+
+// Every regular file below `root`, relative to it.
+inline std::set<std::string> FilesBelow(const std::string& root) {
+    std::set<std::string> files;
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        if (entry.is_regular_file()) files.insert(fs::relative(entry.path(), root).string());
+    }
+    return files;
+}
+
+// Waits until a file shows up in `folder` (a download stores into a new file beside its
+// target until the body is whole).
+inline bool AwaitFileIn(const std::string& folder) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (fs::is_empty(folder)) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+// A server that sends the head and the first bytes of a long body at once, raises `started`
+// once the client has read them, then trickles the rest over minutes until the client goes.
+// With `holdReply` it raises `started` when the request has arrived and answers nothing.
+class StreamingServer {
+  public:
+    static constexpr std::size_t kLength = 1000000, kFirst = 3000;
+    explicit StreamingServer(bool holdReply = false)
+        : body_(PatternText(kLength, 5)), server_([this, holdReply](ScriptedConnection& c) {
+              c.ReadRequest();
+              if (holdReply) {
+                  started_.Raise();
+                  c.ReadUntilClosed(std::chrono::seconds(60));
+                  return;
+              }
+              c.Send("HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(kLength) + "\r\n\r\n" +
+                     body_.substr(0, kFirst));
+              if (c.AwaitClientRead()) started_.Raise();
+              c.Trickle(body_.substr(kFirst), 100, std::chrono::milliseconds(20));
+          }) {}
+    std::string url() const { return server_.url("/slow"); }
+    const std::string& body() const { return body_; }
+    bool AwaitStarted(int count) { return started_.AwaitAtLeast(count); }
+
+  private:
+    std::string body_;
+    EventCount started_;
+    ScriptedServer server_;
+};
+
+// Runs the host probe (probes/host_probe.cpp, a host process of its own) with its settings in
+// `settings` and gives what it printed.
+inline std::string RunHostProbe(const TempDir& settings, const std::string& commands) {
+    return RunCommand("ZEMUSER_SETTINGS_DIR='" + settings.path() +
+                      "' " ZEMUSER_BINARY_DIR "/tests/host_probe " + commands);
+}
+
+}  // namespace api_testing

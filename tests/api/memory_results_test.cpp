@@ -1,0 +1,163 @@
+// The in-memory exports, one row per server answer, export and host buffer: the result, the
+// status, the bytes the host gets, the terminating zero, what stays untouched, the trace.
+#include <climits>
+
+#include "api_support.h"
+
+namespace {
+
+using namespace api_testing;
+
+enum class Export { Get, Get2, Get3, Post, Post3 };
+constexpr int32_t kNone = INT32_MIN;  // a null buffer (out-pointer for Get3 and Post3)
+
+struct Outcome {
+    int32_t result, status = 77, length = -7;
+    // The host's buffer after the call (its size + 2 bytes, set to '#' before), or the block
+    // handed out with its terminator ("<none>" when none was).
+    std::string buffer;
+};
+
+Outcome Call(Export call, const std::string& url, int32_t size) {
+    const PostFields fields{{"k", "v"}};
+    Outcome out{};
+    if (call == Export::Get3 || call == Export::Post3) {
+        char* raw = nullptr;
+        char** wanted = size == kNone ? nullptr : &raw;
+        out.result =
+            call == Export::Get3
+                ? ZEMUrlGet3(url.c_str(), &out.status, wanted, &out.length, nullptr)
+                : ZEMUrlPost3(url.c_str(), &fields, &out.status, wanted, &out.length, nullptr);
+        HandedBuffer handed(raw);
+        out.buffer =
+            raw != nullptr ? std::string(raw, static_cast<std::size_t>(out.length) + 1) : "<none>";
+        return out;
+    }
+    std::string buffer(static_cast<std::size_t>(size > 0 ? size : 0) + 2, '#');
+    char* host = size == kNone ? nullptr : &buffer[0];
+    const int32_t passed = size == kNone ? 100 : size;
+    out.result = call == Export::Get ? ZEMUrlGet(url.c_str(), &out.status, host, passed, nullptr)
+                 : call == Export::Get2
+                     ? ZEMUrlGet2(url.c_str(), &out.status, host, passed, nullptr)
+                     : ZEMUrlPost(url.c_str(), &fields, &out.status, host, passed, nullptr);
+    out.buffer = buffer;
+    return out;
+}
+
+struct Row {
+    const char* name;
+    Export call;
+    std::string answer;
+    int32_t size, result, status;
+    std::string buffer, trace;
+    bool trickle = false;     // the answer in uneven pieces, so that several reads are needed
+    std::string report = "";  // a failure report the trace must also hold
+};
+
+std::string Marks(std::size_t count) {
+    return std::string(count, '#');
+}
+std::string GetLine(const char* name, int status) {
+    return std::string(name) + " Result Code: " + std::to_string(status) + "\n";
+}
+std::string PostLines(int status, int result) {
+    return "ZEMUrlPost Begin: {url}\nZEMUrlPost Result Code: " + std::to_string(status) +
+           "\nZEMUrlPost Result: " + std::to_string(result) + "\n";
+}
+
+TEST(InMemoryResults, EachAnswerExportAndBuffer) {
+    const std::string z(1, '\0');
+    const std::string body = PatternText(5000, 1), x5120(5120, 'x');
+    std::string zeros = PatternText(3000, 2);
+    zeros[10] = zeros[1030] = zeros[2999] = '\0';
+    const std::string page = "<html>not here</html>", reply = "abcdefghijklmnopqrstuvwxyz0123";
+    const std::string early =
+        "HTTP/1.0 200 OK\r\nContent-Length: 5000\r\n\r\n" + body.substr(0, 3000);
+    const std::string unannounced = HttpResponse(200, "unannounced", {}, false);
+    const std::string g = GetLine("ZEMUrlGet", 200), g2 = GetLine("ZEMUrlGet2", 200);
+    const Row rows[] = {
+        {"get reads once", Export::Get, HttpResponse(200, body), 100, 100, 200,
+         body.substr(0, 100) + z + "#", g},
+        {"get without buffer", Export::Get, HttpResponse(200, x5120), kNone, 5120, 200, "##", g},
+        {"get with size 0", Export::Get, HttpResponse(200, x5120), 0, 5120, 200, "##", g},
+        {"get2 with size -5", Export::Get2, HttpResponse(200, x5120), -5, 5120, 200, "##", g2},
+        {"get2 without buffer", Export::Get2, HttpResponse(200, x5120), kNone, 5120, 200, "##", g2},
+        {"get2 too small", Export::Get2, HttpResponse(200, body), 1000, -5000, 200, Marks(1002),
+         g2},
+        {"get2 exact fit", Export::Get2, HttpResponse(200, body), 5000, 5000, 200, body + z + "#",
+         g2, true},
+        {"get2 room to spare", Export::Get2, HttpResponse(200, body), 6000, 5000, 200,
+         body + z + Marks(1001), g2, true},
+        {"get2 body ends early", Export::Get2, early, 5000, 3000, 200,
+         body.substr(0, 3000) + z + Marks(2001), g2},
+        {"get2 without length", Export::Get2, unannounced, 100, 0, 200, z + Marks(101), g2, false,
+         "/ ] query content-length failed...\n"},
+        {"get without length", Export::Get, unannounced, kNone, 0, 200, "##", g},
+        {"get3 whole body", Export::Get3, HttpResponse(200, body), 0, 5000, 200, body + z, g},
+        {"get3 length only", Export::Get3, HttpResponse(200, body), kNone, 5000, 200, "<none>", g},
+        {"get3 zero bytes kept", Export::Get3, HttpResponse(200, zeros), 0, 3000, 200, zeros + z, g,
+         true},
+        {"get3 empty body", Export::Get3, HttpResponse(200, ""), 0, 0, 200, z, g},
+        {"get error page", Export::Get, HttpResponse(404, page), 21, 21, 404, page + z + "#",
+         GetLine("ZEMUrlGet", 404)},
+        {"get2 error page", Export::Get2, HttpResponse(404, page), 21, 21, 404, page + z + "#",
+         GetLine("ZEMUrlGet2", 404)},
+        {"get3 error page", Export::Get3, HttpResponse(404, page), 0, 21, 404, page + z,
+         GetLine("ZEMUrlGet", 404)},
+        {"post reads once", Export::Post, HttpResponse(200, reply), 10, 10, 200,
+         "abcdefghij" + z + "#", PostLines(200, 10)},
+        {"post without buffer", Export::Post, HttpResponse(200, reply), kNone, 30, 200, "##",
+         PostLines(200, 30)},
+        {"post with size 0", Export::Post, HttpResponse(200, reply), 0, 30, 200, "##",
+         PostLines(200, 30)},
+        {"post empty reply", Export::Post, HttpResponse(201, ""), 7, 0, 201, z + Marks(8),
+         PostLines(201, 0)},
+        {"post3 whole reply", Export::Post3, HttpResponse(500, zeros), 0, 3000, 500, zeros + z,
+         PostLines(500, 3000), true},
+        {"post3 length only", Export::Post3, HttpResponse(500, zeros), kNone, 3000, 500, "<none>",
+         PostLines(500, 3000)},
+        {"post3 empty reply", Export::Post3, HttpResponse(200, ""), 0, 0, 200, z,
+         PostLines(200, 0)},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        ScriptedServer server([&row](ScriptedConnection& connection) {
+            connection.ReadRequest();
+            if (row.trickle) {
+                connection.Trickle(row.answer, 777, std::chrono::milliseconds(2));
+            } else {
+                connection.Send(row.answer);
+            }
+        });
+        TraceFile trace;
+        const Outcome out = Call(row.call, server.url(), row.size);
+        EXPECT_EQ(out.result, row.result);
+        EXPECT_EQ(out.status, row.status);
+        EXPECT_EQ(out.buffer, row.buffer);
+        if (row.call == Export::Get3 || row.call == Export::Post3) {
+            EXPECT_EQ(out.length, row.result);
+        }
+        EXPECT_EQ(trace.OwnLines(), WithUrl(row.trace, server.url()));
+        EXPECT_NE(trace.Text().find(row.report), std::string::npos) << trace.Text();
+    }
+}
+
+// A buffer for the host that cannot be had is a failure like any other: -1, neither
+// out-parameter written. Seen in a host process whose address space is capped.
+TEST(InMemoryResults, BufferThatCannotBeAllocated) {
+#if defined(ZEMUSER_TEST_SANITIZED)
+    GTEST_SKIP() << "the sanitizers reserve address space of their own";
+#endif
+    constexpr std::size_t kBody = std::size_t{128} << 20;
+    ScriptedServer server([](ScriptedConnection& connection) {
+        connection.ReadRequest();
+        connection.Send("HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(kBody) + "\r\n\r\n");
+        const std::string piece(65536, 'p');
+        for (std::size_t sent = 0; sent < kBody && connection.Send(piece);) sent += piece.size();
+    });
+    TempDir settings;
+    EXPECT_EQ(RunHostProbe(settings, "limit-extra-mb 40 get3 " + server.url()),
+              "get3=-1 length=-7 buffer=untouched\n");
+}
+
+}  // namespace

@@ -1,0 +1,220 @@
+// The three request shapes on the wire, byte for byte, and the send loop's retry rules for
+// each of them: a reset on every send, a proxy demand that never ends, a redirect that needs
+// confirmation and the certificates of HTTPS servers.
+#include "api_support.h"
+
+namespace {
+
+using namespace api_testing;
+
+// `text` with "{host}" replaced by the server's host and port.
+std::string WithHost(std::string text, const ScriptedServer& server) {
+    const std::size_t at = text.find("{host}");
+    if (at != std::string::npos) text.replace(at, 6, "127.0.0.1:" + std::to_string(server.port()));
+    return text;
+}
+
+// Changes the working folder for a scope, so that a relative path names a file in it.
+class WorkingFolder {
+  public:
+    explicit WorkingFolder(const std::string& folder) : old_(fs::current_path()) {
+        fs::current_path(folder);
+    }
+    ~WorkingFolder() { fs::current_path(old_); }
+    WorkingFolder(const WorkingFolder&) = delete;
+    WorkingFolder& operator=(const WorkingFolder&) = delete;
+
+  private:
+    fs::path old_;
+};
+
+TEST(RequestShapes, ExactBytesOnTheWire) {
+    TempDir folder;
+    WriteFileBytes(folder.File("a.txt"), "abc");
+    OwnedHandle handle = BeginHandle();
+    const std::string value(20000, 'L');
+    const PostFields fields{{"b", "2"}, {"a", "1"}, {"c", value}, {"d", "x y&z=1"}}, none;
+    const std::string multipart =
+        "Accept: */*\r\nContent-Type: multipart/form-data; boundary=--MULTI-PARTS-FORM-DATA-"
+        "BOUNDARY\r\nProxy-Connection: Keep-Alive\r\nUser-Agent: Mozilla/4.0 (compatible; MSIE "
+        "6.0; Windows NT 5.1; SV1;)\r\n";
+    const struct {
+        const char* name;
+        std::function<int32_t(const std::string& url)> transfer;
+        int32_t result;
+        std::string request;
+    } rows[] = {
+        {"get",
+         [](const std::string& url) {
+             int32_t status = 0;
+             char buffer[8];
+             return ZEMUrlGet2((url + "/a/b?c=1&d=%20").c_str(), &status, buffer, 7, nullptr);
+         },
+         2,
+         "GET /a/b?c=1&d=%20 HTTP/1.0\r\nHost: {host}\r\nUser-Agent: Mozilla/4.0 (compatible; )"
+         "\r\nAccept: */*\r\nConnection: Keep-Alive\r\n\r\n"},
+        {"urlencoded form",
+         [&](const std::string& url) {
+             return ZEMKIVTransferFile(handle.get(), (url + "/kiv?v=2").c_str(), "a b&c=d", "f.txt",
+                                       folder.File("got").c_str(), 0);
+         },
+         1,
+         "POST /kiv?v=2 HTTP/1.0\r\nHost: {host}\r\nAccept: */*\r\nUser-Agent: " +
+             std::string(kPostAgent) +
+             "\r\nContent-Type: application/x-www-form-urlencoded\r\nContent-Length: 57\r\n"
+             "Connection: Keep-Alive\r\n\r\nx=kivStuff&act=download&session_id=a "
+             "b&c=d&filename=f.txt"},
+        {"multipart in name order, values whole",
+         [&](const std::string& url) {
+             int32_t status = 0;
+             return ZEMUrlPost((url + "/form?q=1").c_str(), &fields, &status, nullptr, 0, nullptr);
+         },
+         2,
+         "POST /form?q=1 HTTP/1.0\r\nHost: {host}\r\n" + multipart +
+             "Content-Length: 20375\r\nConnection: Keep-Alive\r\n\r\n" + TextPart("a", "1") +
+             TextPart("b", "2") + TextPart("c", value) + TextPart("d", "x y&z=1") +
+             ClosingDelimiter()},
+        {"multipart without fields",
+         [&](const std::string& url) {
+             int32_t status = 0;
+             return ZEMUrlPost(url.c_str(), nullptr, &status, nullptr, 0, nullptr);
+         },
+         2,
+         "POST / HTTP/1.0\r\nHost: {host}\r\n" + multipart +
+             "Content-Length: 38\r\nConnection: "
+             "Keep-Alive\r\n\r\n----MULTI-PARTS-FORM-DATA-BOUNDARY--\r\n"},
+        {"multipart upload of a.txt",
+         [&](const std::string& url) {
+             WorkingFolder inFolder(folder.path());
+             return ZEMUrlTransferFile(handle.get(), url.c_str(), &none, "a.txt", 7);
+         },
+         1,
+         "POST / HTTP/1.0\r\nHost: {host}\r\n" + multipart +
+             "Content-Length: 235\r\nConnection: Keep-Alive\r\n\r\n"
+             "----MULTI-PARTS-FORM-DATA-BOUNDARY\r\n"
+             "Content-Disposition: form-data; name=\"file_num\"\r\n\r\n1\r\n"
+             "----MULTI-PARTS-FORM-DATA-BOUNDARY\r\n"
+             "Content-Disposition: form-data; name=\"file1\"; filename=\"a.txt\"\r\n\r\nabc\r\n"
+             "----MULTI-PARTS-FORM-DATA-BOUNDARY--\r\n"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        ScriptedServer server(Answer(HttpResponse(200, "OK")));
+        EXPECT_EQ(row.transfer(server.url("")), row.result);
+        const std::vector<std::string> requests = server.requests();
+        ASSERT_EQ(requests.size(), 1u);
+        EXPECT_EQ(requests[0], WithHost(row.request, server));
+    }
+}
+
+// One family of requests on a handle with proxy credentials: its result.
+struct Family {
+    const char* name;
+    std::function<int32_t(TransferHandle, const std::string& url, const std::string& file)> run;
+};
+const Family kGet{"get", [](TransferHandle handle, const std::string& url, const std::string&) {
+                      int32_t status = 0;
+                      char buffer[64];
+                      return ZEMUrlGet2(url.c_str(), &status, buffer, 63, handle);
+                  }};
+const Family kForm{"urlencoded form",
+                   [](TransferHandle handle, const std::string& url, const std::string& file) {
+                       return ZEMKIVTransferFile(handle, url.c_str(), "s", "f", file.c_str(), 0);
+                   }};
+const Family kMultipart{"multipart",
+                        [](TransferHandle handle, const std::string& url, const std::string&) {
+                            const PostFields fields{{"k", "v"}};
+                            int32_t status = 0;
+                            char buffer[64];
+                            return ZEMUrlPost(url.c_str(), &fields, &status, buffer, 63, handle);
+                        }};
+
+struct RetryRow {
+    const char* rule;
+    const Family& family;
+    int32_t result;
+    std::vector<std::string> requestLines;  // every request the server received, in order
+    std::string stored;                     // what the form download stored, "" for none
+    std::string report = "";                // a failure report the trace must hold
+    int connections = 0;                    // the connections made, when not 0
+};
+
+// The answers of the rules: a reset of every connection; a proxy demand on every answer;
+// a redirect to another scheme, which needs confirmation, then the target's answer.
+ScriptedServer::Script RuleServer(const std::string& rule) {
+    if (rule == "reset") return [](ScriptedConnection& connection) { connection.Reset(); };
+    if (rule == "407") {
+        return Answer(HttpResponse(407, "auth!", {"Proxy-Authenticate: Basic realm=\"x\""}));
+    }
+    return [](ScriptedConnection& connection) {
+        const std::string request = connection.ReadRequest();
+        connection.Send(request.find("/start") != std::string::npos
+                            ? HttpResponse(302, "moved", {"Location: https://127.0.0.1:1/target"})
+                            : HttpResponse(200, "arrived"));
+    };
+}
+
+TEST(RetryRules, EachRuleForEachRequestShape) {
+    const std::vector<std::string> tenGets(10, "GET /start HTTP/1.0"),
+        tenPosts(10, "POST /start HTTP/1.0"), threeGets(3, "GET /start HTTP/1.0"),
+        threePosts(3, "POST /start HTTP/1.0");
+    const RetryRow rows[] = {
+        // The multipart request learns of the reset only when it ends: no further start.
+        {"reset", kGet, -1, {}, "", "/start ] request failed...\n", 10},
+        {"reset", kForm, 0, {}, "", "/start ] request failed...\n", 10},
+        {"reset", kMultipart, -1, {}, "", "/start ] request failed\n", 1},
+        {"407", kGet, 5, threeGets, ""},
+        {"407", kForm, 1, threePosts, "auth!"},
+        {"407", kMultipart, 5, threePosts, ""},
+        {"redirect",
+         kGet,
+         7,
+         {"GET /start HTTP/1.0", "GET https://127.0.0.1:1/target HTTP/1.0"},
+         ""},
+        {"redirect", kForm, 1, {"POST /start HTTP/1.0"}, "moved"},
+        {"redirect",
+         kMultipart,
+         7,
+         {"POST /start HTTP/1.0", "GET https://127.0.0.1:1/target HTTP/1.0"},
+         ""},
+    };
+    for (const RetryRow& row : rows) {
+        SCOPED_TRACE(std::string(row.rule) + " / " + row.family.name);
+        ScriptedServer server(RuleServer(row.rule));
+        OwnedHandle handle(ZEMTransferBeginV2("who", "wrong"));
+        TempDir folder;
+        TraceFile trace;
+        EXPECT_EQ(row.family.run(handle.get(), server.url("/start"), folder.File("got")),
+                  row.result);
+        std::vector<std::string> lines;
+        for (const ParsedRequest& request : Requests(server)) lines.push_back(request.requestLine);
+        EXPECT_EQ(lines, row.requestLines);
+        if (row.connections != 0) {
+            EXPECT_EQ(server.connectionCount(), row.connections);
+        }
+        EXPECT_EQ(FilesBelow(folder.path()).empty() ? "" : ReadFileBytes(folder.File("got")),
+                  row.stored);
+        EXPECT_NE(trace.Text().find(row.report), std::string::npos) << trace.Text();
+    }
+}
+
+// An unknown authority costs one failed start, then the request goes out; a certificate for
+// another name or past its date is taken at once.
+TEST(RetryRules, CertificatesOfHttpsServers) {
+    ScopedEnv trust("SSL_CERT_FILE", TestCertificates::Get().caFile);
+    NginxServer nginx("location = /start { return 200 \"arrived\"; }");
+    for (CertificateKind kind :
+         {CertificateKind::SelfSigned, CertificateKind::OtherName, CertificateKind::Expired}) {
+        for (const Family* family : {&kGet, &kForm, &kMultipart}) {
+            SCOPED_TRACE(std::string(family->name) + " / kind " +
+                         std::to_string(static_cast<int>(kind)));
+            OwnedHandle handle = BeginHandle();
+            TempDir folder;
+            const std::string url =
+                "https://127.0.0.1:" + std::to_string(nginx.httpsPort(kind)) + "/start";
+            EXPECT_EQ(family->run(handle.get(), url, folder.File("got")), family == &kForm ? 1 : 7);
+        }
+    }
+}
+
+}  // namespace
