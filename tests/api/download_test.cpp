@@ -17,9 +17,9 @@ std::string Disposition(const std::string& value) {
 struct DownloadRow {
     const char* name;
     std::string answer;
-    bool intoFolder;       // the target is the folder "in", else the file "in/t.bin"
-    Files after;           // every file below the root afterwards, with its content
-    std::string nameOut;   // what ZEMNormalDownloadFile hands out (64 bytes, zero-padded)
+    bool intoFolder;      // the target is the folder "in", else the file "in/t.bin"
+    Files after;          // every file below the root afterwards, with its content
+    std::string nameOut;  // what ZEMNormalDownloadFile hands out (64 bytes, zero-padded)
     int32_t result = 1;
     const char* before = nullptr;  // the target's content before, if it exists
     bool targetIsLink = false;     // the target is a link to a file outside the root
@@ -29,39 +29,79 @@ TEST(FileDownloads, StoredReplacedOrLeftAlone) {
     const std::string body = PatternText(5000, 11);
     const std::string report = Disposition("attachment; filename=\"report.txt\"");
     const std::string cut = "HTTP/1.0 200 OK\r\nContent-Length: 100000\r\n\r\n" + body;
-    auto named = [&](const std::string& value) { return HttpResponse(200, "n", {Disposition(value)}); };
+    auto named = [&](const std::string& value) {
+        return HttpResponse(200, "n", {Disposition(value)});
+    };
     const DownloadRow rows[] = {
         {"new file", HttpResponse(200, body), false, {{"in/t.bin", body}}, ""},
         {"old file replaced", HttpResponse(200, body), false, {{"in/t.bin", body}}, "", 1, "old"},
-        {"link replaced, not written through", HttpResponse(200, "new"), false,
-         {{"in/t.bin", "new"}}, "", 1, nullptr, true},
+        {"link replaced, not written through",
+         HttpResponse(200, "new"),
+         false,
+         {{"in/t.bin", "new"}},
+         "",
+         1,
+         nullptr,
+         true},
         {"error status", HttpResponse(404, body), false, {}, "", 0},
-        {"error status keeps the old file", HttpResponse(404, body), false, {{"in/t.bin", "old"}},
-         "", 0, "old"},
+        {"error status keeps the old file",
+         HttpResponse(404, body),
+         false,
+         {{"in/t.bin", "old"}},
+         "",
+         0,
+         "old"},
         {"empty body", HttpResponse(200, ""), false, {}, "", 0},
         {"dropped mid-body", cut, false, {}, "", 0},
         {"dropped mid-body keeps the old file", cut, false, {{"in/t.bin", "old"}}, "", 0, "old"},
-        {"announced name", HttpResponse(200, body, {report}), true, {{"in/report.txt", body}},
+        {"announced name",
+         HttpResponse(200, body, {report}),
+         true,
+         {{"in/report.txt", body}},
          "report.txt"},
-        {"no blank, blanks trimmed", named("attachment;filename=  \"q.txt\""), true,
-         {{"in/q.txt", "n"}}, "q.txt"},
-        {"everything after the first =", named("attachment; filename=a.txt; size=10"), true,
-         {{"in/a.txt; size=10", "n"}}, "a.txt; size=10"},
+        {"no blank, blanks trimmed",
+         named("attachment;filename=  \"q.txt\""),
+         true,
+         {{"in/q.txt", "n"}},
+         "q.txt"},
+        {"everything after the first =",
+         named("attachment; filename=a.txt; size=10"),
+         true,
+         {{"in/a.txt; size=10", "n"}},
+         "a.txt; size=10"},
         {"no parameter", named("inline"), true, {{"in/unknown", "n"}}, ""},
         {"no header", HttpResponse(200, "n"), true, {{"in/unknown", "n"}}, ""},
-        {"parent folder", named("attachment; filename=\"../escape.txt\""), true,
-         {{"in/escape.txt", "n"}}, "escape.txt"},
-        {"climbing path", named("attachment; filename=\"sub/../../up.txt\""), true,
-         {{"in/up.txt", "n"}}, "up.txt"},
+        {"parent folder",
+         named("attachment; filename=\"../escape.txt\""),
+         true,
+         {{"in/escape.txt", "n"}},
+         "escape.txt"},
+        {"climbing path",
+         named("attachment; filename=\"sub/../../up.txt\""),
+         true,
+         {{"in/up.txt", "n"}},
+         "up.txt"},
         {"absolute path", named("attachment; filename=\"/etc/x\""), true, {{"in/x", "n"}}, "x"},
         {"backslash", named("attachment; filename=\"a\\b\""), true, {{"in/b", "n"}}, "b"},
-        {"control character", named("attachment; filename=\"ctl\x01name.txt\""), true,
-         {{"in/ctlname.txt", "n"}}, "ctlname.txt"},
-        {"parent folder alone", named("attachment; filename=\"..\""), true, {{"in/unknown", "n"}},
+        {"control character",
+         named("attachment; filename=\"ctl\x01name.txt\""),
+         true,
+         {{"in/ctlname.txt", "n"}},
+         "ctlname.txt"},
+        {"parent folder alone",
+         named("attachment; filename=\"..\""),
+         true,
+         {{"in/unknown", "n"}},
          ""},
-        {"leading dot", named("attachment; filename=.profile"), true, {{"in/profile", "n"}},
+        {"leading dot",
+         named("attachment; filename=.profile"),
+         true,
+         {{"in/profile", "n"}},
          "profile"},
-        {"leading dots", named("attachment; filename=..bashrc"), true, {{"in/bashrc", "n"}},
+        {"leading dots",
+         named("attachment; filename=..bashrc"),
+         true,
+         {{"in/bashrc", "n"}},
          "bashrc"},
         {"dots alone", named("attachment; filename=..."), true, {{"in/unknown", "n"}}, ""},
     };
@@ -124,10 +164,10 @@ TEST(FileDownloads, TraceLinesAndNameCutToTheBuffer) {
         const std::string url = row.server.url();
         TraceFile trace;
         std::string name(66, '#');
-        EXPECT_EQ(row.size < 0 ? ZEMUrlTransferFile(handle.get(), url.c_str(), nullptr,
-                                                    path.c_str(), 0)
-                               : ZEMNormalDownloadFile(handle.get(), url.c_str(), nullptr,
-                                                       path.c_str(), &name[0], row.size),
+        EXPECT_EQ(row.size < 0
+                      ? ZEMUrlTransferFile(handle.get(), url.c_str(), nullptr, path.c_str(), 0)
+                      : ZEMNormalDownloadFile(handle.get(), url.c_str(), nullptr, path.c_str(),
+                                              &name[0], row.size),
                   row.result);
         EXPECT_EQ(name, row.nameOut);
         if (!row.trace.empty()) {
@@ -142,14 +182,18 @@ TEST(FileDownloads, TraceLinesAndNameCutToTheBuffer) {
 TEST(FileDownloads, WidePaths) {
     ScriptedServer server([](ScriptedConnection& connection) {
         const ParsedRequest request = ParseRequest(connection.ReadRequest());
-        connection.Send(request.body.find("file1") != std::string::npos
-                            ? HttpResponse(200, "OK")
-                            : HttpResponse(200, "wide", {Disposition("attachment; filename=\"r\xC3\xA9.txt\"")}));
+        connection.Send(
+            request.body.find("file1") != std::string::npos
+                ? HttpResponse(200, "OK")
+                : HttpResponse(200, "wide",
+                               {Disposition("attachment; filename=\"r\xC3\xA9.txt\"")}));
     });
     OwnedHandle handle = BeginHandle();
     TempDir root;
     const std::string url = server.url();
-    const std::string file = root.path() + "/donn\xC3\xA9" "es_\xE6\x97\xA5.bin";
+    const std::string file = root.path() +
+                             "/donn\xC3\xA9"
+                             "es_\xE6\x97\xA5.bin";
     const std::u16string wideFile = Widen(root.path()) + u"/donn\u00e9es_\u65e5.bin";
     const std::string folder = root.path() + "/dossier_\xC3\xA9";
     const std::u16string wideFolder = Widen(root.path()) + u"/dossier_\u00e9";

@@ -25,10 +25,10 @@ struct Exports {
         std::string buffer(18, '#');
         int32_t status = 77;
         const PostFields fields{{"k", "v"}};
-        const int32_t result =
-            which == 0 ? ZEMUrlGet(url, &status, &buffer[0], 16, nullptr)
-            : which == 1 ? ZEMUrlGet2(url, &status, &buffer[0], 16, nullptr)
-                         : ZEMUrlPost(url, &fields, &status, &buffer[0], 16, nullptr);
+        const int32_t result = which == 0 ? ZEMUrlGet(url, &status, &buffer[0], 16, nullptr)
+                               : which == 1
+                                   ? ZEMUrlGet2(url, &status, &buffer[0], 16, nullptr)
+                                   : ZEMUrlPost(url, &fields, &status, &buffer[0], 16, nullptr);
         e.untouched = status == 0 && buffer == std::string(18, '#');
         return result;
     }

@@ -28,18 +28,21 @@ TEST(Uploads, FieldsFileNumberAndFileInOrder) {
         std::function<int32_t(const std::string& url)> upload;
         std::string body, trace;
     } rows[] = {
-        {"url upload", [&](const std::string& url) {
+        {"url upload",
+         [&](const std::string& url) {
              return ZEMUrlTransferFile(t.handle.get(), url.c_str(), &fields, t.file.c_str(), -1);
          },
          TextPart("a", "first") + TextPart("z", "last") + TextPart("file_num", "1") +
              FilePart("file1", t.file, &kContent) + ClosingDelimiter(),
          "ZEMUrlUploadFile Begin: {url}, " + t.file + "\nZEMUrlUploadFile Result: OK\n"},
-        {"missing file: its part without contents", [&](const std::string& url) {
+        {"missing file: its part without contents",
+         [&](const std::string& url) {
              return ZEMUrlTransferFile(t.handle.get(), url.c_str(), nullptr, missing.c_str(), 7);
          },
          TextPart("file_num", "1") + FilePart("file1", missing, nullptr) + ClosingDelimiter(),
          "ZEMUrlUploadFile Begin: {url}, " + missing + "\nZEMUrlUploadFile Result: OK\n"},
-        {"conference upload", [&](const std::string& url) {
+        {"conference upload",
+         [&](const std::string& url) {
              return ZEMKIVTransferFile(t.handle.get(), url.c_str(), "s-1", nullptr, t.file.c_str(),
                                        7);
          },
@@ -47,7 +50,8 @@ TEST(Uploads, FieldsFileNumberAndFileInOrder) {
              TextPart("file_num", "1") + FilePart("file1", t.file, &kContent) + ClosingDelimiter(),
          "ZEMKIVUploadFile Begin: {url}, s-1, " + t.file +
              "\nZEMKIVUploadFile QueryResult: 200\nZEMKIVUploadFile Result: OK\n"},
-        {"wide conference upload", [&](const std::string& url) {
+        {"wide conference upload",
+         [&](const std::string& url) {
              return ZEMKIVTransferFileW(t.handle.get(), url.c_str(), "s", u"ignored",
                                         Widen(t.file).c_str(), 1);
          },
@@ -87,9 +91,11 @@ TEST(Uploads, ReplyMustStartWithOk) {
         {"error status", 500, "OK", 1, "OK", "OK"},
         {"blank first", 200, " OK", 0, " OK", " OK"},
         {"lower case", 200, "ok", 0, "ok", "ok"},
-        {"two line breaks", 200, "\r\n\r\nOK", 0, "\\x0D\\x0A\\x0D\\x0AOK", "\\x0D\\x0A\\x0D\\x0AOK"},
+        {"two line breaks", 200, "\r\n\r\nOK", 0, "\\x0D\\x0A\\x0D\\x0AOK",
+         "\\x0D\\x0A\\x0D\\x0AOK"},
         {"forged line", 200, "OK\tx\nZEMKIVUploadFile Result: 1\x1b[2J", 1,
-         "OK\tx\\x0AZEMKIVUploadFile Result: 1\\x1B[2J", "OK\tx\\x0AZEMKIVUploadFile Result: 1\\x1B[2J"},
+         "OK\tx\\x0AZEMKIVUploadFile Result: 1\\x1B[2J",
+         "OK\tx\\x0AZEMKIVUploadFile Result: 1\\x1B[2J"},
         {"other text", 200, "stored", 0, "stored", "stored"},
         {"empty", 200, "", 0, "", ""},
         {"long", 200, "OK" + std::string(1998, 'y'), 1, "OK" + std::string(1022, 'y'),
@@ -100,12 +106,12 @@ TEST(Uploads, ReplyMustStartWithOk) {
         SCOPED_TRACE(row.name);
         ScriptedServer server(Answer(HttpResponse(row.status, row.reply)));
         TraceFile trace;
-        EXPECT_EQ(ZEMUrlTransferFile(t.handle.get(), server.url().c_str(), nullptr,
-                                     t.file.c_str(), 1),
-                  row.result);
-        EXPECT_EQ(ZEMKIVTransferFile(t.handle.get(), server.url().c_str(), "s", "f",
-                                     t.file.c_str(), 1),
-                  row.result);
+        EXPECT_EQ(
+            ZEMUrlTransferFile(t.handle.get(), server.url().c_str(), nullptr, t.file.c_str(), 1),
+            row.result);
+        EXPECT_EQ(
+            ZEMKIVTransferFile(t.handle.get(), server.url().c_str(), "s", "f", t.file.c_str(), 1),
+            row.result);
         EXPECT_NE(trace.Text().find("\nZEMUrlUploadFile Result: " + row.shown + "\n"),
                   std::string::npos)
             << trace.Text();
@@ -149,12 +155,12 @@ TEST(ConferenceDownloads, FourFieldsAndTheReplyStored) {
         const std::string path = t.folder.path() + "/got_\xC3\xA9";
         EXPECT_EQ(ZEMUrlTransferFile(t.handle.get(), url.c_str(), nullptr, t.file.c_str(), 1), 0);
         TraceFile trace;
-        EXPECT_EQ(row.wide ? ZEMKIVTransferFileW(t.handle.get(), url.c_str(), "42",
-                                                 u"\u65e5\u672c.txt",
-                                                 (Widen(t.folder.path()) + u"/got_\u00e9").c_str(), 0)
-                           : ZEMKIVTransferFile(t.handle.get(), url.c_str(), "42", "f.txt",
-                                                path.c_str(), 0),
-                  row.result);
+        EXPECT_EQ(
+            row.wide
+                ? ZEMKIVTransferFileW(t.handle.get(), url.c_str(), "42", u"\u65e5\u672c.txt",
+                                      (Widen(t.folder.path()) + u"/got_\u00e9").c_str(), 0)
+                : ZEMKIVTransferFile(t.handle.get(), url.c_str(), "42", "f.txt", path.c_str(), 0),
+            row.result);
         EXPECT_EQ(testing_support::FileExists(path) ? ReadFileBytes(path) : "<none>",
                   row.result == 1 ? row.reply : "<none>");
         fs::remove(fs::u8path(path));

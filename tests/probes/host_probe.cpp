@@ -1,12 +1,14 @@
 // A fresh host process for the tests of the user's HTTP/1.1 settings, which the library reads
 // once per process. Loads the shared library like any host, runs the commands given as
 // arguments and prints what the settings file holds:
-//   print | begin | end | get-start URL | get-wait | await FILE | touch FILE
-//   | limit-extra-mb N | get3 URL
-// "end" ends the oldest live handle; "get-start" runs ZEMUrlGet2 with a null handle on a thread
-// of its own, "get-wait" waits for it and prints its result and status. "limit-extra-mb" caps
-// the address space at N MB beyond what the process maps now, so that large allocations fail;
-// "get3" runs ZEMUrlGet3 and prints its result and whether it wrote its out-parameters.
+//   print | set NAME VALUE | begin | end | storm THREADS ROUNDS | exit | get-start URL
+//   | get-wait | await FILE | touch FILE | limit-extra-mb N | get3 URL
+// "end" ends the oldest live handle; "storm" begins and ends handles on many threads at once;
+// "exit" leaves the process with its handles alive; "get-start" runs ZEMUrlGet2 with a null handle
+// on a thread of its own, "get-wait" waits for it and prints its result and status.
+// "limit-extra-mb" caps the address space at N MB beyond what the process maps now, so that large
+// allocations fail; "get3" runs ZEMUrlGet3 and prints its result and whether it wrote its
+// out-parameters.
 #include <sys/resource.h>
 #include <zemuser.h>
 
@@ -14,9 +16,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -37,6 +41,29 @@ std::string ReadValue(const std::string& name) {
         }
     }
     return value;
+}
+
+// Writes one value, keeping the other as it is.
+void SetValue(const std::string& name, const std::string& value) {
+    std::string lines;
+    for (const char* each : {"EnableHttp1_1", "ProxyHttp1.1"}) {
+        const std::string kept = each == name ? value : ReadValue(each);
+        char hex[16];
+        std::snprintf(hex, sizeof hex, "%08lx", std::stoul(kept == "absent" ? "0" : kept));
+        if (kept != "absent") lines += "\"" + std::string(each) + "\"=dword:" + hex + "\n";
+    }
+    std::filesystem::create_directories(std::filesystem::path(SettingsFile()).parent_path());
+    std::ofstream(SettingsFile()) << lines;
+}
+
+void Storm(int threads, int rounds) {
+    std::vector<std::thread> workers;
+    for (int t = 0; t < threads; ++t) {
+        workers.emplace_back([rounds] {
+            for (int i = 0; i < rounds; ++i) ZEMTransferEnd(ZEMTransferBegin());
+        });
+    }
+    for (std::thread& worker : workers) worker.join();
 }
 
 // The process's mapped address space in bytes, from /proc.
@@ -93,6 +120,15 @@ int main(int argc, char** argv) {
         if (command == "print") {
             std::printf("EnableHttp1_1=%s ProxyHttp1.1=%s\n", ReadValue("EnableHttp1_1").c_str(),
                         ReadValue("ProxyHttp1.1").c_str());
+        } else if (command == "set" && i + 2 < argc) {
+            SetValue(argv[i + 1], argv[i + 2]);
+            i += 2;
+        } else if (command == "storm" && i + 2 < argc) {
+            Storm(std::atoi(argv[i + 1]), std::atoi(argv[i + 2]));
+            i += 2;
+        } else if (command == "exit") {
+            std::fflush(stdout);
+            std::exit(0);
         } else if (command == "begin") {
             handles.push_back(ZEMTransferBegin());
         } else if (command == "end" && !handles.empty()) {
