@@ -1,35 +1,26 @@
 // Many host threads fetching at once, with null handles and with handles of their own: every
 // result right, every trace line whole, and no descriptor or memory left behind.
 #include <atomic>
-#include <thread>
+#include <sstream>
 
-#include "export_test_helpers.h"
+#include "api_support.h"
 
 namespace {
 
-using namespace export_testing;
-using testing_support::CountOpenDescriptors;
-using testing_support::NginxServer;
-using testing_support::ResidentMemoryKb;
+using namespace api_testing;
 
-#if defined(ZEMUSER_TEST_UNDER_TSAN)
-constexpr int kThreads = 8;
-constexpr int kFetchesPerThread = 25;
-#else
-constexpr int kThreads = 16;
-constexpr int kFetchesPerThread = 200;
-#endif
-#if defined(ZEMUSER_TEST_UNDER_ASAN) || defined(ZEMUSER_TEST_UNDER_TSAN)
+#if defined(ZEMUSER_TEST_SANITIZED)
+constexpr int kThreads = 8, kFetchesPerThread = 25;
 constexpr int kWarmUpFetches = 4;  // memory is not measured under the sanitizers
 #else
+constexpr int kThreads = 16, kFetchesPerThread = 200;
 constexpr int kWarmUpFetches = kFetchesPerThread;
 #endif
 
 // One file per thread, of a size and content of its own, so that a body reaching the wrong
 // thread shows.
 std::string ThreadBody(int thread) {
-    return PatternBytes(1000 + static_cast<std::size_t>(thread) * 37,
-                        static_cast<unsigned>(thread));
+    return PatternText(1000 + static_cast<std::size_t>(thread) * 37, static_cast<unsigned>(thread));
 }
 
 // One fetch through one of the three exports, on the thread's handle or on none. True when the
@@ -105,7 +96,7 @@ TEST(ConcurrentTransfers, ManyThreadsFetchWithNullAndOwnHandles) {
     }
     EXPECT_EQ(lines, kThreads * kFetchesPerThread);
     EXPECT_EQ(CountOpenDescriptors(), descriptorsBefore);
-#if !defined(ZEMUSER_TEST_UNDER_ASAN) && !defined(ZEMUSER_TEST_UNDER_TSAN)
+#if !defined(ZEMUSER_TEST_SANITIZED)
     // The sanitizers keep freed memory on purpose; elsewhere the run must not grow the process.
     EXPECT_LT(ResidentMemoryKb() - memoryBeforeKb, 1536);
 #else

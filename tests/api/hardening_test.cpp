@@ -1,25 +1,14 @@
 // What a hostile server or a careless host could do to the library, and what it must not
 // achieve: credentials sent where nobody asked, files touched that the host did not name,
 // memory without bound, lengths that wrap, bodies a value can break, lines that mix.
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
-#include <filesystem>
-#include <thread>
-#include <vector>
 
-#include "export_test_helpers.h"
+#include "api_support.h"
 
 namespace {
 
-using namespace export_testing;
-using testing_support::CertificateKind;
-using testing_support::NginxServer;
-using testing_support::ScopedEnv;
-using testing_support::TestCertificates;
-using testing_support::TunnelingProxy;
-namespace fs = std::filesystem;
+using namespace api_testing;
 
 // An origin server's 407 from inside a tunnel is its own answer: the handle's proxy
 // credentials go neither to the proxy, which never asked, nor to the server.
@@ -76,71 +65,6 @@ TEST(Hardening, TraceFileSwitchesWhileThreadsTrace) {
         ++count;
     }
     EXPECT_GE(count, 8 * 20);
-}
-
-// What a download leaves in the host's folder when it fails, when the server names a file that
-// is a link, or when it announces a hidden name.
-TEST(Hardening, DownloadsTouchOnlyTheFileTheyStoreWhole) {
-    struct Row {
-        const char* what;
-        std::string answer;
-        const char* existing;  // the target's content before, or null for none
-        bool targetIsLink;
-        const char* stored;  // the target's content after, or null for none
-        int32_t result;
-    };
-    const std::string named = "Content-Disposition: attachment; filename=\"report.txt\"";
-    const std::string cut = "HTTP/1.0 200 OK\r\n" + named + "\r\nContent-Length: 100\r\n\r\nshort";
-    const Row rows[] = {
-        {"a cut body keeps the old file", cut, "old", false, "old", 0},
-        {"an empty body keeps the old file", HttpResponse(200, "", {named}), "old", false, "old",
-         0},
-        {"a whole body replaces it", HttpResponse(200, "new", {named}), "old", false, "new", 1},
-        {"a link is replaced, not written through", HttpResponse(200, "new", {named}), nullptr,
-         true, "new", 1},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.what);
-        TempDir folder, outside;
-        const std::string target = folder.File("report.txt");
-        const std::string victim = outside.File("victim.txt");
-        if (row.existing != nullptr) {
-            WriteFileBytes(target, row.existing);
-        }
-        if (row.targetIsLink) {
-            ASSERT_EQ(::symlink(victim.c_str(), target.c_str()), 0);
-        }
-        ScriptedServer server(Answer(row.answer));
-        OwnedHandle handle = BeginHandle();
-        char name[64] = {};
-        EXPECT_EQ(ZEMNormalDownloadFile(handle.get(), server.url().c_str(), nullptr,
-                                        folder.path().c_str(), name, sizeof name),
-                  row.result);
-        EXPECT_EQ(testing_support::FileExists(target) ? ReadFileBytes(target) : "<none>",
-                  row.stored != nullptr ? row.stored : "<none>");
-        EXPECT_FALSE(testing_support::FileExists(victim));
-        EXPECT_EQ(std::distance(fs::directory_iterator(folder.path()), fs::directory_iterator()),
-                  1);  // the target alone: no unfinished file left
-    }
-}
-
-TEST(Hardening, AnnouncedNamesLoseTheirLeadingDots) {
-    const std::pair<const char*, const char*> rows[] = {
-        {".profile", "profile"}, {"..bashrc", "bashrc"}, {"...", ""}, {"a.b", "a.b"}};
-    for (const auto& [announced, expected] : rows) {
-        SCOPED_TRACE(announced);
-        TempDir folder;
-        ScriptedServer server(Answer(HttpResponse(
-            200, "body", {std::string("Content-Disposition: attachment; filename=") + announced})));
-        OwnedHandle handle = BeginHandle();
-        char name[64] = {};
-        EXPECT_EQ(ZEMNormalDownloadFile(handle.get(), server.url().c_str(), nullptr,
-                                        folder.path().c_str(), name, sizeof name),
-                  1);
-        EXPECT_STREQ(name, expected);
-        const std::string stored = *expected != '\0' ? expected : "unknown";
-        EXPECT_EQ(ReadFileBytes(folder.File(stored)), "body");
-    }
 }
 
 // A server streaming more than the host allows: the in-memory calls fail, status kept.
