@@ -1,6 +1,6 @@
-// File downloads through both URL download exports: what is stored, replaced or left behind,
-// the name a server announces (cut to the host's buffer, never leaving the folder), and wide
-// paths.
+// File downloads through the three URL download exports: what is stored, replaced or left
+// behind, the name a server announces (cut to the host's buffer, never leaving the folder),
+// the trace, and wide paths (UTF-16 in, UTF-8 on disk and in the trace).
 #include <map>
 
 #include "api_support.h"
@@ -10,210 +10,159 @@ namespace {
 using namespace api_testing;
 using Files = std::map<std::string, std::string>;
 
-std::string Disposition(const std::string& value) {
-    return "Content-Disposition: " + value;
-}
+enum class Export { Url, Normal, Wide };
+const char* const kExportNames[] = {"url", "normal", "wide"};
 
-struct DownloadRow {
-    const char* name;
-    std::string answer;
-    bool intoFolder;      // the target is the folder "in", else the file "in/t.bin"
-    Files after;          // every file below the root afterwards, with its content
-    std::string nameOut;  // what ZEMNormalDownloadFile hands out (64 bytes, zero-padded)
-    int32_t result = 1;
-    const char* before = nullptr;  // the target's content before, if it exists
-    bool targetIsLink = false;     // the target is a link to a file outside the root
+// A root holding the folder "in_é", the target folder or file of every download.
+struct Target {
+    TempDir root;
+    std::string folder = root.path() + "/in_\xC3\xA9";
+    std::u16string wideFolder = Widen(root.path()) + u"/in_\u00e9";
+    Target() { fs::create_directories(fs::u8path(folder)); }
+
+    // Downloads into the folder, or into its file "t.bin" when `intoFile`; `name` gets what
+    // ZEMNormalDownloadFile hands out (its size + 2 bytes, '#' before).
+    int32_t Download(Export call, const std::string& url, bool intoFile, std::string* name,
+                     int32_t nameSize = 64) {
+        const std::string path = folder + (intoFile ? "/t.bin" : "");
+        const std::u16string wide = wideFolder + (intoFile ? u"/t.bin" : u"");
+        const PostFields fields{{"z", "26"}, {"a", "1"}};
+        name->assign(static_cast<std::size_t>(nameSize) + 2, '#');
+        OwnedHandle handle = BeginHandle();
+        return call == Export::Url
+                   ? ZEMUrlTransferFile(handle.get(), url.c_str(), &fields, path.c_str(), 0)
+               : call == Export::Wide
+                   ? ZEMUrlTransferFileW(handle.get(), url.c_str(), &fields, wide.c_str(), 0)
+                   : ZEMNormalDownloadFile(handle.get(), url.c_str(), &fields, path.c_str(),
+                                           &(*name)[0], nameSize);
+    }
+    Files After() const {
+        Files after;
+        for (const std::string& file : FilesBelow(root.path())) {
+            after[file] = ReadFileBytes(root.File(file));
+        }
+        return after;
+    }
 };
 
 TEST(FileDownloads, StoredReplacedOrLeftAlone) {
-    const std::string body = PatternText(5000, 11);
-    const std::string report = Disposition("attachment; filename=\"report.txt\"");
+    const std::string body = PatternText(5000, 11), t = "in_\xC3\xA9/t.bin";
     const std::string cut = "HTTP/1.0 200 OK\r\nContent-Length: 100000\r\n\r\n" + body;
-    auto named = [&](const std::string& value) {
-        return HttpResponse(200, "n", {Disposition(value)});
-    };
-    const DownloadRow rows[] = {
-        {"new file", HttpResponse(200, body), false, {{"in/t.bin", body}}, ""},
-        {"old file replaced", HttpResponse(200, body), false, {{"in/t.bin", body}}, "", 1, "old"},
+    const struct {
+        const char* name;
+        std::string answer;
+        int32_t result;
+        Files after;
+        const char* before = nullptr;  // the target's content before, if it exists
+        bool targetIsLink = false;     // the target is a link to a file outside the root
+    } rows[] = {
+        {"new file", HttpResponse(200, body), 1, {{t, body}}},
+        {"old file replaced", HttpResponse(200, body), 1, {{t, body}}, "old"},
         {"link replaced, not written through",
          HttpResponse(200, "new"),
-         false,
-         {{"in/t.bin", "new"}},
-         "",
          1,
+         {{t, "new"}},
          nullptr,
          true},
-        {"error status", HttpResponse(404, body), false, {}, "", 0},
-        {"error status keeps the old file",
-         HttpResponse(404, body),
-         false,
-         {{"in/t.bin", "old"}},
-         "",
-         0,
-         "old"},
-        {"empty body", HttpResponse(200, ""), false, {}, "", 0},
-        {"dropped mid-body", cut, false, {}, "", 0},
-        {"dropped mid-body keeps the old file", cut, false, {{"in/t.bin", "old"}}, "", 0, "old"},
-        {"announced name",
-         HttpResponse(200, body, {report}),
-         true,
-         {{"in/report.txt", body}},
-         "report.txt"},
-        {"no blank, blanks trimmed",
-         named("attachment;filename=  \"q.txt\""),
-         true,
-         {{"in/q.txt", "n"}},
-         "q.txt"},
-        {"everything after the first =",
-         named("attachment; filename=a.txt; size=10"),
-         true,
-         {{"in/a.txt; size=10", "n"}},
-         "a.txt; size=10"},
-        {"no parameter", named("inline"), true, {{"in/unknown", "n"}}, ""},
-        {"no header", HttpResponse(200, "n"), true, {{"in/unknown", "n"}}, ""},
-        {"parent folder",
-         named("attachment; filename=\"../escape.txt\""),
-         true,
-         {{"in/escape.txt", "n"}},
-         "escape.txt"},
-        {"climbing path",
-         named("attachment; filename=\"sub/../../up.txt\""),
-         true,
-         {{"in/up.txt", "n"}},
-         "up.txt"},
-        {"absolute path", named("attachment; filename=\"/etc/x\""), true, {{"in/x", "n"}}, "x"},
-        {"backslash", named("attachment; filename=\"a\\b\""), true, {{"in/b", "n"}}, "b"},
-        {"control character",
-         named("attachment; filename=\"ctl\x01name.txt\""),
-         true,
-         {{"in/ctlname.txt", "n"}},
-         "ctlname.txt"},
-        {"parent folder alone",
-         named("attachment; filename=\"..\""),
-         true,
-         {{"in/unknown", "n"}},
-         ""},
-        {"leading dot",
-         named("attachment; filename=.profile"),
-         true,
-         {{"in/profile", "n"}},
-         "profile"},
-        {"leading dots",
-         named("attachment; filename=..bashrc"),
-         true,
-         {{"in/bashrc", "n"}},
-         "bashrc"},
-        {"dots alone", named("attachment; filename=..."), true, {{"in/unknown", "n"}}, ""},
+        {"error status", HttpResponse(404, body), 0, {}},
+        {"error status keeps the old file", HttpResponse(404, body), 0, {{t, "old"}}, "old"},
+        {"empty body", HttpResponse(200, ""), 0, {}},
+        {"dropped mid-body", cut, 0, {}},
+        {"dropped mid-body keeps the old file", cut, 0, {{t, "old"}}, "old"},
     };
-    const PostFields fields{{"z", "26"}, {"a", "1"}};
-    for (const DownloadRow& row : rows) {
+    for (const auto& row : rows) {
         ScriptedServer server(Answer(row.answer));
-        OwnedHandle handle = BeginHandle();
-        for (bool normal : {false, true}) {
-            SCOPED_TRACE(std::string(row.name) + (normal ? " / normal" : " / url"));
-            TempDir root, outside;
-            fs::create_directories(root.File("in"));
-            const std::string target = root.File(row.intoFolder ? "in" : "in/t.bin");
-            if (row.before != nullptr) WriteFileBytes(target, row.before);
-            if (row.targetIsLink) fs::create_symlink(outside.File("victim"), target);
-            std::string name(64, '#');
-            EXPECT_EQ(normal ? ZEMNormalDownloadFile(handle.get(), server.url().c_str(), &fields,
-                                                     target.c_str(), &name[0], 64)
-                             : ZEMUrlTransferFile(handle.get(), server.url().c_str(), &fields,
-                                                  target.c_str(), 0),
-                      row.result);
-            Files after;
-            for (const std::string& file : FilesBelow(root.path())) {
-                after[file] = ReadFileBytes(root.File(file));
-            }
-            EXPECT_EQ(after, row.after);
+        for (Export call : {Export::Url, Export::Normal, Export::Wide}) {
+            SCOPED_TRACE(std::string(row.name) + " / " + kExportNames[static_cast<int>(call)]);
+            Target target;
+            TempDir outside;
+            const std::string path = target.folder + "/t.bin";
+            if (row.before != nullptr) WriteFileBytes(path, row.before);
+            if (row.targetIsLink) fs::create_symlink(outside.File("victim"), fs::u8path(path));
+            std::string name;
+            EXPECT_EQ(target.Download(call, server.url(), true, &name), row.result);
+            EXPECT_EQ(target.After(), row.after);
             EXPECT_TRUE(fs::is_empty(outside.path()));
-            if (normal && row.result == 1) {
-                EXPECT_EQ(name, row.nameOut + std::string(64 - row.nameOut.size(), '\0'));
+        }
+    }
+}
+
+// The name is everything after the first "=" that follows the first ";", trimmed, reduced to a
+// plain file name without leading dots; without one the file is "unknown" and the host gets
+// no name.
+TEST(FileDownloads, AnnouncedNamesStayInTheFolder) {
+    const std::pair<std::string, std::string> rows[] = {
+        {"attachment; filename=\"report.txt\"", "report.txt"},
+        {"attachment;filename=  \"q.txt\"", "q.txt"},
+        {"attachment; filename=a.txt; size=10", "a.txt; size=10"},
+        {"attachment; filename=\"na\xC3\xAFve.txt\"", "na\xC3\xAFve.txt"},
+        {"inline", ""},
+        {"attachment; name", ""},
+        {"attachment; filename=\"../escape.txt\"", "escape.txt"},
+        {"attachment; filename=\"sub/../../up.txt\"", "up.txt"},
+        {"attachment; filename=\"/etc/x\"", "x"},
+        {"attachment; filename=\"a\\b\"", "b"},
+        {"attachment; filename=\"ctl\x01name.txt\"", "ctlname.txt"},
+        {"attachment; filename=\"..\"", ""},
+        {"attachment; filename=.profile", "profile"},
+        {"attachment; filename=..bashrc", "bashrc"},
+        {"attachment; filename=...", ""},
+    };
+    for (const auto& [disposition, stored] : rows) {
+        ScriptedServer server(
+            Answer(HttpResponse(200, "n", {"Content-Disposition: " + disposition})));
+        for (Export call : {Export::Url, Export::Normal, Export::Wide}) {
+            SCOPED_TRACE(disposition + " / " + kExportNames[static_cast<int>(call)]);
+            Target target;
+            std::string name;
+            EXPECT_EQ(target.Download(call, server.url(), false, &name), 1);
+            EXPECT_EQ(target.After(),
+                      Files({{"in_\xC3\xA9/" + (stored.empty() ? "unknown" : stored), "n"}}));
+            if (call == Export::Normal) {
+                EXPECT_EQ(name, stored + std::string(64 - stored.size(), '\0') + "##");
             }
         }
     }
 }
 
-// The trace of each download export, and the name cut to the host's buffer: zero-padded when
-// shorter, without a terminator when not, never written for a size of 0.
+// The trace of each export, and the name cut to the host's buffer: zero-padded when shorter,
+// without a terminator when not, never written for a size of 0, cleared on failure.
 TEST(FileDownloads, TraceLinesAndNameCutToTheBuffer) {
     ScriptedServer server(
-        Answer(HttpResponse(200, "report", {Disposition("attachment; filename=\"report.txt\"")})));
+        Answer(HttpResponse(200, "r", {"Content-Disposition: attachment; filename=report.txt"})));
     ScriptedServer missing(Answer(HttpResponse(404, "missing")));
-    OwnedHandle handle = BeginHandle();
-    TempDir folder;
-    const std::string path = folder.File("chosen.txt");
+    const std::string begin = "ZEMUrlDownloadFile Begin: {url}, {path}\n";
     const struct {
         const char* name;
+        Export call;
         const ScriptedServer& server;
-        int32_t size, result;
+        int32_t nameSize, result;
         std::string nameOut, trace;
     } rows[] = {
-        {"64 bytes", server, 64, 1, "report.txt" + std::string(54, '\0') + "##",
-         "ZEMNormalDownloadFile QueryResult: 200\nZEMNormalDownloadFile Result: 1\n"},
-        {"4 bytes", server, 4, 1, "repo" + std::string(62, '#'), ""},
-        {"no size", server, 0, 1, std::string(66, '#'), ""},
-        {"error status", missing, 8, 0, std::string(1, '\0') + std::string(65, '#'),
-         "ZEMNormalDownloadFile QueryResult: 404\nZEMNormalDownloadFile Result: 0\n"},
-        {"url export", server, -1, 1, std::string(66, '#'),
-         "ZEMUrlDownloadFile QueryResult: 200\nZEMUrlDownloadFile Result: 1\n"},
+        {"normal", Export::Normal, server, 64, 1, "report.txt" + std::string(54, '\0') + "##",
+         begin + "ZEMNormalDownloadFile QueryResult: 200\nZEMNormalDownloadFile Result: 1\n"},
+        {"name cut to 4", Export::Normal, server, 4, 1, "repo##", ""},
+        {"no name size", Export::Normal, server, 0, 1, "##", ""},
+        {"error status", Export::Normal, missing, 8, 0, std::string(1, '\0') + std::string(9, '#'),
+         begin + "ZEMNormalDownloadFile QueryResult: 404\nZEMNormalDownloadFile Result: 0\n"},
+        {"url", Export::Url, server, 0, 1, "##",
+         begin + "ZEMUrlDownloadFile QueryResult: 200\nZEMUrlDownloadFile Result: 1\n"},
+        {"wide", Export::Wide, server, 0, 1, "##",
+         begin + "ZEMUrlDownloadFile QueryResult: 200\nZEMUrlDownloadFile Result: 1\n"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        const std::string url = row.server.url();
+        Target target;
         TraceFile trace;
-        std::string name(66, '#');
-        EXPECT_EQ(row.size < 0
-                      ? ZEMUrlTransferFile(handle.get(), url.c_str(), nullptr, path.c_str(), 0)
-                      : ZEMNormalDownloadFile(handle.get(), url.c_str(), nullptr, path.c_str(),
-                                              &name[0], row.size),
+        std::string name;
+        EXPECT_EQ(target.Download(row.call, row.server.url(), true, &name, row.nameSize),
                   row.result);
         EXPECT_EQ(name, row.nameOut);
         if (!row.trace.empty()) {
-            EXPECT_EQ(trace.Text(),
-                      "ZEMUrlDownloadFile Begin: " + url + ", " + path + "\n" + row.trace);
+            EXPECT_EQ(trace.Text(), Replaced(WithUrl(row.trace, row.server.url()), "{path}",
+                                             target.folder + "/t.bin"));
         }
     }
-    EXPECT_EQ(ReadFileBytes(path), "report");
-}
-
-// Wide local paths are UTF-16; on disk, in the trace and in the upload's part they are UTF-8.
-TEST(FileDownloads, WidePaths) {
-    ScriptedServer server([](ScriptedConnection& connection) {
-        const ParsedRequest request = ParseRequest(connection.ReadRequest());
-        connection.Send(
-            request.body.find("file1") != std::string::npos
-                ? HttpResponse(200, "OK")
-                : HttpResponse(200, "wide",
-                               {Disposition("attachment; filename=\"r\xC3\xA9.txt\"")}));
-    });
-    OwnedHandle handle = BeginHandle();
-    TempDir root;
-    const std::string url = server.url();
-    const std::string file = root.path() +
-                             "/donn\xC3\xA9"
-                             "es_\xE6\x97\xA5.bin";
-    const std::u16string wideFile = Widen(root.path()) + u"/donn\u00e9es_\u65e5.bin";
-    const std::string folder = root.path() + "/dossier_\xC3\xA9";
-    const std::u16string wideFolder = Widen(root.path()) + u"/dossier_\u00e9";
-    fs::create_directories(fs::u8path(folder));
-    TraceFile trace;
-    EXPECT_EQ(ZEMUrlTransferFileW(handle.get(), url.c_str(), nullptr, wideFile.c_str(), 0), 1);
-    EXPECT_EQ(ZEMUrlTransferFileW(handle.get(), url.c_str(), nullptr, wideFolder.c_str(), 0), 1);
-    EXPECT_EQ(ZEMUrlTransferFileW(handle.get(), url.c_str(), nullptr, wideFile.c_str(), 1), 1);
-    EXPECT_EQ(ReadFileBytes(file), "wide");
-    EXPECT_EQ(ReadFileBytes(folder + "/r\xC3\xA9.txt"), "wide");
-    const std::string content = "wide";
-    EXPECT_EQ(Requests(server).at(2).body,
-              TextPart("file_num", "1") + FilePart("file1", file, &content) + ClosingDelimiter());
-    EXPECT_EQ(trace.Text(), "ZEMUrlDownloadFile Begin: " + url + ", " + file +
-                                "\nZEMUrlDownloadFile QueryResult: 200\nZEMUrlDownloadFile "
-                                "Result: 1\nZEMUrlDownloadFile Begin: " +
-                                url + ", " + folder +
-                                "\nZEMUrlDownloadFile QueryResult: 200\nZEMUrlDownloadFile "
-                                "Result: 1\nZEMUrlUploadFile Begin: " +
-                                url + ", " + file + "\nZEMUrlUploadFile Result: OK\n");
 }
 
 }  // namespace

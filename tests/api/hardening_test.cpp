@@ -1,7 +1,5 @@
 // What a hostile server or a careless host could do to the library, and what it must not
-// achieve: credentials sent where nobody asked, files touched that the host did not name,
-// memory without bound, lengths that wrap, bodies a value can break, lines that mix.
-#include <algorithm>
+// achieve: credentials sent where nobody asked, bodies a value can break, lines that mix.
 #include <atomic>
 
 #include "api_support.h"
@@ -65,39 +63,6 @@ TEST(Hardening, TraceFileSwitchesWhileThreadsTrace) {
         ++count;
     }
     EXPECT_GE(count, 8 * 20);
-}
-
-// A server streaming more than the host allows: the in-memory calls fail, status kept.
-TEST(Hardening, RepliesStopAtTheCeiling) {
-    ScopedEnv ceiling("ZEMUSER_MAX_REPLY_BYTES", "100000");
-    ScriptedServer server(Answer(HttpResponse(200, std::string(200000, 'x'))));
-    ScriptedServer small(Answer(HttpResponse(200, std::string(100000, 'x'))));
-    int32_t status = 0, length = -5;
-    char* raw = nullptr;
-    EXPECT_EQ(ZEMUrlGet3(server.url().c_str(), &status, &raw, &length, nullptr), -1);
-    EXPECT_EQ(status, 200);
-    EXPECT_EQ(raw, nullptr);
-    EXPECT_EQ(length, -5);
-    EXPECT_EQ(ZEMUrlPost3(server.url().c_str(), nullptr, &status, &raw, &length, nullptr), -1);
-    EXPECT_EQ(status, 200);
-    EXPECT_EQ(ZEMUrlGet3(small.url().c_str(), &status, &raw, &length, nullptr), 100000);
-    HandedBuffer body(raw);
-}
-
-// A Content-Length past 2^31 - 1 reads as 2^31 - 1, never as a small or negative number.
-TEST(Hardening, HugeContentLengthsSaturate) {
-    const std::pair<const char*, int32_t> rows[] = {
-        {"4294972296", 2147483647}, {"2147488648", 2147483647}, {"5000", 5000}, {"12abc", 12}};
-    for (const auto& [announced, expected] : rows) {
-        SCOPED_TRACE(announced);
-        ScriptedServer server(Answer(std::string("HTTP/1.0 200 OK\r\nContent-Length: ") +
-                                     announced + "\r\n\r\n" + std::string(5000, 'b')));
-        int32_t status = 0;
-        EXPECT_EQ(ZEMUrlGet(server.url().c_str(), &status, nullptr, 0, nullptr), expected);
-        std::vector<char> buffer(5001, 'z');
-        const int32_t got = ZEMUrlGet2(server.url().c_str(), &status, buffer.data(), 5000, nullptr);
-        EXPECT_EQ(got, expected > 5000 ? -expected : std::min(expected, 5000));
-    }
 }
 
 // A value or a file holding the body's delimiter would end its part early for the server: the

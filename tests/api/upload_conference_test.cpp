@@ -13,7 +13,8 @@ const std::string kContent = PatternText(3000, 21);
 struct Transfers {
     OwnedHandle handle = BeginHandle();
     TempDir folder;
-    std::string file = folder.File("up.bin");
+    std::string file = folder.path() + "/up_\xC3\xA9.bin";
+    std::u16string wideFile = Widen(folder.path()) + u"/up_\u00e9.bin";
     Transfers() { WriteFileBytes(file, kContent); }
 };
 
@@ -35,6 +36,13 @@ TEST(Uploads, FieldsFileNumberAndFileInOrder) {
          TextPart("a", "first") + TextPart("z", "last") + TextPart("file_num", "1") +
              FilePart("file1", t.file, &kContent) + ClosingDelimiter(),
          "ZEMUrlUploadFile Begin: {url}, " + t.file + "\nZEMUrlUploadFile Result: OK\n"},
+        {"wide url upload",
+         [&](const std::string& url) {
+             return ZEMUrlTransferFileW(t.handle.get(), url.c_str(), nullptr, t.wideFile.c_str(),
+                                        1);
+         },
+         TextPart("file_num", "1") + FilePart("file1", t.file, &kContent) + ClosingDelimiter(),
+         "ZEMUrlUploadFile Begin: {url}, " + t.file + "\nZEMUrlUploadFile Result: OK\n"},
         {"missing file: its part without contents",
          [&](const std::string& url) {
              return ZEMUrlTransferFile(t.handle.get(), url.c_str(), nullptr, missing.c_str(), 7);
@@ -53,7 +61,7 @@ TEST(Uploads, FieldsFileNumberAndFileInOrder) {
         {"wide conference upload",
          [&](const std::string& url) {
              return ZEMKIVTransferFileW(t.handle.get(), url.c_str(), "s", u"ignored",
-                                        Widen(t.file).c_str(), 1);
+                                        t.wideFile.c_str(), 1);
          },
          TextPart("x", "kivStuff") + TextPart("act", "upload") + TextPart("session_id", "s") +
              TextPart("file_num", "1") + FilePart("file1", t.file, &kContent) + ClosingDelimiter(),

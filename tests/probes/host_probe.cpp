@@ -2,14 +2,10 @@
 // once per process. Loads the shared library like any host, runs the commands given as
 // arguments and prints what the settings file holds:
 //   print | set NAME VALUE | begin | end | storm THREADS ROUNDS | exit | get-start URL
-//   | get-wait | await FILE | touch FILE | limit-extra-mb N | get3 URL
+//   | get-wait | await FILE | touch FILE
 // "end" ends the oldest live handle; "storm" begins and ends handles on many threads at once;
 // "exit" leaves the process with its handles alive; "get-start" runs ZEMUrlGet2 with a null handle
 // on a thread of its own, "get-wait" waits for it and prints its result and status.
-// "limit-extra-mb" caps the address space at N MB beyond what the process maps now, so that large
-// allocations fail; "get3" runs ZEMUrlGet3 and prints its result and whether it wrote its
-// out-parameters.
-#include <sys/resource.h>
 #include <zemuser.h>
 
 #include <chrono>
@@ -66,33 +62,6 @@ void Storm(int threads, int rounds) {
     for (std::thread& worker : workers) worker.join();
 }
 
-// The process's mapped address space in bytes, from /proc.
-unsigned long long MappedBytes() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("VmSize:", 0) == 0) return std::stoull(line.substr(7)) * 1024;
-    }
-    return 0;
-}
-
-bool LimitAddressSpace(unsigned long long extraMb) {
-    const rlim_t limit = MappedBytes() + extraMb * 1024 * 1024;
-    const rlimit value{limit, limit};
-    return setrlimit(RLIMIT_AS, &value) == 0;
-}
-
-void FetchWhole(const std::string& url) {
-    int32_t status = 0;
-    int32_t length = -7;
-    char marker = 0;
-    char* buffer = &marker;
-    const int32_t result = ZEMUrlGet3(url.c_str(), &status, &buffer, &length, nullptr);
-    std::printf("get3=%d length=%d buffer=%s\n", result, length,
-                buffer == &marker ? "untouched" : "given");
-    if (buffer != &marker) ZEMReleaseBuffer(buffer);
-}
-
 bool AwaitFile(const std::string& path) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (!std::ifstream(path).good()) {
@@ -145,10 +114,6 @@ int main(int argc, char** argv) {
             std::printf("get=%d status=%d\n", get.result, get.status);
         } else if (command == "await" && hasArgument) {
             if (!AwaitFile(argv[++i])) std::printf("await timed out\n");
-        } else if (command == "limit-extra-mb" && hasArgument) {
-            if (!LimitAddressSpace(std::stoull(argv[++i]))) std::printf("setrlimit failed\n");
-        } else if (command == "get3" && hasArgument) {
-            FetchWhole(argv[++i]);
         } else if (command == "touch" && hasArgument) {
             std::ofstream(argv[++i]).put('\n');
         } else {
