@@ -7,11 +7,13 @@
 #include <zemuser.h>
 
 #include <chrono>
+#include <climits>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -126,6 +128,70 @@ class StreamingServer {
     EventCount started_;
     ScriptedServer server_;
 };
+
+// Every export that carries a transfer, called one way.
+enum Call { Get, Get2, Get3, Post, Post3, Url, UrlW, Named, Up, UpW, Kiv, KivW, KivUp, KivUpW };
+constexpr int32_t kNone = INT32_MIN;  // a null buffer (out-pointer for Get3 and Post3)
+
+inline std::string Name(Call call) {
+    std::istringstream names(
+        "get get2 get3 post post3 url-download wide-url-download normal-download url-upload "
+        "wide-url-upload conference-download wide-conference-download conference-upload "
+        "wide-conference-upload");
+    std::string name;
+    for (int i = 0; i <= static_cast<int>(call); ++i) names >> name;
+    return name;
+}
+inline bool InMemory(Call call) {
+    return call <= Call::Post3;
+}
+inline bool IsUpload(Call call) {
+    return call == Up || call == UpW || call == KivUp || call == KivUpW;
+}
+
+struct Outcome {
+    int32_t result = 0, status = 77, length = -7;
+    // The host's buffer after the call (its size + 2 bytes, '#' before: the fetches' and
+    // ZEMNormalDownloadFile's name), or the block handed out with its terminator ("<none>").
+    std::string buffer;
+};
+
+// Performs `call` on `handle`: the in-memory calls with a buffer of `size` bytes and the form post
+// with the field k=v; the file calls on `local`, a download target or an upload source (`wide`
+// for the W calls, else `local` widened).
+inline Outcome Perform(Call call, TransferHandle handle, const char* url, int32_t size,
+                       const std::string& local = "", std::u16string wide = u"") {
+    const PostFields fields{{"k", "v"}};
+    if (wide.empty()) wide = Widen(local);
+    Outcome out;
+    if (call == Call::Get3 || call == Call::Post3) {
+        char* raw = nullptr;
+        char** wanted = size == kNone ? nullptr : &raw;
+        out.result = call == Call::Get3
+                         ? ZEMUrlGet3(url, &out.status, wanted, &out.length, handle)
+                         : ZEMUrlPost3(url, &fields, &out.status, wanted, &out.length, handle);
+        HandedBuffer handed(raw);
+        out.buffer =
+            raw != nullptr ? std::string(raw, static_cast<std::size_t>(out.length) + 1) : "<none>";
+        return out;
+    }
+    out.buffer.assign(static_cast<std::size_t>(size > 0 ? size : 0) + 2, '#');
+    char* buffer = size == kNone ? nullptr : &out.buffer[0];
+    const int32_t n = size == kNone ? 100 : size;
+    const char* path = local.c_str();
+    const int32_t up = IsUpload(call);
+    out.result = call == Get     ? ZEMUrlGet(url, &out.status, buffer, n, handle)
+                 : call == Get2  ? ZEMUrlGet2(url, &out.status, buffer, n, handle)
+                 : call == Post  ? ZEMUrlPost(url, &fields, &out.status, buffer, n, handle)
+                 : call == Named ? ZEMNormalDownloadFile(handle, url, nullptr, path, buffer, n)
+                 : call == Url || call == Up ? ZEMUrlTransferFile(handle, url, nullptr, path, up)
+                 : call == UrlW || call == UpW
+                     ? ZEMUrlTransferFileW(handle, url, nullptr, wide.c_str(), up)
+                 : call == Kiv || call == KivUp
+                     ? ZEMKIVTransferFile(handle, url, "s", "n", path, up)
+                     : ZEMKIVTransferFileW(handle, url, "s", u"n", wide.c_str(), up);
+    return out;
+}
 
 // Runs the host probe (probes/host_probe.cpp, a host process of its own) with its settings in
 // `settings` and gives what it printed.

@@ -10,9 +10,6 @@ namespace {
 using namespace api_testing;
 using Files = std::map<std::string, std::string>;
 
-enum class Export { Url, Normal, Wide };
-const char* const kExportNames[] = {"url", "normal", "wide"};
-
 // A root holding the folder "in_é", the target folder or file of every download.
 struct Target {
     TempDir root;
@@ -20,21 +17,13 @@ struct Target {
     std::u16string wideFolder = Widen(root.path()) + u"/in_\u00e9";
     Target() { fs::create_directories(fs::u8path(folder)); }
 
-    // Downloads into the folder, or into its file "t.bin" when `intoFile`; `name` gets what
-    // ZEMNormalDownloadFile hands out (its size + 2 bytes, '#' before).
-    int32_t Download(Export call, const std::string& url, bool intoFile, std::string* name,
-                     int32_t nameSize = 64) {
-        const std::string path = folder + (intoFile ? "/t.bin" : "");
-        const std::u16string wide = wideFolder + (intoFile ? u"/t.bin" : u"");
-        const PostFields fields{{"z", "26"}, {"a", "1"}};
-        name->assign(static_cast<std::size_t>(nameSize) + 2, '#');
+    // Downloads into the folder, or into its file "t.bin"; the outcome's buffer is what
+    // ZEMNormalDownloadFile hands out.
+    Outcome Download(Call call, const std::string& url, bool intoFile, int32_t nameSize = 64) {
         OwnedHandle handle = BeginHandle();
-        return call == Export::Url
-                   ? ZEMUrlTransferFile(handle.get(), url.c_str(), &fields, path.c_str(), 0)
-               : call == Export::Wide
-                   ? ZEMUrlTransferFileW(handle.get(), url.c_str(), &fields, wide.c_str(), 0)
-                   : ZEMNormalDownloadFile(handle.get(), url.c_str(), &fields, path.c_str(),
-                                           &(*name)[0], nameSize);
+        return Perform(call, handle.get(), url.c_str(), nameSize,
+                       folder + (intoFile ? "/t.bin" : ""),
+                       wideFolder + (intoFile ? u"/t.bin" : u""));
     }
     Files After() const {
         Files after;
@@ -72,15 +61,14 @@ TEST(FileDownloads, StoredReplacedOrLeftAlone) {
     };
     for (const auto& row : rows) {
         ScriptedServer server(Answer(row.answer));
-        for (Export call : {Export::Url, Export::Normal, Export::Wide}) {
-            SCOPED_TRACE(std::string(row.name) + " / " + kExportNames[static_cast<int>(call)]);
+        for (Call call : {Url, Named, UrlW}) {
+            SCOPED_TRACE(std::string(row.name) + " / " + Name(call));
             Target target;
             TempDir outside;
             const std::string path = target.folder + "/t.bin";
             if (row.before != nullptr) WriteFileBytes(path, row.before);
             if (row.targetIsLink) fs::create_symlink(outside.File("victim"), fs::u8path(path));
-            std::string name;
-            EXPECT_EQ(target.Download(call, server.url(), true, &name), row.result);
+            EXPECT_EQ(target.Download(call, server.url(), true).result, row.result);
             EXPECT_EQ(target.After(), row.after);
             EXPECT_TRUE(fs::is_empty(outside.path()));
         }
@@ -111,15 +99,15 @@ TEST(FileDownloads, AnnouncedNamesStayInTheFolder) {
     for (const auto& [disposition, stored] : rows) {
         ScriptedServer server(
             Answer(HttpResponse(200, "n", {"Content-Disposition: " + disposition})));
-        for (Export call : {Export::Url, Export::Normal, Export::Wide}) {
-            SCOPED_TRACE(disposition + " / " + kExportNames[static_cast<int>(call)]);
+        for (Call call : {Url, Named, UrlW}) {
+            SCOPED_TRACE(disposition + " / " + Name(call));
             Target target;
-            std::string name;
-            EXPECT_EQ(target.Download(call, server.url(), false, &name), 1);
+            const Outcome out = target.Download(call, server.url(), false);
+            EXPECT_EQ(out.result, 1);
             EXPECT_EQ(target.After(),
                       Files({{"in_\xC3\xA9/" + (stored.empty() ? "unknown" : stored), "n"}}));
-            if (call == Export::Normal) {
-                EXPECT_EQ(name, stored + std::string(64 - stored.size(), '\0') + "##");
+            if (call == Named) {
+                EXPECT_EQ(out.buffer, stored + std::string(64 - stored.size(), '\0') + "##");
             }
         }
     }
@@ -134,30 +122,29 @@ TEST(FileDownloads, TraceLinesAndNameCutToTheBuffer) {
     const std::string begin = "ZEMUrlDownloadFile Begin: {url}, {path}\n";
     const struct {
         const char* name;
-        Export call;
+        Call call;
         const ScriptedServer& server;
         int32_t nameSize, result;
         std::string nameOut, trace;
     } rows[] = {
-        {"normal", Export::Normal, server, 64, 1, "report.txt" + std::string(54, '\0') + "##",
+        {"normal", Named, server, 64, 1, "report.txt" + std::string(54, '\0') + "##",
          begin + "ZEMNormalDownloadFile QueryResult: 200\nZEMNormalDownloadFile Result: 1\n"},
-        {"name cut to 4", Export::Normal, server, 4, 1, "repo##", ""},
-        {"no name size", Export::Normal, server, 0, 1, "##", ""},
-        {"error status", Export::Normal, missing, 8, 0, std::string(1, '\0') + std::string(9, '#'),
+        {"name cut to 4", Named, server, 4, 1, "repo##", ""},
+        {"no name size", Named, server, 0, 1, "##", ""},
+        {"error status", Named, missing, 8, 0, std::string(1, '\0') + std::string(9, '#'),
          begin + "ZEMNormalDownloadFile QueryResult: 404\nZEMNormalDownloadFile Result: 0\n"},
-        {"url", Export::Url, server, 0, 1, "##",
+        {"url", Url, server, 0, 1, "##",
          begin + "ZEMUrlDownloadFile QueryResult: 200\nZEMUrlDownloadFile Result: 1\n"},
-        {"wide", Export::Wide, server, 0, 1, "##",
+        {"wide", UrlW, server, 0, 1, "##",
          begin + "ZEMUrlDownloadFile QueryResult: 200\nZEMUrlDownloadFile Result: 1\n"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         Target target;
         TraceFile trace;
-        std::string name;
-        EXPECT_EQ(target.Download(row.call, row.server.url(), true, &name, row.nameSize),
-                  row.result);
-        EXPECT_EQ(name, row.nameOut);
+        const Outcome out = target.Download(row.call, row.server.url(), true, row.nameSize);
+        EXPECT_EQ(out.result, row.result);
+        EXPECT_EQ(out.buffer, row.nameOut);
         if (!row.trace.empty()) {
             EXPECT_EQ(trace.Text(), Replaced(WithUrl(row.trace, row.server.url()), "{path}",
                                              target.folder + "/t.bin"));

@@ -1,8 +1,6 @@
 // What each export gives and traces when it fails before or while sending: another scheme or a
 // bad URL, a refused connection, a file that cannot be created; the trace threshold's rules; and
 // the trace file's own switches.
-#include <climits>
-
 #include "api_support.h"
 
 namespace {
@@ -11,69 +9,9 @@ using namespace api_testing;
 
 constexpr const char* kNull = "<null>";  // the URL row that passes a null pointer
 
-// Every export, with whatever it must leave alone on failure (status 0, the host's buffer and
-// out-parameters as they were, no file) reported through `untouched`.
-struct Exports {
-    OwnedHandle handle = BeginHandle();
-    TempDir folder;
-    std::string file = folder.File("up.bin"), got = folder.File("got.bin");
-    bool untouched = false;
-    Exports() { WriteFileBytes(file, "content"); }
-
-    using Call = std::function<int32_t(Exports&, const char* url)>;
-    static int32_t Buffered(Exports& e, int which, const char* url) {
-        std::string buffer(18, '#');
-        int32_t status = 77;
-        const PostFields fields{{"k", "v"}};
-        const int32_t result = which == 0 ? ZEMUrlGet(url, &status, &buffer[0], 16, nullptr)
-                               : which == 1
-                                   ? ZEMUrlGet2(url, &status, &buffer[0], 16, nullptr)
-                                   : ZEMUrlPost(url, &fields, &status, &buffer[0], 16, nullptr);
-        e.untouched = status == 0 && buffer == std::string(18, '#');
-        return result;
-    }
-    static int32_t Handed(Exports& e, bool post, const char* url) {
-        int32_t status = 77, length = 55;
-        char marker = 0;
-        char* raw = &marker;
-        const int32_t result = post ? ZEMUrlPost3(url, nullptr, &status, &raw, &length, nullptr)
-                                    : ZEMUrlGet3(url, &status, &raw, &length, nullptr);
-        e.untouched = status == 0 && length == 55 && raw == &marker;
-        return result;
-    }
-    int32_t Filed(int32_t result) {
-        untouched = FilesBelow(folder.path()) == std::set<std::string>{"up.bin"};
-        return result;
-    }
-};
-
-const Exports::Call kGet = [](Exports& e, const char* u) { return Exports::Buffered(e, 0, u); };
-const Exports::Call kGet2 = [](Exports& e, const char* u) { return Exports::Buffered(e, 1, u); };
-const Exports::Call kGet3 = [](Exports& e, const char* u) { return Exports::Handed(e, false, u); };
-const Exports::Call kPost = [](Exports& e, const char* u) { return Exports::Buffered(e, 2, u); };
-const Exports::Call kPost3 = [](Exports& e, const char* u) { return Exports::Handed(e, true, u); };
-const Exports::Call kDownload = [](Exports& e, const char* u) {
-    return e.Filed(ZEMUrlTransferFile(e.handle.get(), u, nullptr, e.got.c_str(), 0));
-};
-const Exports::Call kUpload = [](Exports& e, const char* u) {
-    return e.Filed(ZEMUrlTransferFile(e.handle.get(), u, nullptr, e.file.c_str(), 1));
-};
-const Exports::Call kKivDown = [](Exports& e, const char* u) {
-    return e.Filed(ZEMKIVTransferFile(e.handle.get(), u, "s", "n", e.got.c_str(), 0));
-};
-const Exports::Call kKivDownW = [](Exports& e, const char* u) {
-    return e.Filed(ZEMKIVTransferFileW(e.handle.get(), u, "s", u"n", Widen(e.got).c_str(), 0));
-};
-const Exports::Call kKivUp = [](Exports& e, const char* u) {
-    return e.Filed(ZEMKIVTransferFile(e.handle.get(), u, "s", "n", e.file.c_str(), 1));
-};
-const Exports::Call kKivUpW = [](Exports& e, const char* u) {
-    return e.Filed(ZEMKIVTransferFileW(e.handle.get(), u, "s", u"n", Widen(e.file).c_str(), 1));
-};
-
 struct FailureRow {
     const char* name;
-    const Exports::Call& call;
+    Call call;
     std::string url;  // "refused" for a port where nothing listens
     int32_t result;
     std::string lines;        // the trace without failure reports ({url}, {file}, {got})
@@ -81,57 +19,76 @@ struct FailureRow {
     int32_t level = 0;
 };
 
+// Status 0 and the host's buffer and out-parameters as they were; for the file calls, no file
+// but the one to upload.
+void ExpectUntouched(Call call, const Outcome& out, const std::string& folder) {
+    if (InMemory(call)) {
+        EXPECT_EQ(out.status, 0);
+        EXPECT_EQ(out.length, -7);
+        EXPECT_TRUE(out.buffer == "<none>" || out.buffer == std::string(18, '#')) << out.buffer;
+    } else {
+        EXPECT_EQ(FilesBelow(folder), std::set<std::string>{"up.bin"});
+    }
+}
+
 TEST(FailureRows, ResultsAndTraceLines) {
     const std::string begin = "ZEMUrlPost Begin: {url}\n", ftp = "ftp://127.0.0.1/f";
     const std::vector<FailureRow> rows = {
-        {"get ftp", kGet, ftp, -1, ""},
-        {"get file scheme", kGet, "file:///etc/hostname", -1, ""},
-        {"get2 no host", kGet2, "http://", -1, ""},
-        {"get3 not a url", kGet3, "not a url", -1, ""},
-        {"get3 null url", kGet3, kNull, -1, ""},
-        {"get refused", kGet, "refused", -1, "", "[ {url} ] request failed...\n"},
-        {"get2 refused", kGet2, "refused", -1, "", "[ {url} ] request failed...\n"},
-        {"get3 refused", kGet3, "refused", -1, "", "[ {url} ] request failed...\n"},
-        {"post ftp", kPost, ftp, -1, begin},
-        {"post3 null url", kPost3, kNull, -1, "ZEMUrlPost Begin: \n"},
-        {"post refused", kPost, "refused", -1, begin + "ZEMUrlPost Result: -1\n",
+        {"get ftp", Call::Get, ftp, -1, ""},
+        {"get file scheme", Call::Get, "file:///etc/hostname", -1, ""},
+        {"get2 no host", Call::Get2, "http://", -1, ""},
+        {"get3 not a url", Call::Get3, "not a url", -1, ""},
+        {"get3 null url", Call::Get3, kNull, -1, ""},
+        {"get refused", Call::Get, "refused", -1, "", "[ {url} ] request failed...\n"},
+        {"get2 refused", Call::Get2, "refused", -1, "", "[ {url} ] request failed...\n"},
+        {"get3 refused", Call::Get3, "refused", -1, "", "[ {url} ] request failed...\n"},
+        {"post ftp", Call::Post, ftp, -1, begin},
+        {"post3 null url", Call::Post3, kNull, -1, "ZEMUrlPost Begin: \n"},
+        {"post refused", Call::Post, "refused", -1, begin + "ZEMUrlPost Result: -1\n",
          "[ {url} ] request failed\n"},
-        {"post3 refused", kPost3, "refused", -1, begin + "ZEMUrlPost Result: -1\n"},
-        {"download ftp", kDownload, ftp, 0, "ZEMUrlDownloadFile Begin: {url}, {got}\n"},
-        {"download refused", kDownload, "refused", 0,
+        {"post3 refused", Call::Post3, "refused", -1, begin + "ZEMUrlPost Result: -1\n"},
+        {"download ftp", Call::Url, ftp, 0, "ZEMUrlDownloadFile Begin: {url}, {got}\n"},
+        {"download refused", Call::Url, "refused", 0,
          "ZEMUrlDownloadFile Begin: {url}, {got}\nZEMUrlDownloadFile Result: 0\n",
          "[ {url} ] request failed\n"},
-        {"upload ftp", kUpload, ftp, 0, "ZEMUrlUploadFile Begin: {url}, {file}\n"},
-        {"upload refused, level 2", kUpload, "refused", 0, "ZEMUrlUploadFile Failed\n", "", 2},
-        {"upload refused, level 3", kUpload, "refused", 0, "", "", 3},
-        {"conference download ftp", kKivDown, ftp, 0,
+        {"upload ftp", Call::Up, ftp, 0, "ZEMUrlUploadFile Begin: {url}, {file}\n"},
+        {"upload refused, level 2", Call::Up, "refused", 0, "ZEMUrlUploadFile Failed\n", "", 2},
+        {"upload refused, level 3", Call::Up, "refused", 0, "", "", 3},
+        {"conference download ftp", Call::Kiv, ftp, 0,
          "ZEMKIVDownloadFile Begin: {url}, s, n, {got}\n"},
-        {"wide conference download ftp", kKivDownW, ftp, 0, ""},
-        {"conference upload ftp", kKivUp, ftp, 0, "ZEMKIVUploadFile Begin: {url}, s, {file}\n"},
-        {"wide conference upload ftp", kKivUpW, ftp, 0,
+        {"wide conference download ftp", Call::KivW, ftp, 0, ""},
+        {"conference upload ftp", Call::KivUp, ftp, 0,
+         "ZEMKIVUploadFile Begin: {url}, s, {file}\n"},
+        {"wide conference upload ftp", Call::KivUpW, ftp, 0,
          "ZEMKIVUploadFileW Begin: {url}, s, {file}\n"},
-        {"conference download refused", kKivDown, "refused", 0,
+        {"conference download refused", Call::Kiv, "refused", 0,
          "ZEMKIVDownloadFile Begin: {url}, s, n, {got}\n", "[ {url} ] request failed...\n"},
-        {"conference upload refused", kKivUp, "refused", 0,
+        {"conference upload refused", Call::KivUp, "refused", 0,
          "ZEMKIVUploadFile Begin: {url}, s, {file}\nZEMKIVUploadFile Failed.\n"},
-        {"wide conference upload refused", kKivUpW, "refused", 0,
+        {"wide conference upload refused", Call::KivUpW, "refused", 0,
          "ZEMKIVUploadFileW Begin: {url}, s, {file}\nZEMKIVUploadFileW Failed.\n"},
-        {"conference upload refused, level 2", kKivUp, "refused", 0, "", "request failed\n", 2},
-        {"get refused, lowest level", kGet, "refused", -1, "", "[ {url} ] request failed...\n",
+        {"conference upload refused, level 2", Call::KivUp, "refused", 0, "", "request failed\n",
+         2},
+        {"get refused, lowest level", Call::Get, "refused", -1, "", "[ {url} ] request failed...\n",
          INT32_MIN},
-        {"get refused, level 3", kGet, "refused", -1, ""},
-        {"get refused, highest level", kGet, "refused", -1, "", "", INT32_MAX},
+        {"get refused, level 3", Call::Get, "refused", -1, ""},
+        {"get refused, highest level", Call::Get, "refused", -1, "", "", INT32_MAX},
     };
     for (const FailureRow& row : rows) {
         SCOPED_TRACE(row.name);
-        Exports exports;
+        TempDir folder;
+        const std::string file = folder.File("up.bin"), got = folder.File("got.bin");
+        WriteFileBytes(file, "content");
+        OwnedHandle handle = BeginHandle();
         const std::string url = row.url == "refused" ? RefusedUrl() : row.url;
         TraceFile trace(row.level);
-        EXPECT_EQ(row.call(exports, url == kNull ? nullptr : url.c_str()), row.result);
-        EXPECT_TRUE(exports.untouched);
+        const Outcome out =
+            Perform(row.call, InMemory(row.call) ? nullptr : handle.get(),
+                    url == kNull ? nullptr : url.c_str(), 16, IsUpload(row.call) ? file : got);
+        EXPECT_EQ(out.result, row.result);
+        ExpectUntouched(row.call, out, folder.path());
         auto filled = [&](const std::string& text) {
-            return Replaced(Replaced(WithUrl(text, url), "{file}", exports.file), "{got}",
-                            exports.got);
+            return Replaced(Replaced(WithUrl(text, url), "{file}", file), "{got}", got);
         };
         EXPECT_EQ(trace.OwnLines(), filled(row.lines));
         EXPECT_NE(trace.Text().find(filled(row.report)), std::string::npos) << trace.Text();
@@ -176,6 +133,37 @@ TEST(FailureRows, TraceFileSwitches) {
         EXPECT_EQ(ReadFileBytes(path), "ZEMUrlPost Begin: ftp://before/\n");
         EXPECT_EQ(FilesBelow(folder.path()), std::set<std::string>{"trace.txt"});
     }
+}
+
+// A null handle serves the fetches and posts (a session of their own) but not the file
+// transfers; an ended or unknown handle serves nothing. Nothing is sent for a refused handle,
+// and ending or cancelling it again does no harm.
+TEST(FailureRows, NullEndedAndUnknownHandlesRefusedWithoutSending) {
+    ScriptedServer server(Answer(HttpResponse(200, "OK")));
+    TempDir folder;
+    const std::string file = folder.File("up.bin");
+    WriteFileBytes(file, "content");
+    TransferHandle ended = ZEMTransferBegin();
+    ZEMTransferEnd(ended);
+    ZEMTransferEnd(ended);
+    CancelTransferFile(ended);
+    const TransferHandle unknown = reinterpret_cast<TransferHandle>(std::uintptr_t{0x7778});
+    for (TransferHandle handle : {static_cast<TransferHandle>(nullptr), ended, unknown}) {
+        for (int c = 0; c <= static_cast<int>(Call::KivUpW); ++c) {
+            const Call call = static_cast<Call>(c);
+            if (handle == nullptr && InMemory(call)) continue;
+            SCOPED_TRACE(Name(call) + (handle == nullptr ? ", null" : ""));
+            const Outcome out = Perform(call, handle, server.url().c_str(), 16, file);
+            EXPECT_EQ(out.result, InMemory(call) ? -1 : 0);
+            if (call == Call::Named) {
+                EXPECT_EQ(out.buffer, std::string(1, '\0') + std::string(17, '#'));
+            } else {
+                ExpectUntouched(call, out, folder.path());
+            }
+        }
+    }
+    EXPECT_EQ(server.connectionCount(), 0);
+    EXPECT_EQ(ReadFileBytes(file), "content");
 }
 
 }  // namespace

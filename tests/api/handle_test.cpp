@@ -28,55 +28,6 @@ TEST(TransferHandles, DistinctHandlesAndNullEndsNothing) {
     EXPECT_EQ(distinct.size(), 3u);
 }
 
-// A null handle serves the fetches and posts (a session of their own) but not the file
-// transfers; an ended or unknown handle serves nothing. Nothing is sent for a refused handle,
-// and ending or cancelling it again does no harm.
-TEST(TransferHandles, NullEndedAndUnknownHandlesRefusedWithoutSending) {
-    ScriptedServer server(Answer(HttpResponse(200, "OK")));
-    TempDir folder;
-    const std::string file = folder.File("f.bin"), url = server.url();
-    WriteFileBytes(file, "data");
-    const std::u16string wide = Widen(file);
-    TransferHandle ended = ZEMTransferBegin();
-    ZEMTransferEnd(ended);
-    ZEMTransferEnd(ended);
-    CancelTransferFile(ended);
-    const TransferHandle unknown = reinterpret_cast<TransferHandle>(std::uintptr_t{0x7778});
-    const std::pair<const char*, TransferHandle> rows[] = {
-        {"null", nullptr}, {"ended", ended}, {"unknown", unknown}};
-    for (const auto& [name, handle] : rows) {
-        SCOPED_TRACE(name);
-        if (handle != nullptr) {
-            int32_t status = 77, length = 55;
-            char buffer[8] = "#######";
-            char* raw = nullptr;
-            EXPECT_EQ(ZEMUrlGet(url.c_str(), &status, buffer, 7, handle), -1);
-            EXPECT_EQ(status, 0);
-            EXPECT_EQ(ZEMUrlGet2(url.c_str(), &status, buffer, 7, handle), -1);
-            EXPECT_EQ(ZEMUrlGet3(url.c_str(), &status, &raw, &length, handle), -1);
-            EXPECT_EQ(ZEMUrlPost(url.c_str(), nullptr, &status, buffer, 7, handle), -1);
-            EXPECT_EQ(ZEMUrlPost3(url.c_str(), nullptr, &status, &raw, &length, handle), -1);
-            EXPECT_STREQ(buffer, "#######");
-            EXPECT_EQ(length, 55);
-            EXPECT_EQ(raw, nullptr);
-        }
-        for (int32_t direction : {0, 1}) {
-            EXPECT_EQ(ZEMUrlTransferFile(handle, url.c_str(), nullptr, file.c_str(), direction), 0);
-            EXPECT_EQ(ZEMUrlTransferFileW(handle, url.c_str(), nullptr, wide.c_str(), direction),
-                      0);
-            EXPECT_EQ(ZEMKIVTransferFile(handle, url.c_str(), "s", "f", file.c_str(), direction),
-                      0);
-            EXPECT_EQ(ZEMKIVTransferFileW(handle, url.c_str(), "s", u"f", wide.c_str(), direction),
-                      0);
-        }
-        char nameOut[8] = "xxxxxxx";
-        EXPECT_EQ(ZEMNormalDownloadFile(handle, url.c_str(), nullptr, file.c_str(), nameOut, 8), 0);
-        EXPECT_EQ(nameOut[0], '\0');
-    }
-    EXPECT_EQ(server.connectionCount(), 0);
-    EXPECT_EQ(ReadFileBytes(file), "data");
-}
-
 // The credentials of ZEMTransferBeginV2 answer a real proxy's demand; without them the proxy's
 // 407 is the status.
 TEST(TransferHandles, ProxyCredentialsAnswerTheProxy) {

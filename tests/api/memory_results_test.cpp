@@ -1,52 +1,14 @@
 // The in-memory exports, one row per server answer, export and host buffer: the result, the
 // status, the bytes the host gets, the terminating zero, what stays untouched, the trace.
-#include <climits>
-
 #include "api_support.h"
 
 namespace {
 
 using namespace api_testing;
 
-enum class Export { Get, Get2, Get3, Post, Post3 };
-constexpr int32_t kNone = INT32_MIN;  // a null buffer (out-pointer for Get3 and Post3)
-
-struct Outcome {
-    int32_t result, status = 77, length = -7;
-    // The host's buffer after the call (its size + 2 bytes, set to '#' before), or the block
-    // handed out with its terminator ("<none>" when none was).
-    std::string buffer;
-};
-
-Outcome Call(Export call, const std::string& url, int32_t size) {
-    const PostFields fields{{"k", "v"}};
-    Outcome out{};
-    if (call == Export::Get3 || call == Export::Post3) {
-        char* raw = nullptr;
-        char** wanted = size == kNone ? nullptr : &raw;
-        out.result =
-            call == Export::Get3
-                ? ZEMUrlGet3(url.c_str(), &out.status, wanted, &out.length, nullptr)
-                : ZEMUrlPost3(url.c_str(), &fields, &out.status, wanted, &out.length, nullptr);
-        HandedBuffer handed(raw);
-        out.buffer =
-            raw != nullptr ? std::string(raw, static_cast<std::size_t>(out.length) + 1) : "<none>";
-        return out;
-    }
-    std::string buffer(static_cast<std::size_t>(size > 0 ? size : 0) + 2, '#');
-    char* host = size == kNone ? nullptr : &buffer[0];
-    const int32_t passed = size == kNone ? 100 : size;
-    out.result = call == Export::Get ? ZEMUrlGet(url.c_str(), &out.status, host, passed, nullptr)
-                 : call == Export::Get2
-                     ? ZEMUrlGet2(url.c_str(), &out.status, host, passed, nullptr)
-                     : ZEMUrlPost(url.c_str(), &fields, &out.status, host, passed, nullptr);
-    out.buffer = buffer;
-    return out;
-}
-
 struct Row {
     const char* name;
-    Export call;
+    Call call;
     std::string answer;
     int32_t size, result, status;
     std::string buffer, trace;
@@ -78,60 +40,58 @@ TEST(InMemoryResults, EachAnswerExportAndBuffer) {
     const std::string ceiling(100000, 'c'), huge = "HTTP/1.0 200 OK\r\nContent-Length: ";
     ScopedEnv ceilingSet("ZEMUSER_MAX_REPLY_BYTES", "100000");
     const Row rows[] = {
-        {"get reads once", Export::Get, HttpResponse(200, body), 100, 100, 200,
+        {"get reads once", Call::Get, HttpResponse(200, body), 100, 100, 200,
          body.substr(0, 100) + z + "#", g},
-        {"get without buffer", Export::Get, HttpResponse(200, x5120), kNone, 5120, 200, "##", g},
-        {"get with size 0", Export::Get, HttpResponse(200, x5120), 0, 5120, 200, "##", g},
-        {"get2 with size -5", Export::Get2, HttpResponse(200, x5120), -5, 5120, 200, "##", g2},
-        {"get2 without buffer", Export::Get2, HttpResponse(200, x5120), kNone, 5120, 200, "##", g2},
-        {"get2 too small", Export::Get2, HttpResponse(200, body), 1000, -5000, 200, Marks(1002),
-         g2},
-        {"get2 exact fit", Export::Get2, HttpResponse(200, body), 5000, 5000, 200, body + z + "#",
-         g2, true},
-        {"get2 room to spare", Export::Get2, HttpResponse(200, body), 6000, 5000, 200,
-         body + z + Marks(1001), g2, true},
-        {"get2 body ends early", Export::Get2, early, 5000, 3000, 200,
-         body.substr(0, 3000) + z + Marks(2001), g2},
-        {"get2 without length", Export::Get2, unannounced, 100, 0, 200, z + Marks(101), g2, false,
-         "/ ] query content-length failed...\n"},
-        {"get without length", Export::Get, unannounced, kNone, 0, 200, "##", g},
-        {"get3 whole body", Export::Get3, HttpResponse(200, body), 0, 5000, 200, body + z, g},
-        {"get3 length only", Export::Get3, HttpResponse(200, body), kNone, 5000, 200, "<none>", g},
-        {"get3 zero bytes kept", Export::Get3, HttpResponse(200, zeros), 0, 3000, 200, zeros + z, g,
+        {"get without buffer", Call::Get, HttpResponse(200, x5120), kNone, 5120, 200, "##", g},
+        {"get with size 0", Call::Get, HttpResponse(200, x5120), 0, 5120, 200, "##", g},
+        {"get2 with size -5", Call::Get2, HttpResponse(200, x5120), -5, 5120, 200, "##", g2},
+        {"get2 without buffer", Call::Get2, HttpResponse(200, x5120), kNone, 5120, 200, "##", g2},
+        {"get2 too small", Call::Get2, HttpResponse(200, body), 1000, -5000, 200, Marks(1002), g2},
+        {"get2 exact fit", Call::Get2, HttpResponse(200, body), 5000, 5000, 200, body + z + "#", g2,
          true},
-        {"get3 empty body", Export::Get3, HttpResponse(200, ""), 0, 0, 200, z, g},
-        {"get error page", Export::Get, HttpResponse(404, page), 21, 21, 404, page + z + "#",
+        {"get2 room to spare", Call::Get2, HttpResponse(200, body), 6000, 5000, 200,
+         body + z + Marks(1001), g2, true},
+        {"get2 body ends early", Call::Get2, early, 5000, 3000, 200,
+         body.substr(0, 3000) + z + Marks(2001), g2},
+        {"get2 without length", Call::Get2, unannounced, 100, 0, 200, z + Marks(101), g2, false,
+         "/ ] query content-length failed...\n"},
+        {"get without length", Call::Get, unannounced, kNone, 0, 200, "##", g},
+        {"get3 whole body", Call::Get3, HttpResponse(200, body), 0, 5000, 200, body + z, g},
+        {"get3 length only", Call::Get3, HttpResponse(200, body), kNone, 5000, 200, "<none>", g},
+        {"get3 zero bytes kept", Call::Get3, HttpResponse(200, zeros), 0, 3000, 200, zeros + z, g,
+         true},
+        {"get3 empty body", Call::Get3, HttpResponse(200, ""), 0, 0, 200, z, g},
+        {"get error page", Call::Get, HttpResponse(404, page), 21, 21, 404, page + z + "#",
          GetLine("ZEMUrlGet", 404)},
-        {"get2 error page", Export::Get2, HttpResponse(404, page), 21, 21, 404, page + z + "#",
+        {"get2 error page", Call::Get2, HttpResponse(404, page), 21, 21, 404, page + z + "#",
          GetLine("ZEMUrlGet2", 404)},
-        {"get3 error page", Export::Get3, HttpResponse(404, page), 0, 21, 404, page + z,
+        {"get3 error page", Call::Get3, HttpResponse(404, page), 0, 21, 404, page + z,
          GetLine("ZEMUrlGet", 404)},
-        {"post reads once", Export::Post, HttpResponse(200, reply), 10, 10, 200,
+        {"post reads once", Call::Post, HttpResponse(200, reply), 10, 10, 200,
          "abcdefghij" + z + "#", PostLines(200, 10)},
-        {"post without buffer", Export::Post, HttpResponse(200, reply), kNone, 30, 200, "##",
+        {"post without buffer", Call::Post, HttpResponse(200, reply), kNone, 30, 200, "##",
          PostLines(200, 30)},
-        {"post with size 0", Export::Post, HttpResponse(200, reply), 0, 30, 200, "##",
+        {"post with size 0", Call::Post, HttpResponse(200, reply), 0, 30, 200, "##",
          PostLines(200, 30)},
-        {"post empty reply", Export::Post, HttpResponse(201, ""), 7, 0, 201, z + Marks(8),
+        {"post empty reply", Call::Post, HttpResponse(201, ""), 7, 0, 201, z + Marks(8),
          PostLines(201, 0)},
-        {"post3 whole reply", Export::Post3, HttpResponse(500, zeros), 0, 3000, 500, zeros + z,
+        {"post3 whole reply", Call::Post3, HttpResponse(500, zeros), 0, 3000, 500, zeros + z,
          PostLines(500, 3000), true},
-        {"post3 length only", Export::Post3, HttpResponse(500, zeros), kNone, 3000, 500, "<none>",
+        {"post3 length only", Call::Post3, HttpResponse(500, zeros), kNone, 3000, 500, "<none>",
          PostLines(500, 3000)},
-        {"post3 empty reply", Export::Post3, HttpResponse(200, ""), 0, 0, 200, z,
-         PostLines(200, 0)},
+        {"post3 empty reply", Call::Post3, HttpResponse(200, ""), 0, 0, 200, z, PostLines(200, 0)},
         // Replies stop at the ceiling; a length past 2^31 - 1 reads as 2^31 - 1, never wraps.
-        {"get3 at the ceiling", Export::Get3, HttpResponse(200, ceiling), 0, 100000, 200,
-         ceiling + z, g},
-        {"get3 past the ceiling", Export::Get3, HttpResponse(200, ceiling + "x"), 0, -1, 200,
-         "<none>", g},
-        {"post3 past the ceiling", Export::Post3, HttpResponse(200, ceiling + "x"), 0, -1, 200,
-         "<none>", PostLines(200, -1)},
-        {"get huge length", Export::Get, huge + "4294972296\r\n\r\nb", kNone, INT32_MAX, 200, "##",
+        {"get3 at the ceiling", Call::Get3, HttpResponse(200, ceiling), 0, 100000, 200, ceiling + z,
          g},
-        {"get2 huge length", Export::Get2, huge + "2147488648\r\n\r\nb", 8, -INT32_MAX, 200,
+        {"get3 past the ceiling", Call::Get3, HttpResponse(200, ceiling + "x"), 0, -1, 200,
+         "<none>", g},
+        {"post3 past the ceiling", Call::Post3, HttpResponse(200, ceiling + "x"), 0, -1, 200,
+         "<none>", PostLines(200, -1)},
+        {"get huge length", Call::Get, huge + "4294972296\r\n\r\nb", kNone, INT32_MAX, 200, "##",
+         g},
+        {"get2 huge length", Call::Get2, huge + "2147488648\r\n\r\nb", 8, -INT32_MAX, 200,
          Marks(10), g2},
-        {"get length with letters", Export::Get, huge + "12abc\r\n\r\nb", kNone, 12, 200, "##", g},
+        {"get length with letters", Call::Get, huge + "12abc\r\n\r\nb", kNone, 12, 200, "##", g},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -144,11 +104,11 @@ TEST(InMemoryResults, EachAnswerExportAndBuffer) {
             }
         });
         TraceFile trace;
-        const Outcome out = Call(row.call, server.url(), row.size);
+        const Outcome out = Perform(row.call, nullptr, server.url().c_str(), row.size);
         EXPECT_EQ(out.result, row.result);
         EXPECT_EQ(out.status, row.status);
         EXPECT_EQ(out.buffer, row.buffer);
-        if (row.call == Export::Get3 || row.call == Export::Post3) {
+        if (row.call == Call::Get3 || row.call == Call::Post3) {
             EXPECT_EQ(out.length, row.result >= 0 ? row.result : -7);
         }
         EXPECT_EQ(trace.OwnLines(), WithUrl(row.trace, server.url()));

@@ -18,7 +18,8 @@ struct Transfers {
     Transfers() { WriteFileBytes(file, kContent); }
 };
 
-// The host's fields in name order, then file_num and the file; every non-zero direction
+// The host's fields in name order, then file_num and the file (a download sends the fields
+// alone); every non-zero direction
 // uploads and the conference upload ignores the server file name.
 TEST(Uploads, FieldsFileNumberAndFileInOrder) {
     Transfers t;
@@ -43,6 +44,14 @@ TEST(Uploads, FieldsFileNumberAndFileInOrder) {
          },
          TextPart("file_num", "1") + FilePart("file1", t.file, &kContent) + ClosingDelimiter(),
          "ZEMUrlUploadFile Begin: {url}, " + t.file + "\nZEMUrlUploadFile Result: OK\n"},
+        {"url download: the fields alone",
+         [&](const std::string& url) {
+             return ZEMUrlTransferFile(t.handle.get(), url.c_str(), &fields,
+                                       t.folder.File("got").c_str(), 0);
+         },
+         TextPart("a", "first") + TextPart("z", "last") + ClosingDelimiter(),
+         "ZEMUrlDownloadFile Begin: {url}, " + t.folder.File("got") +
+             "\nZEMUrlDownloadFile QueryResult: 200\nZEMUrlDownloadFile Result: 1\n"},
         {"missing file: its part without contents",
          [&](const std::string& url) {
              return ZEMUrlTransferFile(t.handle.get(), url.c_str(), nullptr, missing.c_str(), 7);

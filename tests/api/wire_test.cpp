@@ -107,31 +107,9 @@ TEST(RequestShapes, ExactBytesOnTheWire) {
     }
 }
 
-// One family of requests on a handle with proxy credentials: its result.
-struct Family {
-    const char* name;
-    std::function<int32_t(TransferHandle, const std::string& url, const std::string& file)> run;
-};
-const Family kGet{"get", [](TransferHandle handle, const std::string& url, const std::string&) {
-                      int32_t status = 0;
-                      char buffer[64];
-                      return ZEMUrlGet2(url.c_str(), &status, buffer, 63, handle);
-                  }};
-const Family kForm{"urlencoded form",
-                   [](TransferHandle handle, const std::string& url, const std::string& file) {
-                       return ZEMKIVTransferFile(handle, url.c_str(), "s", "f", file.c_str(), 0);
-                   }};
-const Family kMultipart{"multipart",
-                        [](TransferHandle handle, const std::string& url, const std::string&) {
-                            const PostFields fields{{"k", "v"}};
-                            int32_t status = 0;
-                            char buffer[64];
-                            return ZEMUrlPost(url.c_str(), &fields, &status, buffer, 63, handle);
-                        }};
-
 struct RetryRow {
     const char* rule;
-    const Family& family;
+    Call family;  // get, urlencoded form, multipart
     int32_t result;
     std::vector<std::string> requestLines;  // every request the server received, in order
     std::string stored;                     // what the form download stored, "" for none
@@ -160,32 +138,34 @@ TEST(RetryRules, EachRuleForEachRequestShape) {
         threePosts(3, "POST /start HTTP/1.0");
     const RetryRow rows[] = {
         // The multipart request learns of the reset only when it ends: no further start.
-        {"reset", kGet, -1, {}, "", "/start ] request failed...\n", 10},
-        {"reset", kForm, 0, {}, "", "/start ] request failed...\n", 10},
-        {"reset", kMultipart, -1, {}, "", "/start ] request failed\n", 1},
-        {"407", kGet, 5, threeGets, ""},
-        {"407", kForm, 1, threePosts, "auth!"},
-        {"407", kMultipart, 5, threePosts, ""},
+        {"reset", Call::Get2, -1, {}, "", "/start ] request failed...\n", 10},
+        {"reset", Call::Kiv, 0, {}, "", "/start ] request failed...\n", 10},
+        {"reset", Call::Post, -1, {}, "", "/start ] request failed\n", 1},
+        {"407", Call::Get2, 5, threeGets, ""},
+        {"407", Call::Kiv, 1, threePosts, "auth!"},
+        {"407", Call::Post, 5, threePosts, ""},
         {"redirect",
-         kGet,
+         Call::Get2,
          7,
          {"GET /start HTTP/1.0", "GET https://127.0.0.1:1/target HTTP/1.0"},
          ""},
-        {"redirect", kForm, 1, {"POST /start HTTP/1.0"}, "moved"},
+        {"redirect", Call::Kiv, 1, {"POST /start HTTP/1.0"}, "moved"},
         {"redirect",
-         kMultipart,
+         Call::Post,
          7,
          {"POST /start HTTP/1.0", "GET https://127.0.0.1:1/target HTTP/1.0"},
          ""},
     };
     for (const RetryRow& row : rows) {
-        SCOPED_TRACE(std::string(row.rule) + " / " + row.family.name);
+        SCOPED_TRACE(std::string(row.rule) + " / " + Name(row.family));
         ScriptedServer server(RuleServer(row.rule));
         OwnedHandle handle(ZEMTransferBeginV2("who", "wrong"));
         TempDir folder;
         TraceFile trace;
-        EXPECT_EQ(row.family.run(handle.get(), server.url("/start"), folder.File("got")),
-                  row.result);
+        EXPECT_EQ(
+            Perform(row.family, handle.get(), server.url("/start").c_str(), 63, folder.File("got"))
+                .result,
+            row.result);
         std::vector<std::string> lines;
         for (const ParsedRequest& request : Requests(server)) lines.push_back(request.requestLine);
         EXPECT_EQ(lines, row.requestLines);
@@ -205,14 +185,14 @@ TEST(RetryRules, CertificatesOfHttpsServers) {
     NginxServer nginx("location = /start { return 200 \"arrived\"; }");
     for (CertificateKind kind :
          {CertificateKind::SelfSigned, CertificateKind::OtherName, CertificateKind::Expired}) {
-        for (const Family* family : {&kGet, &kForm, &kMultipart}) {
-            SCOPED_TRACE(std::string(family->name) + " / kind " +
-                         std::to_string(static_cast<int>(kind)));
+        for (Call family : {Call::Get2, Call::Kiv, Call::Post}) {
+            SCOPED_TRACE(Name(family) + " / kind " + std::to_string(static_cast<int>(kind)));
             OwnedHandle handle = BeginHandle();
             TempDir folder;
             const std::string url =
                 "https://127.0.0.1:" + std::to_string(nginx.httpsPort(kind)) + "/start";
-            EXPECT_EQ(family->run(handle.get(), url, folder.File("got")), family == &kForm ? 1 : 7);
+            EXPECT_EQ(Perform(family, handle.get(), url.c_str(), 63, folder.File("got")).result,
+                      family == Call::Kiv ? 1 : 7);
         }
     }
 }
