@@ -156,12 +156,13 @@ struct Outcome {
     std::string buffer;
 };
 
-// Performs `call` on `handle`: the in-memory calls with a buffer of `size` bytes and the form post
-// with the field k=v; the file calls on `local`, a download target or an upload source (`wide`
-// for the W calls, else `local` widened).
+// Performs `call` on `handle`: the in-memory calls with a buffer of `size` bytes; the file calls
+// on `local`, a download target or an upload source (`wide` for the W calls, else `local`
+// widened), with the session "s" and the server file "n" (wide: "né"). The posts and the URL
+// file calls send the fields z=26 and a=1.
 inline Outcome Perform(Call call, TransferHandle handle, const char* url, int32_t size,
                        const std::string& local = "", std::u16string wide = u"") {
-    const PostFields fields{{"k", "v"}};
+    const PostFields fields{{"z", "26"}, {"a", "1"}};
     if (wide.empty()) wide = Widen(local);
     Outcome out;
     if (call == Call::Get3 || call == Call::Post3) {
@@ -183,13 +184,13 @@ inline Outcome Perform(Call call, TransferHandle handle, const char* url, int32_
     out.result = call == Get     ? ZEMUrlGet(url, &out.status, buffer, n, handle)
                  : call == Get2  ? ZEMUrlGet2(url, &out.status, buffer, n, handle)
                  : call == Post  ? ZEMUrlPost(url, &fields, &out.status, buffer, n, handle)
-                 : call == Named ? ZEMNormalDownloadFile(handle, url, nullptr, path, buffer, n)
-                 : call == Url || call == Up ? ZEMUrlTransferFile(handle, url, nullptr, path, up)
+                 : call == Named ? ZEMNormalDownloadFile(handle, url, &fields, path, buffer, n)
+                 : call == Url || call == Up ? ZEMUrlTransferFile(handle, url, &fields, path, up)
                  : call == UrlW || call == UpW
-                     ? ZEMUrlTransferFileW(handle, url, nullptr, wide.c_str(), up)
+                     ? ZEMUrlTransferFileW(handle, url, &fields, wide.c_str(), up)
                  : call == Kiv || call == KivUp
                      ? ZEMKIVTransferFile(handle, url, "s", "n", path, up)
-                     : ZEMKIVTransferFileW(handle, url, "s", u"n", wide.c_str(), up);
+                     : ZEMKIVTransferFileW(handle, url, "s", u"n\u00e9", wide.c_str(), up);
     return out;
 }
 

@@ -1,4 +1,4 @@
-// Uploads of the URL export and both conference transfers: the fields and the file in order,
+// Uploads of the URL exports and both conference transfers: the fields and the file in order,
 // the reply rule ("OK" at the start), a missing file, the conference download's stored reply,
 // and the wide forms.
 #include "api_support.h"
@@ -9,85 +9,61 @@ using namespace api_testing;
 
 const std::string kContent = PatternText(3000, 21);
 
-// A handle, a file to send and a folder for what arrives.
+// A handle, a file to send (with a non-ASCII name) and a folder for what arrives.
 struct Transfers {
     OwnedHandle handle = BeginHandle();
     TempDir folder;
-    std::string file = folder.path() + "/up_\xC3\xA9.bin";
+    std::string file = folder.path() + "/up_\xC3\xA9.bin", got = folder.path() + "/got_\xC3\xA9";
     std::u16string wideFile = Widen(folder.path()) + u"/up_\u00e9.bin";
+    std::u16string wideGot = Widen(folder.path()) + u"/got_\u00e9";
     Transfers() { WriteFileBytes(file, kContent); }
 };
 
-// The host's fields in name order, then file_num and the file (a download sends the fields
-// alone); every non-zero direction
-// uploads and the conference upload ignores the server file name.
+// The host's fields in name order, then file_num and the file; a download sends the fields
+// alone, a file that cannot be read goes as its part's header alone.
 TEST(Uploads, FieldsFileNumberAndFileInOrder) {
     Transfers t;
-    const PostFields fields{{"z", "last"}, {"a", "first"}};
-    const std::string missing = t.folder.File("not-there.bin");
+    const std::string missing = t.folder.File("gone.bin");
+    const std::string fields = TextPart("a", "1") + TextPart("z", "26");
+    const std::string kiv = TextPart("x", "kivStuff") + TextPart("act", "upload") +
+                            TextPart("session_id", "s") + TextPart("file_num", "1");
+    const std::string part = FilePart("file1", t.file, &kContent) + ClosingDelimiter();
+    const std::string up = "ZEMUrlUploadFile Begin: {url}, {local}\nZEMUrlUploadFile Result: OK\n";
     const struct {
-        const char* name;
-        std::function<int32_t(const std::string& url)> upload;
-        std::string body, trace;
+        Call call;
+        std::string local, body, trace;
     } rows[] = {
-        {"url upload",
-         [&](const std::string& url) {
-             return ZEMUrlTransferFile(t.handle.get(), url.c_str(), &fields, t.file.c_str(), -1);
-         },
-         TextPart("a", "first") + TextPart("z", "last") + TextPart("file_num", "1") +
-             FilePart("file1", t.file, &kContent) + ClosingDelimiter(),
-         "ZEMUrlUploadFile Begin: {url}, " + t.file + "\nZEMUrlUploadFile Result: OK\n"},
-        {"wide url upload",
-         [&](const std::string& url) {
-             return ZEMUrlTransferFileW(t.handle.get(), url.c_str(), nullptr, t.wideFile.c_str(),
-                                        1);
-         },
-         TextPart("file_num", "1") + FilePart("file1", t.file, &kContent) + ClosingDelimiter(),
-         "ZEMUrlUploadFile Begin: {url}, " + t.file + "\nZEMUrlUploadFile Result: OK\n"},
-        {"url download: the fields alone",
-         [&](const std::string& url) {
-             return ZEMUrlTransferFile(t.handle.get(), url.c_str(), &fields,
-                                       t.folder.File("got").c_str(), 0);
-         },
-         TextPart("a", "first") + TextPart("z", "last") + ClosingDelimiter(),
-         "ZEMUrlDownloadFile Begin: {url}, " + t.folder.File("got") +
-             "\nZEMUrlDownloadFile QueryResult: 200\nZEMUrlDownloadFile Result: 1\n"},
-        {"missing file: its part without contents",
-         [&](const std::string& url) {
-             return ZEMUrlTransferFile(t.handle.get(), url.c_str(), nullptr, missing.c_str(), 7);
-         },
-         TextPart("file_num", "1") + FilePart("file1", missing, nullptr) + ClosingDelimiter(),
-         "ZEMUrlUploadFile Begin: {url}, " + missing + "\nZEMUrlUploadFile Result: OK\n"},
-        {"conference upload",
-         [&](const std::string& url) {
-             return ZEMKIVTransferFile(t.handle.get(), url.c_str(), "s-1", nullptr, t.file.c_str(),
-                                       7);
-         },
-         TextPart("x", "kivStuff") + TextPart("act", "upload") + TextPart("session_id", "s-1") +
-             TextPart("file_num", "1") + FilePart("file1", t.file, &kContent) + ClosingDelimiter(),
-         "ZEMKIVUploadFile Begin: {url}, s-1, " + t.file +
-             "\nZEMKIVUploadFile QueryResult: 200\nZEMKIVUploadFile Result: OK\n"},
-        {"wide conference upload",
-         [&](const std::string& url) {
-             return ZEMKIVTransferFileW(t.handle.get(), url.c_str(), "s", u"ignored",
-                                        t.wideFile.c_str(), 1);
-         },
-         TextPart("x", "kivStuff") + TextPart("act", "upload") + TextPart("session_id", "s") +
-             TextPart("file_num", "1") + FilePart("file1", t.file, &kContent) + ClosingDelimiter(),
-         "ZEMKIVUploadFileW Begin: {url}, s, " + t.file +
-             "\nZEMKIVUploadFileW QueryResult: 200\nZEMKIVUploadFileW Result: OK\n"},
+        {Up, t.file, fields + TextPart("file_num", "1") + part, up},
+        {UpW, t.file, fields + TextPart("file_num", "1") + part, up},
+        {Up, missing,
+         fields + TextPart("file_num", "1") + FilePart("file1", missing, nullptr) +
+             ClosingDelimiter(),
+         up},
+        {Url, t.got, fields + ClosingDelimiter(),
+         "ZEMUrlDownloadFile Begin: {url}, {local}\nZEMUrlDownloadFile QueryResult: 200\n"
+         "ZEMUrlDownloadFile Result: 1\n"},
+        {KivUp, t.file, kiv + part,
+         "ZEMKIVUploadFile Begin: {url}, s, {local}\nZEMKIVUploadFile QueryResult: 200\n"
+         "ZEMKIVUploadFile Result: OK\n"},
+        {KivUpW, t.file, kiv + part,
+         "ZEMKIVUploadFileW Begin: {url}, s, {local}\nZEMKIVUploadFileW QueryResult: 200\n"
+         "ZEMKIVUploadFileW Result: OK\n"},
     };
     for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
+        SCOPED_TRACE(Name(row.call) + " of " + row.local);
         ScriptedServer server(Answer(HttpResponse(200, "OK")));
+        const std::string url = server.url("/up");
         TraceFile trace;
-        EXPECT_EQ(row.upload(server.url("/up")), 1);
+        EXPECT_EQ(Perform(row.call, t.handle.get(), url.c_str(), 0, row.local,
+                          row.local == t.file ? t.wideFile : t.wideGot)
+                      .result,
+                  1);
         const std::vector<ParsedRequest> requests = Requests(server);
         ASSERT_EQ(requests.size(), 1u);
         EXPECT_EQ(requests[0].requestLine, "POST /up HTTP/1.0");
         EXPECT_EQ(requests[0].body, row.body);
         EXPECT_EQ(requests[0].Header("Content-Length"), std::to_string(row.body.size()));
-        EXPECT_EQ(trace.Text(), WithUrl(row.trace, server.url("/up")));
+        EXPECT_EQ(trace.Text(), Replaced(WithUrl(row.trace, url), "{local}", row.local));
     }
 }
 
@@ -123,12 +99,9 @@ TEST(Uploads, ReplyMustStartWithOk) {
         SCOPED_TRACE(row.name);
         ScriptedServer server(Answer(HttpResponse(row.status, row.reply)));
         TraceFile trace;
-        EXPECT_EQ(
-            ZEMUrlTransferFile(t.handle.get(), server.url().c_str(), nullptr, t.file.c_str(), 1),
-            row.result);
-        EXPECT_EQ(
-            ZEMKIVTransferFile(t.handle.get(), server.url().c_str(), "s", "f", t.file.c_str(), 1),
-            row.result);
+        EXPECT_EQ(Perform(Up, t.handle.get(), server.url().c_str(), 0, t.file).result, row.result);
+        EXPECT_EQ(Perform(KivUp, t.handle.get(), server.url().c_str(), 0, t.file).result,
+                  row.result);
         EXPECT_NE(trace.Text().find("\nZEMUrlUploadFile Result: " + row.shown + "\n"),
                   std::string::npos)
             << trace.Text();
@@ -144,48 +117,43 @@ TEST(Uploads, ReplyMustStartWithOk) {
 // wide form sends the file name as UTF-8 and writes no Begin line.
 TEST(ConferenceDownloads, FourFieldsAndTheReplyStored) {
     Transfers t;
+    const std::string lines =
+        "ZEMKIVDownloadFile QueryResult: {status}\nZEMKIVDownloadFile "
+        "Result: 1\n";
+    const std::string begin = "ZEMKIVDownloadFile Begin: {url}, s, n, {got}\n";
     const struct {
         const char* name;
+        Call call;
         int status;
         std::string reply;
-        bool wide;
         int32_t result;
-        std::string body, trace;
+        std::string trace;
     } rows[] = {
-        {"ok", 200, "content", false, 1, "x=kivStuff&act=download&session_id=42&filename=f.txt",
-         "ZEMKIVDownloadFile Begin: {url}, 42, f.txt, {path}\nZEMKIVDownloadFile QueryResult: "
-         "200\nZEMKIVDownloadFile Result: 1\n"},
-        {"error page", 404, "not here", false, 1,
-         "x=kivStuff&act=download&session_id=42&filename=f.txt",
-         "ZEMKIVDownloadFile Begin: {url}, 42, f.txt, {path}\nZEMKIVDownloadFile QueryResult: "
-         "404\nZEMKIVDownloadFile Result: 1\n"},
-        {"empty reply", 200, "", false, 0, "x=kivStuff&act=download&session_id=42&filename=f.txt",
-         ""},
-        {"wide", 200, "content", true, 1,
-         "x=kivStuff&act=download&session_id=42&filename=\xE6\x97\xA5\xE6\x9C\xAC.txt",
-         "ZEMKIVDownloadFile QueryResult: 200\nZEMKIVDownloadFile Result: 1\n"},
+        {"ok", Kiv, 200, "content", 1, begin + lines},
+        {"error page", Kiv, 404, "not here", 1, begin + lines},
+        {"empty reply", Kiv, 200, "", 0, ""},
+        {"wide", KivW, 200, "content", 1, lines},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         ScriptedServer server(Answer(HttpResponse(row.status, row.reply)));
         const std::string url = server.url("/kiv?v=2");
-        const std::string path = t.folder.path() + "/got_\xC3\xA9";
-        EXPECT_EQ(ZEMUrlTransferFile(t.handle.get(), url.c_str(), nullptr, t.file.c_str(), 1), 0);
+        EXPECT_EQ(Perform(Up, t.handle.get(), url.c_str(), 0, t.file).result, 0);
         TraceFile trace;
+        EXPECT_EQ(Perform(row.call, t.handle.get(), url.c_str(), 0, t.got, t.wideGot).result,
+                  row.result);
         EXPECT_EQ(
-            row.wide
-                ? ZEMKIVTransferFileW(t.handle.get(), url.c_str(), "42", u"\u65e5\u672c.txt",
-                                      (Widen(t.folder.path()) + u"/got_\u00e9").c_str(), 0)
-                : ZEMKIVTransferFile(t.handle.get(), url.c_str(), "42", "f.txt", path.c_str(), 0),
-            row.result);
-        EXPECT_EQ(testing_support::FileExists(path) ? ReadFileBytes(path) : "<none>",
-                  row.result == 1 ? row.reply : "<none>");
-        fs::remove(fs::u8path(path));
+            FilesBelow(t.folder.path()).count("got_\xC3\xA9") ? ReadFileBytes(t.got) : "<none>",
+            row.result == 1 ? row.reply : "<none>");
+        fs::remove(fs::u8path(t.got));
         const std::vector<ParsedRequest> requests = Requests(server);
         ASSERT_EQ(requests.size(), 2u);
-        EXPECT_EQ(requests[1].body, row.body);
+        EXPECT_EQ(requests[1].body, row.call == KivW
+                                        ? "x=kivStuff&act=download&session_id=s&filename=n\xC3\xA9"
+                                        : "x=kivStuff&act=download&session_id=s&filename=n");
         if (!row.trace.empty()) {
-            EXPECT_EQ(trace.Text(), Replaced(WithUrl(row.trace, url), "{path}", path));
+            EXPECT_EQ(trace.Text(), Replaced(Replaced(WithUrl(row.trace, url), "{got}", t.got),
+                                             "{status}", std::to_string(row.status)));
         }
     }
 }
