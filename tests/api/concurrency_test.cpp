@@ -1,7 +1,6 @@
 // Many host threads fetching at once, with null handles and with handles of their own: every
-// result right, every trace line whole, no descriptor left behind.
+// result right, no descriptor left behind.
 #include <atomic>
-#include <sstream>
 
 #include "api_support.h"
 
@@ -56,18 +55,8 @@ TEST(ConcurrentTransfers, ManyThreadsFetchWithNullAndOwnHandles) {
     // descriptors as it found them.
     EXPECT_EQ(RunFetchers(nginx, 4), 0);
     const int descriptors = CountOpenDescriptors();
-    auto trace = std::make_unique<TraceFile>();
     EXPECT_EQ(RunFetchers(nginx, kFetches), 0);
-    std::istringstream in(trace->Text());
-    trace.reset();
     EXPECT_EQ(CountOpenDescriptors(), descriptors);
-    // Lines of concurrent calls interleave only line by line.
-    int lines = 0;
-    for (std::string line; std::getline(in, line); ++lines) {
-        ASSERT_TRUE(line == "ZEMUrlGet Result Code: 200" || line == "ZEMUrlGet2 Result Code: 200")
-            << line;
-    }
-    EXPECT_EQ(lines, kThreads * kFetches);
 }
 
 }  // namespace

@@ -12,11 +12,12 @@ constexpr const char* kNull = "<null>";  // the URL row that passes a null point
 struct FailureRow {
     const char* name;
     Call call;
-    std::string url;  // "refused" for a port where nothing listens
+    std::string url;  // "refused": nothing listens; "live": a server answers 200 "ok"
     int32_t result;
-    std::string lines;        // the trace without failure reports ({url}, {file}, {got})
+    std::string lines;        // the trace without failure reports ({url}, {local})
     std::string report = "";  // a failure report the trace must hold
     int32_t level = 0;
+    const char* local = nullptr;  // the file to use when not the usual one
 };
 
 // Status 0 and the host's buffer and out-parameters as they were; for the file calls, no file
@@ -47,28 +48,32 @@ TEST(FailureRows, ResultsAndTraceLines) {
         {"post refused", Call::Post, "refused", -1, begin + "ZEMUrlPost Result: -1\n",
          "[ {url} ] request failed\n"},
         {"post3 refused", Call::Post3, "refused", -1, begin + "ZEMUrlPost Result: -1\n"},
-        {"download ftp", Call::Url, ftp, 0, "ZEMUrlDownloadFile Begin: {url}, {got}\n"},
+        {"download ftp", Call::Url, ftp, 0, "ZEMUrlDownloadFile Begin: {url}, {local}\n"},
         {"download refused", Call::Url, "refused", 0,
-         "ZEMUrlDownloadFile Begin: {url}, {got}\nZEMUrlDownloadFile Result: 0\n",
+         "ZEMUrlDownloadFile Begin: {url}, {local}\nZEMUrlDownloadFile Result: 0\n",
          "[ {url} ] request failed\n"},
-        {"upload ftp", Call::Up, ftp, 0, "ZEMUrlUploadFile Begin: {url}, {file}\n"},
+        {"upload ftp", Call::Up, ftp, 0, "ZEMUrlUploadFile Begin: {url}, {local}\n"},
         {"upload refused, level 2", Call::Up, "refused", 0, "ZEMUrlUploadFile Failed\n", "", 2},
         {"upload refused, level 3", Call::Up, "refused", 0, "", "", 3},
         {"conference download ftp", Call::Kiv, ftp, 0,
-         "ZEMKIVDownloadFile Begin: {url}, s, n, {got}\n"},
+         "ZEMKIVDownloadFile Begin: {url}, s, n, {local}\n"},
         {"wide conference download ftp", Call::KivW, ftp, 0, ""},
         {"conference upload ftp", Call::KivUp, ftp, 0,
-         "ZEMKIVUploadFile Begin: {url}, s, {file}\n"},
+         "ZEMKIVUploadFile Begin: {url}, s, {local}\n"},
         {"wide conference upload ftp", Call::KivUpW, ftp, 0,
-         "ZEMKIVUploadFileW Begin: {url}, s, {file}\n"},
+         "ZEMKIVUploadFileW Begin: {url}, s, {local}\n"},
         {"conference download refused", Call::Kiv, "refused", 0,
-         "ZEMKIVDownloadFile Begin: {url}, s, n, {got}\n", "[ {url} ] request failed...\n"},
+         "ZEMKIVDownloadFile Begin: {url}, s, n, {local}\n", "[ {url} ] request failed...\n"},
         {"conference upload refused", Call::KivUp, "refused", 0,
-         "ZEMKIVUploadFile Begin: {url}, s, {file}\nZEMKIVUploadFile Failed.\n"},
+         "ZEMKIVUploadFile Begin: {url}, s, {local}\nZEMKIVUploadFile Failed.\n"},
         {"wide conference upload refused", Call::KivUpW, "refused", 0,
-         "ZEMKIVUploadFileW Begin: {url}, s, {file}\nZEMKIVUploadFileW Failed.\n"},
+         "ZEMKIVUploadFileW Begin: {url}, s, {local}\nZEMKIVUploadFileW Failed.\n"},
         {"conference upload refused, level 2", Call::KivUp, "refused", 0, "", "request failed\n",
          2},
+        {"download into a missing folder", Call::Url, "live", 0,
+         "ZEMUrlDownloadFile Begin: {url}, {local}\nZEMUrlDownloadFile QueryResult: 200\n"
+         "Create file {local} error!\nZEMUrlDownloadFile Result: 0\n",
+         "", 0, "missing/got.bin"},
         {"get refused, lowest level", Call::Get, "refused", -1, "", "[ {url} ] request failed...\n",
          INT32_MIN},
         {"get refused, level 3", Call::Get, "refused", -1, ""},
@@ -77,61 +82,23 @@ TEST(FailureRows, ResultsAndTraceLines) {
     for (const FailureRow& row : rows) {
         SCOPED_TRACE(row.name);
         TempDir folder;
-        const std::string file = folder.File("up.bin"), got = folder.File("got.bin");
-        WriteFileBytes(file, "content");
+        const std::string local = folder.File(row.local != nullptr ? row.local
+                                              : IsUpload(row.call) ? "up.bin"
+                                                                   : "got.bin");
+        WriteFileBytes(folder.File("up.bin"), "content");
         OwnedHandle handle = BeginHandle();
-        const std::string url = row.url == "refused" ? RefusedUrl() : row.url;
+        ScriptedServer live(Answer(HttpResponse(200, "ok")));
+        const std::string url = row.url == "refused" ? RefusedUrl()
+                                : row.url == "live"  ? live.url()
+                                                     : row.url;
         TraceFile trace(row.level);
-        const Outcome out =
-            Perform(row.call, InMemory(row.call) ? nullptr : handle.get(),
-                    url == kNull ? nullptr : url.c_str(), 16, IsUpload(row.call) ? file : got);
+        const Outcome out = Perform(row.call, InMemory(row.call) ? nullptr : handle.get(),
+                                    url == kNull ? nullptr : url.c_str(), 16, local);
         EXPECT_EQ(out.result, row.result);
         ExpectUntouched(row.call, out, folder.path());
-        auto filled = [&](const std::string& text) {
-            return Replaced(Replaced(WithUrl(text, url), "{file}", file), "{got}", got);
-        };
-        EXPECT_EQ(trace.OwnLines(), filled(row.lines));
-        EXPECT_NE(trace.Text().find(filled(row.report)), std::string::npos) << trace.Text();
+        EXPECT_EQ(trace.OwnLines(), Replaced(WithUrl(row.lines, url), "{local}", local));
+        EXPECT_NE(trace.Text().find(WithUrl(row.report, url)), std::string::npos) << trace.Text();
         EXPECT_TRUE(row.level <= 2 || trace.Text().empty()) << trace.Text();
-    }
-}
-
-// A file that cannot be created: its error line, the body unread; a URL longer than a trace
-// line is cut at the line's 2047 characters and the call goes on.
-TEST(FailureRows, UncreatableFileAndOverlongUrl) {
-    ScriptedServer server(Answer(HttpResponse(200, "ok")));
-    OwnedHandle handle = BeginHandle();
-    TempDir folder;
-    const std::string nowhere = folder.File("missing/f.bin"), url = server.url();
-    {
-        TraceFile trace;
-        EXPECT_EQ(ZEMUrlTransferFile(handle.get(), url.c_str(), nullptr, nowhere.c_str(), 0), 0);
-        EXPECT_EQ(trace.OwnLines(), "ZEMUrlDownloadFile Begin: " + url + ", " + nowhere +
-                                        "\nZEMUrlDownloadFile QueryResult: 200\nCreate file " +
-                                        nowhere + " error!\nZEMUrlDownloadFile Result: 0\n");
-    }
-    const std::string longUrl = server.url("/" + std::string(2060, 'u'));
-    TraceFile trace;
-    int32_t status = 0;
-    EXPECT_EQ(ZEMUrlPost(longUrl.c_str(), nullptr, &status, nullptr, 0, nullptr), 2);
-    EXPECT_EQ(trace.Text(), ("ZEMUrlPost Begin: " + longUrl).substr(0, 2046) +
-                                "\nZEMUrlPost Result Code: 200\nZEMUrlPost Result: 2\n");
-}
-
-// A trace file starts empty; a null, empty or unopenable path closes the current one and
-// traces nowhere.
-TEST(FailureRows, TraceFileSwitches) {
-    TempDir folder;
-    const std::string path = folder.File("trace.txt"), missing = folder.File("missing/t.txt");
-    for (const char* off : {static_cast<const char*>(nullptr), "", missing.c_str()}) {
-        SCOPED_TRACE(off == nullptr ? "null" : off);
-        WriteFileBytes(path, "old content\n");
-        ZEMUser_SetTraceFile(path.c_str());
-        EXPECT_EQ(ZEMUrlPost3("ftp://before/", nullptr, nullptr, nullptr, nullptr, nullptr), -1);
-        ZEMUser_SetTraceFile(off);
-        EXPECT_EQ(ZEMUrlPost3("ftp://after/", nullptr, nullptr, nullptr, nullptr, nullptr), -1);
-        EXPECT_EQ(ReadFileBytes(path), "ZEMUrlPost Begin: ftp://before/\n");
-        EXPECT_EQ(FilesBelow(folder.path()), std::set<std::string>{"trace.txt"});
     }
 }
 
