@@ -37,8 +37,6 @@ namespace api_testing {
 using namespace testing_support;
 namespace fs = std::filesystem;
 
-constexpr char kPostAgent[] = "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.1; SV1;)";
-
 // Every session writes the user's HTTP/1.1 settings: the suite keeps them in the build tree
 // unless the caller chose a folder.
 inline void KeepSettingsInBuildTree() {
@@ -69,9 +67,6 @@ inline std::string Replaced(std::string text, const std::string& key, const std:
         text.replace(at, key.size(), value);
     }
     return text;
-}
-inline std::string WithUrl(const std::string& text, const std::string& url) {
-    return Replaced(text, "{url}", url);
 }
 
 inline std::vector<ParsedRequest> Requests(const ScriptedServer& server) {

@@ -36,12 +36,9 @@ TEST(FailureRows, ResultsAndTraceLines) {
     const std::string begin = "ZEMUrlPost Begin: {url}\n", ftp = "ftp://127.0.0.1/f";
     const std::vector<FailureRow> rows = {
         {"get ftp", Call::Get, ftp, -1, ""},
-        {"get file scheme", Call::Get, "file:///etc/hostname", -1, ""},
         {"get2 no host", Call::Get2, "http://", -1, ""},
-        {"get3 not a url", Call::Get3, "not a url", -1, ""},
         {"get3 null url", Call::Get3, kNull, -1, ""},
         {"get refused", Call::Get, "refused", -1, "", "[ {url} ] request failed...\n"},
-        {"get2 refused", Call::Get2, "refused", -1, "", "[ {url} ] request failed...\n"},
         {"get3 refused", Call::Get3, "refused", -1, "", "[ {url} ] request failed...\n"},
         {"post ftp", Call::Post, ftp, -1, begin},
         {"post3 null url", Call::Post3, kNull, -1, "ZEMUrlPost Begin: \n"},
@@ -96,8 +93,9 @@ TEST(FailureRows, ResultsAndTraceLines) {
                                     url == kNull ? nullptr : url.c_str(), 16, local);
         EXPECT_EQ(out.result, row.result);
         ExpectUntouched(row.call, out, folder.path());
-        EXPECT_EQ(trace.OwnLines(), Replaced(WithUrl(row.lines, url), "{local}", local));
-        EXPECT_NE(trace.Text().find(WithUrl(row.report, url)), std::string::npos) << trace.Text();
+        EXPECT_EQ(trace.OwnLines(), Replaced(Replaced(row.lines, "{url}", url), "{local}", local));
+        EXPECT_NE(trace.Text().find(Replaced(row.report, "{url}", url)), std::string::npos)
+            << trace.Text();
         EXPECT_TRUE(row.level <= 2 || trace.Text().empty()) << trace.Text();
     }
 }
