@@ -23,30 +23,17 @@
 #include "support/real_servers.h"
 #include "support/scripted_server.h"
 
-#if defined(__has_feature)
-#if __has_feature(thread_sanitizer) || __has_feature(address_sanitizer)
-#define ZEMUSER_TEST_SANITIZED 1
-#endif
-#endif
-#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
-#define ZEMUSER_TEST_SANITIZED 1
-#endif
-
 namespace api_testing {
 
 using namespace testing_support;
 namespace fs = std::filesystem;
 
 // Every session writes the user's HTTP/1.1 settings: the suite keeps them in the build tree
-// unless the caller chose a folder.
-inline void KeepSettingsInBuildTree() {
-    if (std::getenv("ZEMUSER_SETTINGS_DIR") == nullptr) {
-        static ScopedEnv kept("ZEMUSER_SETTINGS_DIR", ZEMUSER_BINARY_DIR "/tests/api_settings");
-    }
-}
-
-// Before main, so before the first session of the process.
-inline const bool kSettingsKept = (KeepSettingsInBuildTree(), true);
+// unless the caller chose a folder (from before main, so before the first session).
+inline const char* const kSettings = std::getenv("ZEMUSER_SETTINGS_DIR");
+inline const ScopedEnv kSettingsKept("ZEMUSER_SETTINGS_DIR", kSettings ? kSettings
+                                                                       : ZEMUSER_BINARY_DIR
+                                                                 "/tests/api_settings");
 
 inline OwnedHandle BeginHandle() {
     return OwnedHandle(ZEMTransferBegin());

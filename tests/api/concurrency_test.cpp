@@ -1,5 +1,5 @@
-// Many host threads fetching at once, with null handles and with handles of their own: every
-// result right, no descriptor left behind.
+// Many host threads fetching at once, with null handles and with handles of their own (every
+// result right, no descriptor left behind), and tracing while the trace file changes.
 #include <atomic>
 
 #include "api_support.h"
@@ -8,7 +8,7 @@ namespace {
 
 using namespace api_testing;
 
-#if defined(ZEMUSER_TEST_SANITIZED)
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
 constexpr int kThreads = 8, kFetches = 24;
 #else
 constexpr int kThreads = 16, kFetches = 200;
@@ -57,6 +57,36 @@ TEST(ConcurrentTransfers, ManyThreadsFetchWithNullAndOwnHandles) {
     const int descriptors = CountOpenDescriptors();
     EXPECT_EQ(RunFetchers(nginx, kFetches), 0);
     EXPECT_EQ(CountOpenDescriptors(), descriptors);
+}
+
+// The trace file switched back and forth while threads trace: no line goes to a closed stream,
+// none is cut or mixed with another, and after the last switch none is lost.
+TEST(ConcurrentTransfers, TraceFileSwitchesWhileThreadsTrace) {
+    TempDir folder;
+    const std::string files[] = {folder.File("a.txt"), folder.File("b.txt")};
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> tracers;
+    for (int t = 0; t < 8; ++t) {
+        tracers.emplace_back([&stop] {
+            // Each call traces its Begin line and fails on the scheme, sending nothing; the last
+            // 20 come after the last switch.
+            for (int after = 0; after < 20;) {
+                const bool late = stop;
+                ZEMUrlPost3("ftp://x/", nullptr, nullptr, nullptr, nullptr, nullptr);
+                after += late ? 1 : 0;
+            }
+        });
+    }
+    for (int i = 0; i < 200; ++i) ZEMUser_SetTraceFile(files[i % 2].c_str());
+    stop = true;
+    for (std::thread& tracer : tracers) tracer.join();
+    ZEMUser_SetTraceFile(nullptr);
+    std::istringstream lines(ReadFileBytes(files[1]));
+    int count = 0;
+    for (std::string line; std::getline(lines, line); ++count) {
+        EXPECT_EQ(line, "ZEMUrlPost Begin: ftp://x/");
+    }
+    EXPECT_GE(count, 8 * 20);
 }
 
 }  // namespace

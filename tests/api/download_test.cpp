@@ -47,12 +47,7 @@ TEST(FileDownloads, StoredReplacedOrLeftAlone) {
     } rows[] = {
         {"new file", HttpResponse(200, body), 1, {{t, body}}},
         {"old file replaced", HttpResponse(200, body), 1, {{t, body}}, "old"},
-        {"link replaced, not written through",
-         HttpResponse(200, "new"),
-         1,
-         {{t, "new"}},
-         nullptr,
-         true},
+        {"link replaced", HttpResponse(200, "new"), 1, {{t, "new"}}, nullptr, true},
         {"error status", HttpResponse(404, body), 0, {}},
         {"error status keeps the old file", HttpResponse(404, body), 0, {{t, "old"}}, "old"},
         {"empty body", HttpResponse(200, ""), 0, {}},
@@ -133,8 +128,6 @@ TEST(FileDownloads, TraceLinesAndNameCutToTheBuffer) {
         {"no name size", Named, server, 0, 1, "##", ""},
         {"error status", Named, missing, 8, 0, std::string(1, '\0') + std::string(9, '#'),
          begin + "ZEMNormalDownloadFile QueryResult: 404\nZEMNormalDownloadFile Result: 0\n"},
-        {"url", Url, server, 0, 1, "##",
-         begin + "ZEMUrlDownloadFile QueryResult: 200\nZEMUrlDownloadFile Result: 1\n"},
         {"wide", UrlW, server, 0, 1, "##",
          begin + "ZEMUrlDownloadFile QueryResult: 200\nZEMUrlDownloadFile Result: 1\n"},
     };

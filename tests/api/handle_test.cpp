@@ -1,6 +1,6 @@
-// Transfer handles: the proxy credentials of a handle and their secrecy, and the user's HTTP/1.1
-// settings held off while any handle or call lives (seen from fresh host processes: the values are
-// read once each).
+// Transfer handles: the proxy credentials of a handle, sent only where asked for and never shown,
+// and the user's HTTP/1.1 settings held off while any handle or call lives (seen from fresh host
+// processes: the values are read once each).
 #include "api_support.h"
 
 namespace {
@@ -81,34 +81,74 @@ TEST(HttpSettingsOverride, HeldOffWhileHandlesLiveOnAnyThread) {
     });
     const std::string off = "EnableHttp1_1=0 ProxyHttp1.1=0\n",
                       user = "EnableHttp1_1=1 ProxyHttp1.1=7\n";
-    const std::string seeded = "set EnableHttp1_1 1 set ProxyHttp1.1 7 ";
+    const std::string file =
+        "/HKEY_CURRENT_USER/Software/Microsoft/Windows/CurrentVersion/"
+        "Internet Settings.reg";
     const struct {
         const char* name;
+        bool seeded;                                            // the user's values 1 and 7
         std::vector<std::pair<std::string, std::string>> runs;  // commands, output
     } rows[] = {
         {"until the last handle or call ends",
-         {{seeded + "print begin begin print get-start " + server.url() + " await " + arrived +
+         true,
+         {{"print begin begin print get-start " + server.url() + " await " + arrived +
                " end print end print touch " + release + " get-wait print",
            user + off + off + off + "get=4 status=200\n" + user}}},
+        // Emptied between two handles: a second reading would restore absent values as 1.
         {"read only once",
-         {{seeded + "begin print end print set EnableHttp1_1 5 begin print end print",
-           off + user + off + user}}},
+         true,
+         {{"begin print end print touch {file} begin print end print", off + user + off + user}}},
         {"absent values restored as 1",
+         false,
          {{"print begin print end print", "EnableHttp1_1=absent ProxyHttp1.1=absent\n" + off +
                                               "EnableHttp1_1=1 ProxyHttp1.1=1\n"}}},
-        {"restored at exit", {{seeded + "begin begin print exit", off}, {"print", user}}},
+        {"restored at exit", true, {{"begin begin print exit", off}, {"print", user}}},
         {"nothing written without handles",
+         false,
          {{"print exit", "EnableHttp1_1=absent ProxyHttp1.1=absent\n"},
           {"print", "EnableHttp1_1=absent ProxyHttp1.1=absent\n"}}},
         {"concurrent threads",
-         {{seeded + "storm 8 300 print begin print end print", user + off + user}}},
+         true,
+         {{"storm 8 300 print begin print end print", user + off + user}}},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         TempDir settings;
-        for (const auto& [commands, output] : row.runs) {
-            EXPECT_EQ(RunHostProbe(settings, commands), output) << commands;
+        if (row.seeded) {
+            fs::create_directories(fs::path(settings.path() + file).parent_path());
+            WriteFileBytes(settings.path() + file,
+                           "\"EnableHttp1_1\"=dword:00000001\n\"ProxyHttp1.1\"=dword:00000007\n");
         }
+        for (const auto& [commands, output] : row.runs) {
+            const std::string run =
+                Replaced(commands, "{file}", "'" + settings.path() + file + "'");
+            EXPECT_EQ(RunHostProbe(settings, run), output) << run;
+        }
+    }
+}
+
+// An origin server's 407 from inside a tunnel is its own answer: the handle's proxy
+// credentials go neither to the proxy, which never asked, nor to the server.
+TEST(TransferHandles, ProxyCredentialsStayHomeWhenTheServerAsksFromInsideATunnel) {
+    NginxServer nginx(
+        "location = /ask { add_header Proxy-Authenticate 'Basic realm=\"o\"' always; "
+        "return 407 \"seen:$http_proxy_authorization$http_authorization\"; }");
+    ScriptedServer proxy(TunnelingProxy());
+    ScopedEnv trust("SSL_CERT_FILE", TestCertificates::Get().caFile);
+    ScopedEnv httpsProxy("https_proxy", proxy.url(""));
+    ScopedEnv noProxy("no_proxy", "");
+    OwnedHandle handle(ZEMTransferBeginV2("user", "secret"));
+    const std::string url =
+        "https://127.0.0.1:" + std::to_string(nginx.httpsPort(CertificateKind::Good)) + "/ask";
+    int32_t status = 0, length = 0;
+    char* raw = nullptr;
+    EXPECT_EQ(ZEMUrlGet3(url.c_str(), &status, &raw, &length, handle.get()), 5);
+    HandedBuffer body(raw);
+    EXPECT_EQ(status, 407);
+    EXPECT_STREQ(raw, "seen:");
+    ASSERT_FALSE(proxy.requests().empty());
+    for (const std::string& connect : proxy.requests()) {
+        EXPECT_EQ(ParseRequest(connect).HeaderCount("Proxy-Authorization"), 0) << connect;
     }
 }
 

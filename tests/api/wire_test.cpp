@@ -1,6 +1,6 @@
-// The three request shapes on the wire, byte for byte, and the send loop's retry rules for
-// each of them: a reset on every send, a proxy demand that never ends, a redirect that needs
-// confirmation and the certificates of HTTPS servers.
+// The three request shapes on the wire, byte for byte (none that a value can break), and the
+// send loop's retry rules for each of them: a reset on every send, a proxy demand that never
+// ends, a redirect that needs confirmation and the certificates of HTTPS servers.
 #include "api_support.h"
 
 namespace {
@@ -98,9 +98,10 @@ ScriptedServer::Script RuleServer(const std::string& rule) {
 }
 
 TEST(RetryRules, EachRuleForEachRequestShape) {
-    const std::vector<std::string> tenGets(10, "GET /start HTTP/1.0"),
-        tenPosts(10, "POST /start HTTP/1.0"), threeGets(3, "GET /start HTTP/1.0"),
+    const std::vector<std::string> threeGets(3, "GET /start HTTP/1.0"),
         threePosts(3, "POST /start HTTP/1.0");
+    const std::string get = "GET /start HTTP/1.0", post = "POST /start HTTP/1.0",
+                      target = "GET https://127.0.0.1:1/target HTTP/1.0";
     const RetryRow rows[] = {
         // The multipart request learns of the reset only when it ends: no further start.
         {"reset", Call::Get2, -1, {}, "", "/start ] request failed...\n", 10},
@@ -109,17 +110,9 @@ TEST(RetryRules, EachRuleForEachRequestShape) {
         {"407", Call::Get2, 5, threeGets, ""},
         {"407", Call::Kiv, 1, threePosts, "auth!"},
         {"407", Call::Post, 5, threePosts, ""},
-        {"redirect",
-         Call::Get2,
-         7,
-         {"GET /start HTTP/1.0", "GET https://127.0.0.1:1/target HTTP/1.0"},
-         ""},
-        {"redirect", Call::Kiv, 1, {"POST /start HTTP/1.0"}, "moved"},
-        {"redirect",
-         Call::Post,
-         7,
-         {"POST /start HTTP/1.0", "GET https://127.0.0.1:1/target HTTP/1.0"},
-         ""},
+        {"redirect", Call::Get2, 7, {get, target}, ""},
+        {"redirect", Call::Kiv, 1, {post}, "moved"},
+        {"redirect", Call::Post, 7, {post, target}, ""},
     };
     for (const RetryRow& row : rows) {
         SCOPED_TRACE(std::string(row.rule) + " / " + Name(row.family));
@@ -160,6 +153,30 @@ TEST(RetryRules, CertificatesOfHttpsServers) {
                       family == Call::Kiv ? 1 : 7);
         }
     }
+}
+
+// A value or a file holding the body's delimiter would end its part early for the server: the
+// request fails with nothing sent. Quotes and line breaks in names cannot end a part header.
+TEST(RequestShapes, MultipartBodiesNothingCanBreak) {
+    TempDir folder;
+    const std::string forged = folder.File("forged.txt");
+    WriteFileBytes(forged, std::string("a\r\n") + kDelimiter + "\r\nContent-Disposition: x\r\n");
+    ScriptedServer server(Answer(HttpResponse(200, "OK")));
+    int32_t status = 0;
+    const PostFields breaking{{"v", std::string("x\r\n") + kDelimiter + "--\r\n"}};
+    EXPECT_EQ(ZEMUrlPost(server.url().c_str(), &breaking, &status, nullptr, 0, nullptr), -1);
+    OwnedHandle handle = BeginHandle();
+    EXPECT_EQ(ZEMUrlTransferFile(handle.get(), server.url().c_str(), nullptr, forged.c_str(), 1),
+              0);
+    EXPECT_TRUE(server.requests().empty());
+
+    const PostFields names{{"a\"b\r\nc", "v"}};
+    EXPECT_EQ(ZEMUrlPost(server.url().c_str(), &names, &status, nullptr, 0, nullptr), 2);
+    ASSERT_EQ(server.requests().size(), 1u);
+    EXPECT_EQ(ParseRequest(server.requests()[0]).body,
+              std::string(kDelimiter) +
+                  "\r\nContent-Disposition: form-data; name=\"a%22b%0D%0Ac\"\r\n\r\nv\r\n" +
+                  kDelimiter + "--\r\n");
 }
 
 }  // namespace

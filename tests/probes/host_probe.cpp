@@ -1,8 +1,8 @@
 // A fresh host process for the tests of the user's HTTP/1.1 settings, which the library reads
 // once per process. Loads the shared library like any host, runs the commands given as
 // arguments and prints what the settings file holds:
-//   print | set NAME VALUE | begin | end | storm THREADS ROUNDS | exit | get-start URL
-//   | get-wait | await FILE | touch FILE
+//   print | begin | end | storm THREADS ROUNDS | exit | get-start URL | get-wait
+//   | await FILE | touch FILE
 // "end" ends the oldest live handle; "storm" begins and ends handles on many threads at once;
 // "exit" leaves the process with its handles alive; "get-start" runs ZEMUrlGet2 with a null handle
 // on a thread of its own, "get-wait" waits for it and prints its result and status.
@@ -12,7 +12,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
-#include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -39,19 +38,6 @@ std::string ReadValue(const std::string& name) {
     return value;
 }
 
-// Writes one value, keeping the other as it is.
-void SetValue(const std::string& name, const std::string& value) {
-    std::string lines;
-    for (const char* each : {"EnableHttp1_1", "ProxyHttp1.1"}) {
-        const std::string kept = each == name ? value : ReadValue(each);
-        char hex[16];
-        std::snprintf(hex, sizeof hex, "%08lx", std::stoul(kept == "absent" ? "0" : kept));
-        if (kept != "absent") lines += "\"" + std::string(each) + "\"=dword:" + hex + "\n";
-    }
-    std::filesystem::create_directories(std::filesystem::path(SettingsFile()).parent_path());
-    std::ofstream(SettingsFile()) << lines;
-}
-
 void Storm(int threads, int rounds) {
     std::vector<std::thread> workers;
     for (int t = 0; t < threads; ++t) {
@@ -62,36 +48,26 @@ void Storm(int threads, int rounds) {
     for (std::thread& worker : workers) worker.join();
 }
 
-bool AwaitFile(const std::string& path) {
+void AwaitFile(const std::string& path) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!std::ifstream(path).good()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    while (!std::ifstream(path).good() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
-    return true;
 }
-
-struct PendingGet {
-    std::thread thread;
-    int32_t result = 0;
-    int32_t status = 0;
-    char buffer[256] = {};
-};
 
 }  // namespace
 
 int main(int argc, char** argv) {
     std::deque<TransferHandle> handles;
-    PendingGet get;
+    std::thread get;
+    int32_t result = 0, status = 0;
+    char buffer[256];
     for (int i = 1; i < argc; ++i) {
         const std::string command = argv[i];
         const bool hasArgument = i + 1 < argc;
         if (command == "print") {
             std::printf("EnableHttp1_1=%s ProxyHttp1.1=%s\n", ReadValue("EnableHttp1_1").c_str(),
                         ReadValue("ProxyHttp1.1").c_str());
-        } else if (command == "set" && i + 2 < argc) {
-            SetValue(argv[i + 1], argv[i + 2]);
-            i += 2;
         } else if (command == "storm" && i + 2 < argc) {
             Storm(std::atoi(argv[i + 1]), std::atoi(argv[i + 2]));
             i += 2;
@@ -103,17 +79,16 @@ int main(int argc, char** argv) {
         } else if (command == "end" && !handles.empty()) {
             ZEMTransferEnd(handles.front());
             handles.pop_front();
-        } else if (command == "get-start" && hasArgument && !get.thread.joinable()) {
+        } else if (command == "get-start" && hasArgument && !get.joinable()) {
             const std::string url = argv[++i];
-            get.thread = std::thread([url, &get] {
-                get.result = ZEMUrlGet2(url.c_str(), &get.status, get.buffer, sizeof get.buffer - 1,
-                                        nullptr);
+            get = std::thread([&, url] {
+                result = ZEMUrlGet2(url.c_str(), &status, buffer, sizeof buffer - 1, nullptr);
             });
-        } else if (command == "get-wait" && get.thread.joinable()) {
-            get.thread.join();
-            std::printf("get=%d status=%d\n", get.result, get.status);
+        } else if (command == "get-wait" && get.joinable()) {
+            get.join();
+            std::printf("get=%d status=%d\n", result, status);
         } else if (command == "await" && hasArgument) {
-            if (!AwaitFile(argv[++i])) std::printf("await timed out\n");
+            AwaitFile(argv[++i]);
         } else if (command == "touch" && hasArgument) {
             std::ofstream(argv[++i]).put('\n');
         } else {
@@ -122,7 +97,7 @@ int main(int argc, char** argv) {
         }
         std::fflush(stdout);
     }
-    if (get.thread.joinable()) get.thread.join();
+    if (get.joinable()) get.join();
     for (TransferHandle handle : handles) ZEMTransferEnd(handle);
     return 0;
 }
