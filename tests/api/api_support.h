@@ -125,7 +125,7 @@ inline std::string Name(Call call) {
     return name;
 }
 inline bool InMemory(Call call) {
-    return call <= Call::Post3;
+    return call <= Post3;
 }
 inline bool IsUpload(Call call) {
     return call == Up || call == UpW || call == KivUp || call == KivUpW;
@@ -147,10 +147,10 @@ inline Outcome Perform(Call call, TransferHandle handle, const char* url, int32_
     const PostFields fields{{"z", "26"}, {"a", "1"}};
     if (wide.empty()) wide = Widen(local);
     Outcome out;
-    if (call == Call::Get3 || call == Call::Post3) {
+    if (call == Get3 || call == Post3) {
         char* raw = nullptr;
         char** wanted = size == kNone ? nullptr : &raw;
-        out.result = call == Call::Get3
+        out.result = call == Get3
                          ? ZEMUrlGet3(url, &out.status, wanted, &out.length, handle)
                          : ZEMUrlPost3(url, &fields, &out.status, wanted, &out.length, handle);
         HandedBuffer handed(raw);

@@ -15,12 +15,11 @@ TEST(CancelTransfers, EveryFamilyFromAnotherThread) {
     const std::string source = sources.File("up.bin");
     WriteFileBytes(source, "content");
     ScriptedServer ok(Answer(HttpResponse(200, "OK")));
-    const Call families[] = {Call::Get2,  Call::Get3, Call::Post3, Call::Url, Call::UrlW,
-                             Call::Named, Call::Kiv,  Call::KivW,  Call::Up,  Call::KivUp};
+    const Call families[] = {Get2, Get3, Post3, Url, UrlW, Named, Kiv, KivW, Up, KivUp};
     for (Call call : families) {
         // Uploads wait for their reply, which the server holds back; the rest read a body that
         // would take minutes. A cancelled in-memory call gives -1 or what it had read.
-        const bool upload = call == Call::Up || call == Call::KivUp, inMemory = InMemory(call);
+        const bool upload = call == Up || call == KivUp, inMemory = InMemory(call);
         const int32_t size = inMemory ? static_cast<int32_t>(StreamingServer::kLength) : 16;
         for (Mode mode :
              {Mode::CancelWhileStreaming, Mode::CancelWhileIdle, Mode::EndWhileStreaming}) {

@@ -35,46 +35,44 @@ void ExpectUntouched(Call call, const Outcome& out, const std::string& folder) {
 TEST(FailureRows, ResultsAndTraceLines) {
     const std::string begin = "ZEMUrlPost Begin: {url}\n", ftp = "ftp://127.0.0.1/f";
     const std::vector<FailureRow> rows = {
-        {"get ftp", Call::Get, ftp, -1, ""},
-        {"get2 no host", Call::Get2, "http://", -1, ""},
-        {"get3 null url", Call::Get3, kNull, -1, ""},
-        {"get refused", Call::Get, "refused", -1, "", "[ {url} ] request failed...\n"},
-        {"get3 refused", Call::Get3, "refused", -1, "", "[ {url} ] request failed...\n"},
-        {"post ftp", Call::Post, ftp, -1, begin},
-        {"post3 null url", Call::Post3, kNull, -1, "ZEMUrlPost Begin: \n"},
-        {"post refused", Call::Post, "refused", -1, begin + "ZEMUrlPost Result: -1\n",
+        {"get ftp", Get, ftp, -1, ""},
+        {"get2 no host", Get2, "http://", -1, ""},
+        {"get3 null url", Get3, kNull, -1, ""},
+        {"get refused", Get, "refused", -1, "", "[ {url} ] request failed...\n"},
+        {"get3 refused", Get3, "refused", -1, "", "[ {url} ] request failed...\n"},
+        {"post ftp", Post, ftp, -1, begin},
+        {"post3 null url", Post3, kNull, -1, "ZEMUrlPost Begin: \n"},
+        {"post refused", Post, "refused", -1, begin + "ZEMUrlPost Result: -1\n",
          "[ {url} ] request failed\n"},
-        {"post3 refused", Call::Post3, "refused", -1, begin + "ZEMUrlPost Result: -1\n"},
-        {"download ftp", Call::Url, ftp, 0, "ZEMUrlDownloadFile Begin: {url}, {local}\n"},
-        {"download refused", Call::Url, "refused", 0,
+        {"post3 refused", Post3, "refused", -1, begin + "ZEMUrlPost Result: -1\n"},
+        {"download ftp", Url, ftp, 0, "ZEMUrlDownloadFile Begin: {url}, {local}\n"},
+        {"download refused", Url, "refused", 0,
          "ZEMUrlDownloadFile Begin: {url}, {local}\nZEMUrlDownloadFile Result: 0\n",
          "[ {url} ] request failed\n"},
-        {"upload ftp", Call::Up, ftp, 0, "ZEMUrlUploadFile Begin: {url}, {local}\n"},
-        {"upload refused, level 2", Call::Up, "refused", 0, "ZEMUrlUploadFile Failed\n", "", 2},
-        {"upload refused, level 3", Call::Up, "refused", 0, "", "", 3},
-        {"conference download ftp", Call::Kiv, ftp, 0,
+        {"upload ftp", Up, ftp, 0, "ZEMUrlUploadFile Begin: {url}, {local}\n"},
+        {"upload refused, level 2", Up, "refused", 0, "ZEMUrlUploadFile Failed\n", "", 2},
+        {"upload refused, level 3", Up, "refused", 0, "", "", 3},
+        {"conference download ftp", Kiv, ftp, 0,
          "ZEMKIVDownloadFile Begin: {url}, s, n, {local}\n"},
-        {"wide conference download ftp", Call::KivW, ftp, 0, ""},
-        {"conference upload ftp", Call::KivUp, ftp, 0,
-         "ZEMKIVUploadFile Begin: {url}, s, {local}\n"},
-        {"wide conference upload ftp", Call::KivUpW, ftp, 0,
+        {"wide conference download ftp", KivW, ftp, 0, ""},
+        {"conference upload ftp", KivUp, ftp, 0, "ZEMKIVUploadFile Begin: {url}, s, {local}\n"},
+        {"wide conference upload ftp", KivUpW, ftp, 0,
          "ZEMKIVUploadFileW Begin: {url}, s, {local}\n"},
-        {"conference download refused", Call::Kiv, "refused", 0,
+        {"conference download refused", Kiv, "refused", 0,
          "ZEMKIVDownloadFile Begin: {url}, s, n, {local}\n", "[ {url} ] request failed...\n"},
-        {"conference upload refused", Call::KivUp, "refused", 0,
+        {"conference upload refused", KivUp, "refused", 0,
          "ZEMKIVUploadFile Begin: {url}, s, {local}\nZEMKIVUploadFile Failed.\n"},
-        {"wide conference upload refused", Call::KivUpW, "refused", 0,
+        {"wide conference upload refused", KivUpW, "refused", 0,
          "ZEMKIVUploadFileW Begin: {url}, s, {local}\nZEMKIVUploadFileW Failed.\n"},
-        {"conference upload refused, level 2", Call::KivUp, "refused", 0, "", "request failed\n",
-         2},
-        {"download into a missing folder", Call::Url, "live", 0,
+        {"conference upload refused, level 2", KivUp, "refused", 0, "", "request failed\n", 2},
+        {"download into a missing folder", Url, "live", 0,
          "ZEMUrlDownloadFile Begin: {url}, {local}\nZEMUrlDownloadFile QueryResult: 200\n"
          "Create file {local} error!\nZEMUrlDownloadFile Result: 0\n",
          "", 0, "missing/got.bin"},
-        {"get refused, lowest level", Call::Get, "refused", -1, "", "[ {url} ] request failed...\n",
+        {"get refused, lowest level", Get, "refused", -1, "", "[ {url} ] request failed...\n",
          INT32_MIN},
-        {"get refused, level 3", Call::Get, "refused", -1, ""},
-        {"get refused, highest level", Call::Get, "refused", -1, "", "", INT32_MAX},
+        {"get refused, level 3", Get, "refused", -1, ""},
+        {"get refused, highest level", Get, "refused", -1, "", "", INT32_MAX},
     };
     for (const FailureRow& row : rows) {
         SCOPED_TRACE(row.name);
@@ -114,13 +112,13 @@ TEST(FailureRows, NullEndedAndUnknownHandlesRefusedWithoutSending) {
     CancelTransferFile(ended);
     const TransferHandle unknown = reinterpret_cast<TransferHandle>(std::uintptr_t{0x7778});
     for (TransferHandle handle : {static_cast<TransferHandle>(nullptr), ended, unknown}) {
-        for (int c = 0; c <= static_cast<int>(Call::KivUpW); ++c) {
+        for (int c = 0; c <= static_cast<int>(KivUpW); ++c) {
             const Call call = static_cast<Call>(c);
             if (handle == nullptr && InMemory(call)) continue;
             SCOPED_TRACE(Name(call) + (handle == nullptr ? ", null" : ""));
             const Outcome out = Perform(call, handle, server.url().c_str(), 16, file);
             EXPECT_EQ(out.result, InMemory(call) ? -1 : 0);
-            if (call == Call::Named) {
+            if (call == Named) {
                 EXPECT_EQ(out.buffer, std::string(1, '\0') + std::string(17, '#'));
             } else {
                 ExpectUntouched(call, out, folder.path());

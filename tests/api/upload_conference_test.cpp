@@ -76,23 +76,20 @@ TEST(Uploads, ReplyMustStartWithOk) {
         int status;
         std::string reply;
         int32_t result;
-        std::string shown, shownConference;
+        std::string shown = "";  // when not the reply as sent
     } rows[] = {
-        {"ok", 200, "OK", 1, "OK", "OK"},
-        {"line break first", 200, "\r\nOK", 1, "\\x0D\\x0AOK", "\\x0D\\x0AOK"},
-        {"more after ok", 200, "OKAY, stored", 1, "OKAY, stored", "OKAY, stored"},
-        {"error status", 500, "OK", 1, "OK", "OK"},
-        {"blank first", 200, " OK", 0, " OK", " OK"},
-        {"lower case", 200, "ok", 0, "ok", "ok"},
-        {"two line breaks", 200, "\r\n\r\nOK", 0, "\\x0D\\x0A\\x0D\\x0AOK",
-         "\\x0D\\x0A\\x0D\\x0AOK"},
+        {"ok", 200, "OK", 1},
+        {"line break first", 200, "\r\nOK", 1, "\\x0D\\x0AOK"},
+        {"more after ok", 200, "OKAY, stored", 1},
+        {"error status", 500, "OK", 1},
+        {"blank first", 200, " OK", 0},
+        {"lower case", 200, "ok", 0},
+        {"two line breaks", 200, "\r\n\r\nOK", 0, "\\x0D\\x0A\\x0D\\x0AOK"},
         {"forged line", 200, "OK\tx\nZEMKIVUploadFile Result: 1\x1b[2J", 1,
-         "OK\tx\\x0AZEMKIVUploadFile Result: 1\\x1B[2J",
          "OK\tx\\x0AZEMKIVUploadFile Result: 1\\x1B[2J"},
-        {"other text", 200, "stored", 0, "stored", "stored"},
-        {"empty", 200, "", 0, "", ""},
-        {"long", 200, "OK" + std::string(1998, 'y'), 1, "OK" + std::string(1022, 'y'),
-         "OK" + std::string(255, 'y')},
+        {"other text", 200, "stored", 0},
+        {"empty", 200, "", 0},
+        {"long", 200, "OK" + std::string(1998, 'y'), 1, "OK" + std::string(1022, 'y')},
     };
     Transfers t;
     for (const auto& row : rows) {
@@ -102,11 +99,12 @@ TEST(Uploads, ReplyMustStartWithOk) {
         EXPECT_EQ(Perform(Up, t.handle.get(), server.url().c_str(), 0, t.file).result, row.result);
         EXPECT_EQ(Perform(KivUp, t.handle.get(), server.url().c_str(), 0, t.file).result,
                   row.result);
-        EXPECT_NE(trace.Text().find("\nZEMUrlUploadFile Result: " + row.shown + "\n"),
+        const std::string shown = row.shown.empty() ? row.reply : row.shown;
+        EXPECT_NE(trace.Text().find("\nZEMUrlUploadFile Result: " + shown + "\n"),
                   std::string::npos)
             << trace.Text();
         EXPECT_NE(trace.Text().find("ZEMKIVUploadFile QueryResult: " + std::to_string(row.status) +
-                                    "\nZEMKIVUploadFile Result: " + row.shownConference + "\n"),
+                                    "\nZEMKIVUploadFile Result: " + shown.substr(0, 257) + "\n"),
                   std::string::npos)
             << trace.Text();
     }

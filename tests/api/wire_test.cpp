@@ -104,15 +104,15 @@ TEST(RetryRules, EachRuleForEachRequestShape) {
                       target = "GET https://127.0.0.1:1/target HTTP/1.0";
     const RetryRow rows[] = {
         // The multipart request learns of the reset only when it ends: no further start.
-        {"reset", Call::Get2, -1, {}, "", "/start ] request failed...\n", 10},
-        {"reset", Call::Kiv, 0, {}, "", "/start ] request failed...\n", 10},
-        {"reset", Call::Post, -1, {}, "", "/start ] request failed\n", 1},
-        {"407", Call::Get2, 5, threeGets, ""},
-        {"407", Call::Kiv, 1, threePosts, "auth!"},
-        {"407", Call::Post, 5, threePosts, ""},
-        {"redirect", Call::Get2, 7, {get, target}, ""},
-        {"redirect", Call::Kiv, 1, {post}, "moved"},
-        {"redirect", Call::Post, 7, {post, target}, ""},
+        {"reset", Get2, -1, {}, "", "/start ] request failed...\n", 10},
+        {"reset", Kiv, 0, {}, "", "/start ] request failed...\n", 10},
+        {"reset", Post, -1, {}, "", "/start ] request failed\n", 1},
+        {"407", Get2, 5, threeGets, ""},
+        {"407", Kiv, 1, threePosts, "auth!"},
+        {"407", Post, 5, threePosts, ""},
+        {"redirect", Get2, 7, {get, target}, ""},
+        {"redirect", Kiv, 1, {post}, "moved"},
+        {"redirect", Post, 7, {post, target}, ""},
     };
     for (const RetryRow& row : rows) {
         SCOPED_TRACE(std::string(row.rule) + " / " + Name(row.family));
@@ -143,14 +143,14 @@ TEST(RetryRules, CertificatesOfHttpsServers) {
     NginxServer nginx("location = /start { return 200 \"arrived\"; }");
     for (CertificateKind kind :
          {CertificateKind::SelfSigned, CertificateKind::OtherName, CertificateKind::Expired}) {
-        for (Call family : {Call::Get2, Call::Kiv, Call::Post}) {
+        for (Call family : {Get2, Kiv, Post}) {
             SCOPED_TRACE(Name(family) + " / kind " + std::to_string(static_cast<int>(kind)));
             OwnedHandle handle = BeginHandle();
             TempDir folder;
             const std::string url =
                 "https://127.0.0.1:" + std::to_string(nginx.httpsPort(kind)) + "/start";
             EXPECT_EQ(Perform(family, handle.get(), url.c_str(), 63, folder.File("got")).result,
-                      family == Call::Kiv ? 1 : 7);
+                      family == Kiv ? 1 : 7);
         }
     }
 }
