@@ -1,6 +1,5 @@
-// What the export tables share: the public header, the support library's servers, trace file
-// and temporary folders, and a few helpers in portable C++ only, so that the same tables can
-// be built for either system.
+// What the export tables share, in portable C++ only, so that the same tables can be built
+// for either system: the support library's servers, trace file and folders, and one way to call.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -54,12 +53,6 @@ inline std::string Replaced(std::string text, const std::string& key, const std:
         text.replace(at, key.size(), value);
     }
     return text;
-}
-
-inline std::vector<ParsedRequest> Requests(const ScriptedServer& server) {
-    std::vector<ParsedRequest> parsed;
-    for (const std::string& raw : server.requests()) parsed.push_back(ParseRequest(raw));
-    return parsed;
 }
 
 // Every regular file below `root`, relative to it.

@@ -140,12 +140,10 @@ TEST(TransferHandles, ProxyCredentialsStayHomeWhenTheServerAsksFromInsideATunnel
     OwnedHandle handle(ZEMTransferBeginV2("user", "secret"));
     const std::string url =
         "https://127.0.0.1:" + std::to_string(nginx.httpsPort(CertificateKind::Good)) + "/ask";
-    int32_t status = 0, length = 0;
-    char* raw = nullptr;
-    EXPECT_EQ(ZEMUrlGet3(url.c_str(), &status, &raw, &length, handle.get()), 5);
-    HandedBuffer body(raw);
-    EXPECT_EQ(status, 407);
-    EXPECT_STREQ(raw, "seen:");
+    const Outcome out = Perform(Get3, handle.get(), url.c_str(), 0);
+    EXPECT_EQ(out.result, 5);
+    EXPECT_EQ(out.status, 407);
+    EXPECT_EQ(out.buffer, std::string("seen:", 6));
     ASSERT_FALSE(proxy.requests().empty());
     for (const std::string& connect : proxy.requests()) {
         EXPECT_EQ(ParseRequest(connect).HeaderCount("Proxy-Authorization"), 0) << connect;

@@ -58,11 +58,11 @@ TEST(Uploads, FieldsFileNumberAndFileInOrder) {
                           row.local == t.file ? t.wideFile : t.wideGot)
                       .result,
                   1);
-        const std::vector<ParsedRequest> requests = Requests(server);
-        ASSERT_EQ(requests.size(), 1u);
-        EXPECT_EQ(requests[0].requestLine, "POST /up HTTP/1.0");
-        EXPECT_EQ(requests[0].body, row.body);
-        EXPECT_EQ(requests[0].Header("Content-Length"), std::to_string(row.body.size()));
+        ASSERT_EQ(server.requests().size(), 1u);
+        const ParsedRequest request = ParseRequest(server.requests()[0]);
+        EXPECT_EQ(request.requestLine, "POST /up HTTP/1.0");
+        EXPECT_EQ(request.body, row.body);
+        EXPECT_EQ(request.Header("Content-Length"), std::to_string(row.body.size()));
         EXPECT_EQ(trace.Text(), Replaced(Replaced(row.trace, "{url}", url), "{local}", row.local));
     }
 }
@@ -144,11 +144,10 @@ TEST(ConferenceDownloads, FourFieldsAndTheReplyStored) {
             FilesBelow(t.folder.path()).count("got_\xC3\xA9") ? ReadFileBytes(t.got) : "<none>",
             row.result == 1 ? row.reply : "<none>");
         fs::remove(fs::u8path(t.got));
-        const std::vector<ParsedRequest> requests = Requests(server);
-        ASSERT_EQ(requests.size(), 2u);
-        EXPECT_EQ(requests[1].body, row.call == KivW
-                                        ? "x=kivStuff&act=download&session_id=s&filename=n\xC3\xA9"
-                                        : "x=kivStuff&act=download&session_id=s&filename=n");
+        ASSERT_EQ(server.requests().size(), 2u);
+        EXPECT_EQ(ParseRequest(server.requests()[1]).body,
+                  row.call == KivW ? "x=kivStuff&act=download&session_id=s&filename=n\xC3\xA9"
+                                   : "x=kivStuff&act=download&session_id=s&filename=n");
         if (!row.trace.empty()) {
             EXPECT_EQ(trace.Text(),
                       Replaced(Replaced(Replaced(row.trace, "{url}", url), "{got}", t.got),
