@@ -26,18 +26,12 @@ int RunFetchers(const NginxServer& nginx, int fetches) {
             const int32_t size = static_cast<int32_t>(body.size());
             OwnedHandle own = BeginHandle();
             for (int i = 0; i < fetches; ++i) {
-                TransferHandle handle = i % 2 == 0 ? nullptr : own.get();
-                int32_t status = 0, length = 0;
-                std::string buffer(body.size() + 1, '#');
-                char* raw = nullptr;
-                const bool right =
-                    i % 4 < 2
-                        ? ZEMUrlGet2(url.c_str(), &status, &buffer[0], size, handle) == size &&
-                              buffer == body + '\0'
-                        : ZEMUrlGet3(url.c_str(), &status, &raw, &length, handle) == size &&
-                              length == size && std::string(raw, body.size()) == body;
-                ZEMReleaseBuffer(raw);
-                if (!right || status != 200) ++wrong;
+                const Outcome out = Perform(i % 4 < 2 ? Get2 : Get3,
+                                            i % 2 == 0 ? nullptr : own.get(), url.c_str(), size);
+                if (out.result != size || out.status != 200 ||
+                    out.buffer.substr(0, body.size() + 1) != body + '\0') {
+                    ++wrong;
+                }
             }
         });
     }

@@ -1,11 +1,8 @@
 // A fresh host process for the tests of the user's HTTP/1.1 settings, which the library reads
-// once per process. Loads the shared library like any host, runs the commands given as
-// arguments and prints what the settings file holds:
-//   print | begin | end | storm THREADS ROUNDS | exit | get-start URL | get-wait
-//   | await FILE | touch FILE
-// "end" ends the oldest live handle; "storm" begins and ends handles on many threads at once;
-// "exit" leaves the process with its handles alive; "get-start" runs ZEMUrlGet2 with a null handle
-// on a thread of its own, "get-wait" waits for it and prints its result and status.
+// once per process. Runs the commands given as arguments and prints what the settings hold:
+//   print | begin | end (the oldest handle) | storm THREADS ROUNDS (handles begun and ended on
+//   many threads) | exit (handles left alive) | get-start URL (ZEMUrlGet2, null handle, on a
+//   thread of its own) | get-wait (prints its result and status) | await FILE | touch FILE
 #include <zemuser.h>
 
 #include <chrono>
