@@ -45,8 +45,7 @@ TEST(ConcurrentTransfers, ManyThreadsFetchWithNullAndOwnHandles) {
         nginx.AddFile("t" + std::to_string(t),
                       PatternText(1000 + 37 * static_cast<std::size_t>(t), t));
     }
-    // A first round settles what the process keeps for good; the second must leave the
-    // descriptors as it found them.
+    // A first round settles what the process keeps; the second leaves the descriptors as found.
     EXPECT_EQ(RunFetchers(nginx, 4), 0);
     const int descriptors = CountOpenDescriptors();
     EXPECT_EQ(RunFetchers(nginx, kFetches), 0);
