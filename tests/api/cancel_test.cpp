@@ -1,14 +1,11 @@
-// Cancellation over every family of transfers: a cancel from another thread while the server
-// streams, a cancel on an idle handle (forgotten by the next transfer), and the handle ended
-// from another thread. Each checks the result, that no partial file is left, and what the next
-// transfer on the handle does.
+// Cancellation over every family of transfers, from another thread: a cancel while the server
+// streams, one on an idle handle (forgotten by the next transfer), the handle ended. Each checks
+// the result, that no partial file is left, and what the next transfer on the handle does.
 #include "api_support.h"
 
 namespace {
 
 using namespace api_testing;
-
-enum class Mode { CancelWhileStreaming, CancelWhileIdle, EndWhileStreaming };
 
 TEST(CancelTransfers, EveryFamilyFromAnotherThread) {
     TempDir sources;
@@ -21,13 +18,13 @@ TEST(CancelTransfers, EveryFamilyFromAnotherThread) {
         // would take minutes. A cancelled in-memory call gives -1 or what it had read.
         const bool upload = call == Up || call == KivUp, inMemory = InMemory(call);
         const int32_t size = inMemory ? static_cast<int32_t>(StreamingServer::kLength) : 16;
-        for (Mode mode :
-             {Mode::CancelWhileStreaming, Mode::CancelWhileIdle, Mode::EndWhileStreaming}) {
-            SCOPED_TRACE(Name(call) + " / mode " + std::to_string(static_cast<int>(mode)));
+        for (const std::string mode :
+             {"cancel while streaming", "cancel idle", "end while streaming"}) {
+            SCOPED_TRACE(Name(call) + " / " + mode);
             TransferHandle handle = ZEMTransferBegin();
             TempDir folder;
             const std::string local = upload ? source : folder.File("t.bin");
-            if (mode == Mode::CancelWhileIdle) {
+            if (mode == "cancel idle") {
                 CancelTransferFile(handle);
                 CancelTransferFile(handle);
             } else {
@@ -38,7 +35,7 @@ TEST(CancelTransfers, EveryFamilyFromAnotherThread) {
                 EXPECT_TRUE(server.AwaitStarted(1));
                 // A download stores into a new file beside its target until the body is whole.
                 EXPECT_TRUE(upload || inMemory || AwaitFileIn(folder.path()));
-                if (mode == Mode::EndWhileStreaming) {
+                if (mode == "end while streaming") {
                     ZEMTransferEnd(handle);
                 } else {
                     CancelTransferFile(handle);
@@ -55,7 +52,7 @@ TEST(CancelTransfers, EveryFamilyFromAnotherThread) {
                 EXPECT_TRUE(fs::is_empty(folder.path()));
             }
             const int32_t next = Perform(call, handle, ok.url().c_str(), size, local).result;
-            if (mode == Mode::EndWhileStreaming) {
+            if (mode == "end while streaming") {
                 EXPECT_EQ(next, inMemory ? -1 : 0) << "an ended handle serves nothing";
             } else {
                 EXPECT_EQ(next, inMemory ? 2 : 1);

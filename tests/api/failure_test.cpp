@@ -1,6 +1,5 @@
-// What each export gives and traces when it fails before or while sending: another scheme or a
-// bad URL, a refused connection, a file that cannot be created; the trace threshold's rules; and
-// the trace file's own switches.
+// What each export gives and traces when it fails: another scheme or a bad URL, a refused
+// connection, a file that cannot be created, a null, ended or unknown handle; the thresholds.
 #include "api_support.h"
 
 namespace {

@@ -1,6 +1,5 @@
-// Uploads of the URL exports and both conference transfers: the fields and the file in order,
-// the reply rule ("OK" at the start), a missing file, the conference download's stored reply,
-// and the wide forms.
+// Uploads of the URL exports and both conference transfers: fields and file in order, the reply
+// rule ("OK" first), a missing file, the conference download's stored reply, the wide forms.
 #include "api_support.h"
 
 namespace {
