@@ -1,13 +1,8 @@
 // A fresh host process for the tests of the user's HTTP/1.1 settings, which the library reads
-// once per process. Loads the shared library like any host, runs the commands given as
-// arguments and prints what the settings file holds:
-//   print | begin | end | get-start URL | get-wait | await FILE | touch FILE
-//   | limit-extra-mb N | get3 URL
-// "end" ends the oldest live handle; "get-start" runs ZEMUrlGet2 with a null handle on a thread
-// of its own, "get-wait" waits for it and prints its result and status. "limit-extra-mb" caps
-// the address space at N MB beyond what the process maps now, so that large allocations fail;
-// "get3" runs ZEMUrlGet3 and prints its result and whether it wrote its out-parameters.
-#include <sys/resource.h>
+// once per process. Runs the commands given as arguments and prints what the settings hold:
+//   print | begin | end (the oldest handle) | storm THREADS ROUNDS (handles begun and ended on
+//   many threads) | exit (handles left alive) | get-start URL (ZEMUrlGet2, null handle, on a
+//   thread of its own) | get-wait (prints its result and status) | await FILE | touch FILE
 #include <zemuser.h>
 
 #include <chrono>
@@ -17,6 +12,7 @@
 #include <fstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -39,80 +35,57 @@ std::string ReadValue(const std::string& name) {
     return value;
 }
 
-// The process's mapped address space in bytes, from /proc.
-unsigned long long MappedBytes() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("VmSize:", 0) == 0) return std::stoull(line.substr(7)) * 1024;
+void Storm(int threads, int rounds) {
+    std::vector<std::thread> workers;
+    for (int t = 0; t < threads; ++t) {
+        workers.emplace_back([rounds] {
+            for (int i = 0; i < rounds; ++i) ZEMTransferEnd(ZEMTransferBegin());
+        });
     }
-    return 0;
+    for (std::thread& worker : workers) worker.join();
 }
 
-bool LimitAddressSpace(unsigned long long extraMb) {
-    const rlim_t limit = MappedBytes() + extraMb * 1024 * 1024;
-    const rlimit value{limit, limit};
-    return setrlimit(RLIMIT_AS, &value) == 0;
-}
-
-void FetchWhole(const std::string& url) {
-    int32_t status = 0;
-    int32_t length = -7;
-    char marker = 0;
-    char* buffer = &marker;
-    const int32_t result = ZEMUrlGet3(url.c_str(), &status, &buffer, &length, nullptr);
-    std::printf("get3=%d length=%d buffer=%s\n", result, length,
-                buffer == &marker ? "untouched" : "given");
-    if (buffer != &marker) ZEMReleaseBuffer(buffer);
-}
-
-bool AwaitFile(const std::string& path) {
+void AwaitFile(const std::string& path) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!std::ifstream(path).good()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    while (!std::ifstream(path).good() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
-    return true;
 }
-
-struct PendingGet {
-    std::thread thread;
-    int32_t result = 0;
-    int32_t status = 0;
-    char buffer[256] = {};
-};
 
 }  // namespace
 
 int main(int argc, char** argv) {
     std::deque<TransferHandle> handles;
-    PendingGet get;
+    std::thread get;
+    int32_t result = 0, status = 0;
+    char buffer[256];
     for (int i = 1; i < argc; ++i) {
         const std::string command = argv[i];
         const bool hasArgument = i + 1 < argc;
         if (command == "print") {
             std::printf("EnableHttp1_1=%s ProxyHttp1.1=%s\n", ReadValue("EnableHttp1_1").c_str(),
                         ReadValue("ProxyHttp1.1").c_str());
+        } else if (command == "storm" && i + 2 < argc) {
+            Storm(std::atoi(argv[i + 1]), std::atoi(argv[i + 2]));
+            i += 2;
+        } else if (command == "exit") {
+            std::fflush(stdout);
+            std::exit(0);
         } else if (command == "begin") {
             handles.push_back(ZEMTransferBegin());
         } else if (command == "end" && !handles.empty()) {
             ZEMTransferEnd(handles.front());
             handles.pop_front();
-        } else if (command == "get-start" && hasArgument && !get.thread.joinable()) {
+        } else if (command == "get-start" && hasArgument && !get.joinable()) {
             const std::string url = argv[++i];
-            get.thread = std::thread([url, &get] {
-                get.result = ZEMUrlGet2(url.c_str(), &get.status, get.buffer, sizeof get.buffer - 1,
-                                        nullptr);
+            get = std::thread([&, url] {
+                result = ZEMUrlGet2(url.c_str(), &status, buffer, sizeof buffer - 1, nullptr);
             });
-        } else if (command == "get-wait" && get.thread.joinable()) {
-            get.thread.join();
-            std::printf("get=%d status=%d\n", get.result, get.status);
+        } else if (command == "get-wait" && get.joinable()) {
+            get.join();
+            std::printf("get=%d status=%d\n", result, status);
         } else if (command == "await" && hasArgument) {
-            if (!AwaitFile(argv[++i])) std::printf("await timed out\n");
-        } else if (command == "limit-extra-mb" && hasArgument) {
-            if (!LimitAddressSpace(std::stoull(argv[++i]))) std::printf("setrlimit failed\n");
-        } else if (command == "get3" && hasArgument) {
-            FetchWhole(argv[++i]);
+            AwaitFile(argv[++i]);
         } else if (command == "touch" && hasArgument) {
             std::ofstream(argv[++i]).put('\n');
         } else {
@@ -121,7 +94,7 @@ int main(int argc, char** argv) {
         }
         std::fflush(stdout);
     }
-    if (get.thread.joinable()) get.thread.join();
+    if (get.joinable()) get.join();
     for (TransferHandle handle : handles) ZEMTransferEnd(handle);
     return 0;
 }

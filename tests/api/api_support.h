@@ -1,0 +1,179 @@
+// What the export tables share, in portable C++ only, so that the same tables can be built
+// for either system: the support library's servers, trace file and folders, and one way to call.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <zemuser.h>
+
+#include <chrono>
+#include <climits>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/library_helpers.h"
+#include "support/multipart_reference.h"
+#include "support/real_servers.h"
+#include "support/scripted_server.h"
+
+namespace api_testing {
+
+using namespace testing_support;
+namespace fs = std::filesystem;
+
+// Every session writes the user's HTTP/1.1 settings: the suite keeps them in the build tree
+// unless the caller chose a folder (from before main, so before the first session).
+inline const char* const kSettings = std::getenv("ZEMUSER_SETTINGS_DIR");
+inline const ScopedEnv kSettingsKept("ZEMUSER_SETTINGS_DIR", kSettings ? kSettings
+                                                                       : ZEMUSER_BINARY_DIR
+                                                                 "/tests/api_settings");
+
+inline OwnedHandle BeginHandle() {
+    return OwnedHandle(ZEMTransferBegin());
+}
+
+// A loopback URL where nothing listens: every send is refused.
+inline std::string RefusedUrl(const std::string& path = "/x") {
+    return "http://127.0.0.1:" + std::to_string(FreeLoopbackPort()) + path;
+}
+
+inline std::u16string Widen(const std::string& ascii) {
+    return std::u16string(ascii.begin(), ascii.end());
+}
+
+// `text` with every `key` replaced by `value`.
+inline std::string Replaced(std::string text, const std::string& key, const std::string& value) {
+    for (std::size_t at = 0; (at = text.find(key, at)) != std::string::npos; at += value.size()) {
+        text.replace(at, key.size(), value);
+    }
+    return text;
+}
+
+// Every regular file below `root`, relative to it.
+inline std::set<std::string> FilesBelow(const std::string& root) {
+    std::set<std::string> files;
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        if (entry.is_regular_file()) files.insert(fs::relative(entry.path(), root).string());
+    }
+    return files;
+}
+
+// Waits until a file shows up in `folder` (a download stores into a new file beside its
+// target until the body is whole).
+inline bool AwaitFileIn(const std::string& folder) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (fs::is_empty(folder)) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+// A server that sends the head and the first bytes of a long body at once, raises `started`
+// once the client has read them, then trickles the rest over minutes until the client goes.
+// With `holdReply` it raises `started` when the request has arrived and answers nothing.
+class StreamingServer {
+  public:
+    static constexpr std::size_t kLength = 1000000, kFirst = 3000;
+    explicit StreamingServer(bool holdReply = false)
+        : body_(PatternText(kLength, 5)), server_([this, holdReply](ScriptedConnection& c) {
+              c.ReadRequest();
+              if (holdReply) {
+                  started_.Raise();
+                  c.ReadUntilClosed(std::chrono::seconds(60));
+                  return;
+              }
+              c.Send("HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(kLength) + "\r\n\r\n" +
+                     body_.substr(0, kFirst));
+              if (c.AwaitClientRead()) started_.Raise();
+              c.Trickle(body_.substr(kFirst), 100, std::chrono::milliseconds(20));
+          }) {}
+    std::string url() const { return server_.url("/slow"); }
+    const std::string& body() const { return body_; }
+    bool AwaitStarted(int count) { return started_.AwaitAtLeast(count); }
+
+  private:
+    std::string body_;
+    EventCount started_;
+    ScriptedServer server_;
+};
+
+// Every export that carries a transfer, called one way.
+enum Call { Get, Get2, Get3, Post, Post3, Url, UrlW, Named, Up, UpW, Kiv, KivW, KivUp, KivUpW };
+constexpr int32_t kNone = INT32_MIN;  // a null buffer (out-pointer for Get3 and Post3)
+
+inline std::string Name(Call call) {
+    std::istringstream names(
+        "get get2 get3 post post3 url-download wide-url-download normal-download url-upload "
+        "wide-url-upload conference-download wide-conference-download conference-upload "
+        "wide-conference-upload");
+    std::string name;
+    for (int i = 0; i <= static_cast<int>(call); ++i) names >> name;
+    return name;
+}
+inline bool InMemory(Call call) {
+    return call <= Post3;
+}
+inline bool IsUpload(Call call) {
+    return call == Up || call == UpW || call == KivUp || call == KivUpW;
+}
+
+struct Outcome {
+    int32_t result = 0, status = 77, length = -7;
+    // The host's buffer after the call (its size + 2 bytes, '#' before: the fetches' and
+    // ZEMNormalDownloadFile's name), or the block handed out with its terminator ("<none>").
+    std::string buffer;
+};
+
+// Performs `call` on `handle`: the in-memory calls with a buffer of `size` bytes; the file calls
+// on `local`, a download target or an upload source (`wide` for the W calls, else `local`
+// widened), with the session "s" and the server file "n" (wide: "né"). The posts and the URL
+// file calls send the fields z=26 and a=1.
+inline Outcome Perform(Call call, TransferHandle handle, const char* url, int32_t size,
+                       const std::string& local = "", std::u16string wide = u"") {
+    const PostFields fields{{"z", "26"}, {"a", "1"}};
+    if (wide.empty()) wide = Widen(local);
+    Outcome out;
+    if (call == Get3 || call == Post3) {
+        char* raw = nullptr;
+        char** wanted = size == kNone ? nullptr : &raw;
+        out.result = call == Get3
+                         ? ZEMUrlGet3(url, &out.status, wanted, &out.length, handle)
+                         : ZEMUrlPost3(url, &fields, &out.status, wanted, &out.length, handle);
+        HandedBuffer handed(raw);
+        out.buffer =
+            raw != nullptr ? std::string(raw, static_cast<std::size_t>(out.length) + 1) : "<none>";
+        return out;
+    }
+    out.buffer.assign(static_cast<std::size_t>(size > 0 ? size : 0) + 2, '#');
+    char* buffer = size == kNone ? nullptr : &out.buffer[0];
+    const int32_t n = size == kNone ? 100 : size;
+    const char* path = local.c_str();
+    const int32_t up = IsUpload(call);
+    out.result = call == Get     ? ZEMUrlGet(url, &out.status, buffer, n, handle)
+                 : call == Get2  ? ZEMUrlGet2(url, &out.status, buffer, n, handle)
+                 : call == Post  ? ZEMUrlPost(url, &fields, &out.status, buffer, n, handle)
+                 : call == Named ? ZEMNormalDownloadFile(handle, url, &fields, path, buffer, n)
+                 : call == Url || call == Up ? ZEMUrlTransferFile(handle, url, &fields, path, up)
+                 : call == UrlW || call == UpW
+                     ? ZEMUrlTransferFileW(handle, url, &fields, wide.c_str(), up)
+                 : call == Kiv || call == KivUp
+                     ? ZEMKIVTransferFile(handle, url, "s", "n", path, up)
+                     : ZEMKIVTransferFileW(handle, url, "s", u"n\u00e9", wide.c_str(), up);
+    return out;
+}
+
+// Runs the host probe (probes/host_probe.cpp, a host process of its own) with its settings in
+// `settings` and gives what it printed.
+inline std::string RunHostProbe(const TempDir& settings, const std::string& commands) {
+    return RunCommand("ZEMUSER_SETTINGS_DIR='" + settings.path() +
+                      "' " ZEMUSER_BINARY_DIR "/tests/host_probe " + commands);
+}
+
+}  // namespace api_testing
