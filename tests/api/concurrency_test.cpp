@@ -1,6 +1,8 @@
 // Many host threads fetching at once, with null handles and with handles of their own (every
-// result right, no descriptor left behind), and tracing while the trace file changes.
+// result right, no descriptor left behind), tracing while the trace file changes, and busy
+// threads seen by the CPU meter.
 #include <atomic>
+#include <chrono>
 
 #include "api_support.h"
 
@@ -80,6 +82,29 @@ TEST(ConcurrentTransfers, TraceFileSwitchesWhileThreadsTrace) {
         EXPECT_EQ(line, "ZEMUrlPost Begin: ftp://x/");
     }
     EXPECT_GE(count, 8 * 20);
+}
+
+// Busy threads must show in both readings; a meter that answers 0, or more than 100, fails.
+TEST(ConcurrentTransfers, BusyThreadsRaiseBothCpuReadings) {
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> spinners;
+    for (int t = 0; t < 2; ++t) {
+        spinners.emplace_back([&stop] {
+            while (!stop) {
+            }
+        });
+    }
+    int32_t machine = 0, process = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while ((machine == 0 || process == 0) && std::chrono::steady_clock::now() < deadline) {
+        machine = GetCPUUsage(&process);
+        ASSERT_TRUE(machine >= 0 && machine <= 100 && process >= 0 && process <= 100)
+            << machine << " " << process;
+    }
+    stop = true;
+    for (std::thread& spinner : spinners) spinner.join();
+    EXPECT_GT(machine, 0);
+    EXPECT_GT(process, 0);
 }
 
 }  // namespace
