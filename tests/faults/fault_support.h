@@ -1,5 +1,5 @@
-// What the fault suites share: the test support, the user's settings kept aside, and checks
-// made in forked children.
+// What the fault suites share: the test support, the user's settings kept aside, checks made in
+// forked children, and running out of memory on demand.
 #pragma once
 
 #include <zemuser.h>
@@ -15,23 +15,44 @@ namespace fault_testing {
 
 using namespace testing_support;
 
-// Sessions write the user's HTTP/1.1 settings: into the build tree, never the user's store.
 inline const bool g_settingsKeptAside =
     setenv("ZEMUSER_SETTINGS_DIR", ZEMUSER_BINARY_DIR "/tests/fault_tests_settings", 0) == 0;
 
-// Checks made in a forked child, where the test framework's assertions cannot be used: the
-// child exits with the number of the first check that failed, 0 when all held.
-class ChildChecks {
-  public:
+// A forked child cannot use the framework's assertions: it exits with the number of its first
+// failed check, 0 when all held.
+struct ChildChecks {
+    int count = 0, first = 0;
     bool operator()(bool held) {
-        ++count_;
-        if (!held && first_ == 0) first_ = count_;
+        ++count;
+        if (!held && first == 0) first = count;
         return held;
     }
-    int Result() const { return first_; }
+};
 
-  private:
-    int count_ = 0, first_ = 0;
+// A thread's allocation faults: when armed, its failAt-th allocation fails (operator new
+// anywhere; malloc, calloc and realloc from the engine's own code, linked with --wrap), and
+// `watchAction` runs once just before its first C allocation of `watchBytes` or more (the engine
+// takes request bodies from the heap between measuring a body and writing it). Trivially
+// constructible, so that the allocator can use it on any thread at any time.
+struct AllocationFaults {
+    bool armed, delivered;
+    std::size_t seen, failAt, watchBytes;
+    void (*watchAction)();
+};
+extern thread_local AllocationFaults t_allocationFaults;
+
+class AllocationFaultScope {
+  public:
+    explicit AllocationFaultScope(std::size_t failAt) {
+        t_allocationFaults = {
+            true, false, 0, failAt, t_allocationFaults.watchBytes, t_allocationFaults.watchAction};
+    }
+    ~AllocationFaultScope() { Stop(); }
+    std::size_t Stop() {  // the number of allocations seen
+        t_allocationFaults.armed = false;
+        return t_allocationFaults.seen;
+    }
+    bool Delivered() const { return t_allocationFaults.delivered; }
 };
 
 }  // namespace fault_testing

@@ -1,14 +1,8 @@
 // The soak: worker threads run random transfers of every export family against nginx and the
-// reference file service for a bounded time, cancelling each other's handles. Every result must
-// match its request: a call may end short or fail only when a cancel on its handle ran while it
-// did, and an upload is judged by the file the service stored. At the end the open descriptors
-// are back to their count.
-//
-//   ZEMUSER_SOAK_SECONDS  how long the workers run (default 60, 20 under ThreadSanitizer)
-//   ZEMUSER_SOAK_THREADS  how many workers (default 16)
-//   ZEMUSER_SOAK_SEED     seed of the random choices (default: from the clock, printed)
-//
-// Only 127.0.0.1 is ever contacted. The exit status is 0 when every check held.
+// reference file service, cancelling each other's handles. A call may end short or fail only
+// when a cancel on its handle ran during it; an upload is judged by the file the service stored;
+// the open descriptors end at their starting count. ZEMUSER_SOAK_SECONDS (default 60, 20 under
+// ThreadSanitizer), ZEMUSER_SOAK_THREADS (16) and ZEMUSER_SOAK_SEED (printed) shape a run.
 #include <zemuser.h>
 
 #include <atomic>
@@ -34,10 +28,9 @@ constexpr long kDefaultSeconds = 20;
 #else
 constexpr long kDefaultSeconds = 60;
 #endif
-// A worker that has not finished its operation this long after the end has hung.
-constexpr auto kStopGrace = std::chrono::seconds(120);
+constexpr auto kStopGrace = std::chrono::seconds(120);  // past the end, a worker has hung
 // Sizes around the library's 1024-byte pieces and its 512 KB receive window.
-constexpr std::size_t kBlobSizes[] = {1, 100, 1023, 1024, 1025, 4097, 65536, 200000, 1048576};
+constexpr std::size_t kBlobSizes[] = {1, 1023, 1024, 1025, 65536, 200000, 1048576};
 constexpr std::size_t kLargestUpload = 200000;  // uploaded often without filling the disk
 constexpr const char* kSession = "soak";        // the file service's session of the blobs
 
@@ -55,7 +48,7 @@ struct Blob {
     std::string name, content;
 };
 
-// nginx serving the blobs over HTTP and HTTPS, and the file service holding them in its session
+// nginx serving the blobs over HTTP and HTTPS; the file service holding them in its session
 // "soak" and taking the uploads.
 struct World {
     World() : service({ZEMUSER_FILE_SERVICE_PROGRAM, "--root", root.path(), "--port", "0"}, log) {
@@ -92,8 +85,7 @@ struct World {
     std::vector<Blob> blobs;
 };
 
-// A worker's public handle, where the others find it to cancel, and how many cancels on it have
-// begun and ended.
+// A worker's public handle, where the others find it to cancel, and its cancels begun and ended.
 struct Slot {
     std::atomic<TransferHandle> handle{nullptr};
     std::atomic<std::uint64_t> cancelsBegun{0}, cancelsEnded{0};
@@ -143,9 +135,9 @@ class Worker {
     }
 
   private:
-    // A call on `used` may have been cancelled only when it ran on the public handle and a cancel
-    // on that ran as the call began or began during it. Ended is read first: a cancel that
-    // begins between the two reads counts as running.
+    // A call may have been cancelled only when it ran on the public handle and a cancel on that
+    // ran as the call began or began during it. Ended is read first: a cancel that begins
+    // between the two reads counts as running.
     struct CancelWindow {
         bool onPublic;
         std::uint64_t ended, begun;
@@ -162,7 +154,7 @@ class Worker {
     void Post() { InMemory(true); }
 
     // A static file from nginx, or the service's answer to a post asking for it, into the host's
-    // buffer or one the library hands out.
+    // buffer or one the library hands out. A cancel ends it with -1 or a prefix of the reply.
     void InMemory(bool post) {
         const Blob& blob = AnyBlob();
         const std::string url = post ? world_.serviceUrl : world_.StaticUrl(blob, Chance(20));
@@ -181,17 +173,14 @@ class Worker {
                  : (hands ? ZEMUrlGet3(url.c_str(), &status, &handed, &length, handle)
                           : ZEMUrlGet(url.c_str(), &status, &buffer[0], size, handle));
         const char* bytes = hands ? handed : buffer.data();
-        const bool whole = result == size && status == 200 && bytes != nullptr &&
-                           std::memcmp(bytes, blob.content.data(), blob.content.size()) == 0;
-        // A cancel ends the call with its failure value or with a prefix of the reply.
-        const bool prefix = result == -1 || (result >= 0 && result < size && bytes != nullptr &&
+        const bool sound = (result < 0 || (bytes != nullptr && bytes[result] == '\0')) &&
+                           (!hands || (result == -1 ? handed == nullptr && length == -7
+                                                    : handed != nullptr && length == result));
+        const bool prefix = result == -1 || (result >= 0 && result <= size && bytes != nullptr &&
                                              std::memcmp(bytes, blob.content.data(), result) == 0);
-        const bool terminated = result < 0 || bytes == nullptr || bytes[result] == '\0';
-        const bool handedRight = !hands || (result == -1 ? handed == nullptr && length == -7
-                                                         : handed != nullptr && length == result);
         Judge(std::string(post ? "ZEMUrlPost" : "ZEMUrlGet") + (hands ? "3" : ""), blob.name,
-              whole && terminated && handedRight, prefix && terminated && handedRight,
-              Landed(window), "status " + std::to_string(status), result);
+              sound && prefix && result == size && status == 200, sound && prefix, Landed(window),
+              "status " + std::to_string(status), result);
         ZEMReleaseBuffer(handed);
     }
 
@@ -209,7 +198,7 @@ class Worker {
         const PostFields fields =
             up ? PostFields{{"act", "upload"}, {"session_id", uploadSession_}, {"x", "kivStuff"}}
                : PostFields{{"act", "fetch"}, {"session_id", kSession}, {"filename", blob->name}};
-        const TransferHandle handle = ChooseHandle();
+        const TransferHandle handle = Chance(60) ? public_ : private_;  // nobody cancels private_
         const int kind = Below(up ? 2 : 3);  // a URL transfer, a conference one, into a folder
         const bool wide = Chance(50);
         if (kind == 2) fs::create_directory(path);
@@ -229,13 +218,15 @@ class Worker {
         const std::string stored = up          ? world_.root.File(uploadSession_ + "/" + sent)
                                    : kind == 2 ? path + "/" + blob->name
                                                : path;
-        std::string content;
-        const std::string held = Held(stored, &content);
+        const std::string content = FileExists(stored) ? ReadFileBytes(stored) : "";
         const bool nameRight = kind != 2 || result != 1 || blob->name == name;
         const bool nothingLeft = up || (kind == 2 ? fs::is_empty(path) : !FileExists(path));
+        static constexpr const char* kNames[] = {"ZEMUrlTransferFile", "ZEMKIVTransferFile",
+                                                 "ZEMNormalDownloadFile"};
         Judge(std::string(kNames[kind]) + (wide && kind != 2 ? "W" : "") + (up ? " up" : " down"),
               blob->name, result == 1 && content == blob->content && nameRight,
-              result == 0 && nothingLeft, Landed(window), held, result);
+              result == 0 && nothingLeft, Landed(window),
+              std::to_string(content.size()) + " bytes stored", result);
         fs::remove_all(path);
         if (up) fs::remove(stored);
     }
@@ -269,21 +260,10 @@ class Worker {
                             (cancelled ? "" : " with no cancel issued"));
     }
 
-    // The content of a file that may not be there, and what it held, for a report.
-    static std::string Held(const std::string& path, std::string* content) {
-        if (!FileExists(path)) return "no file";
-        *content = ReadFileBytes(path);
-        return std::to_string(content->size()) + " bytes stored";
-    }
-    static constexpr const char* kNames[] = {"ZEMUrlTransferFile", "ZEMKIVTransferFile",
-                                             "ZEMNormalDownloadFile"};
-
     Slot& slot() const { return slots_[index_]; }
     int Below(int bound) { return std::uniform_int_distribution<int>(0, bound - 1)(random_); }
     bool Chance(int percent) { return Below(100) < percent; }
     const Blob& AnyBlob() { return world_.blobs[Below(static_cast<int>(world_.blobs.size()))]; }
-    // The public handle, which others cancel, or the private one, which nobody does.
-    TransferHandle ChooseHandle() { return Chance(60) ? public_ : private_; }
     std::string NextPath() {
         return folder_.File("w" + std::to_string(index_) + "-" + std::to_string(++sequence_));
     }
@@ -309,8 +289,6 @@ int main() {
         EnvNumber("ZEMUSER_SOAK_SEED", Clock::now().time_since_epoch().count() % 1000000007));
     std::printf("soak: %d threads for %ld s, seed %u\n", threads, seconds, seed);
     std::fflush(stdout);
-
-    // Whatever happens, a run that has not ended by then has hung.
     std::thread([seconds] {
         std::this_thread::sleep_for(std::chrono::seconds(seconds) + kStopGrace);
         std::printf("soak FAILED: a worker hung\n");
@@ -330,8 +308,7 @@ int main() {
     for (int i = 0; i < threads; ++i) {
         workers.push_back(std::make_unique<Worker>(i, seed, world, slots, tally));
     }
-    // One of each family first, so that what the library sets up once is in place.
-    workers[0]->Run(true);
+    workers[0]->Run(true);  // what the library sets up once is in place before the count
     const int descriptorsAtStart = CountOpenDescriptors();
 
     std::atomic<bool> stop{false};
