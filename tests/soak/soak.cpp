@@ -9,7 +9,6 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
-#include <mutex>
 #include <random>
 #include <regex>
 #include <thread>
@@ -28,7 +27,6 @@ constexpr long kDefaultSeconds = 20;
 #else
 constexpr long kDefaultSeconds = 60;
 #endif
-constexpr auto kStopGrace = std::chrono::seconds(120);  // past the end, a worker has hung
 // Sizes around the library's 1024-byte pieces and its 512 KB receive window.
 constexpr std::size_t kBlobSizes[] = {1, 1023, 1024, 1025, 65536, 200000, 1048576};
 constexpr std::size_t kLargestUpload = 200000;  // uploaded often without filling the disk
@@ -38,10 +36,6 @@ long EnvNumber(const char* name, long fallback) {
     const char* text = std::getenv(name);
     const long value = text != nullptr ? std::strtol(text, nullptr, 10) : 0;
     return value > 0 ? value : fallback;
-}
-
-std::u16string Wide(const std::string& ascii) {
-    return std::u16string(ascii.begin(), ascii.end());
 }
 
 struct Blob {
@@ -71,11 +65,6 @@ struct World {
                            blobs.back().content);
         }
     }
-    std::string StaticUrl(const Blob& blob, bool secure) const {
-        if (!secure) return nginx.url("/" + blob.name);
-        return "https://127.0.0.1:" + std::to_string(nginx.httpsPort(CertificateKind::Good)) + "/" +
-               blob.name;
-    }
 
     NginxServer nginx;
     TempDir root, logs;
@@ -91,25 +80,20 @@ struct Slot {
     std::atomic<std::uint64_t> cancelsBegun{0}, cancelsEnded{0};
 };
 
-struct Tally {
+// What the workers share, and their shared.
+struct Shared {
+    World world;
+    std::vector<Slot> slots;
     std::atomic<std::size_t> operations{0}, interrupted{0}, inconsistent{0};
-    std::mutex mutex;
-    std::vector<std::string> first;  // the first inconsistencies, described
-
-    void Inconsistent(const std::string& what) {
-        std::lock_guard<std::mutex> lock(mutex);
-        if (++inconsistent <= 20) first.push_back(what);
+    void Inconsistent(const std::string& what) {  // the first few are described
+        if (++inconsistent <= 20) std::printf("    %s\n", what.c_str());
     }
 };
 
 class Worker {
   public:
-    Worker(int index, unsigned seed, const World& world, std::vector<Slot>& slots, Tally& tally)
-        : index_(index),
-          random_(seed + index * 7919u),
-          world_(world),
-          slots_(slots),
-          tally_(tally) {
+    Worker(int index, unsigned seed, Shared& shared)
+        : index_(index), random_(seed + index * 7919u), shared_(shared), world_(shared.world) {
         slot().handle = public_;
     }
     ~Worker() {
@@ -118,19 +102,19 @@ class Worker {
         ZEMTransferEnd(private_);
     }
 
-    // One operation of each family (`all`), or of one chosen by its weight (in hundredths).
+    // One operation of each family (`all`), or of one chosen by its weight (in hundredths):
+    // fetch, post, download, upload, a new public handle, a cancel of another's.
     void Run(bool all = false) {
-        static constexpr std::pair<int, void (Worker::*)()> kMix[] = {
-            {24, &Worker::Fetch},  {12, &Worker::Post},       {24, &Worker::Download},
-            {18, &Worker::Upload}, {6, &Worker::CycleHandle}, {16, &Worker::CancelAnother}};
+        static constexpr int kWeights[] = {24, 12, 24, 18, 6, 16};
         int pick = Below(100);
-        for (const auto& [weight, family] : kMix) {
-            if (all || pick < weight) {
-                ++tally_.operations;
-                (this->*family)();
-                if (!all) return;
-            }
-            pick -= weight;
+        for (int family = 0; family < 6; pick -= kWeights[family++]) {
+            if (!all && pick >= kWeights[family]) continue;
+            ++shared_.operations;
+            if (family < 2) InMemory(family == 1);
+            if (family == 2 || family == 3) FileTransfer(family == 3);
+            if (family == 4) CycleHandle();
+            if (family == 5) CancelAnother();
+            if (!all) return;
         }
     }
 
@@ -150,14 +134,17 @@ class Worker {
         return w.onPublic && (w.begun != w.ended || slot().cancelsBegun != w.begun);
     }
 
-    void Fetch() { InMemory(false); }
-    void Post() { InMemory(true); }
-
-    // A static file from nginx, or the service's answer to a post asking for it, into the host's
-    // buffer or one the library hands out. A cancel ends it with -1 or a prefix of the reply.
+    // A static file from nginx (over HTTP or HTTPS), or the service's answer to a post asking
+    // for it, into the host's buffer or one the library hands out. A cancel ends it with -1 or a
+    // prefix of the reply.
     void InMemory(bool post) {
         const Blob& blob = AnyBlob();
-        const std::string url = post ? world_.serviceUrl : world_.StaticUrl(blob, Chance(20));
+        const std::string url =
+            post         ? world_.serviceUrl
+            : Chance(80) ? world_.nginx.url("/" + blob.name)
+                         : "https://127.0.0.1:" +
+                               std::to_string(world_.nginx.httpsPort(CertificateKind::Good)) + "/" +
+                               blob.name;
         const PostFields fields{
             {"act", "fetch"}, {"session_id", kSession}, {"filename", blob.name}};
         const TransferHandle handle = Chance(50) ? public_ : nullptr;  // null: a session of its own
@@ -180,12 +167,9 @@ class Worker {
                                              std::memcmp(bytes, blob.content.data(), result) == 0);
         Judge(std::string(post ? "ZEMUrlPost" : "ZEMUrlGet") + (hands ? "3" : ""), blob.name,
               sound && prefix && result == size && status == 200, sound && prefix, Landed(window),
-              "status " + std::to_string(status), result);
+              result);
         ZEMReleaseBuffer(handed);
     }
-
-    void Download() { FileTransfer(false); }
-    void Upload() { FileTransfer(true); }
 
     // A file from the service (into a file, or into a folder under the name it announces) or to
     // it, where an upload is judged by the file the service stored (it commits the file before it
@@ -193,40 +177,33 @@ class Worker {
     void FileTransfer(bool up) {
         const Blob* blob = &AnyBlob();
         while (up && blob->content.size() > kLargestUpload) blob = &AnyBlob();
-        const std::string path = NextPath(), sent = fs::path(path).filename().string();
+        const std::string path = folder_.File(std::to_string(++sequence_));
         if (up) WriteFileBytes(path, blob->content);
         const PostFields fields =
             up ? PostFields{{"act", "upload"}, {"session_id", uploadSession_}, {"x", "kivStuff"}}
                : PostFields{{"act", "fetch"}, {"session_id", kSession}, {"filename", blob->name}};
         const TransferHandle handle = Chance(60) ? public_ : private_;  // nobody cancels private_
         const int kind = Below(up ? 2 : 3);  // a URL transfer, a conference one, into a folder
-        const bool wide = Chance(50);
         if (kind == 2) fs::create_directory(path);
-        const char *url = world_.serviceUrl.c_str(),
-                   *session = up ? uploadSession_.c_str() : kSession;
-        const std::u16string widePath = Wide(path), wideName = Wide(blob->name);
+        const char* url = world_.serviceUrl.c_str();
         char name[64] = "#";
         const CancelWindow window = Open(handle);
         const std::int32_t result =
-            kind == 2   ? ZEMNormalDownloadFile(handle, url, &fields, path.c_str(), name, 64)
-            : kind == 0 ? (wide ? ZEMUrlTransferFileW(handle, url, &fields, widePath.c_str(), up)
-                                : ZEMUrlTransferFile(handle, url, &fields, path.c_str(), up))
-            : wide      ? ZEMKIVTransferFileW(handle, url, session, up ? nullptr : wideName.c_str(),
-                                              widePath.c_str(), up)
-                   : ZEMKIVTransferFile(handle, url, session, up ? nullptr : blob->name.c_str(),
-                                        path.c_str(), up);
-        const std::string stored = up          ? world_.root.File(uploadSession_ + "/" + sent)
-                                   : kind == 2 ? path + "/" + blob->name
-                                               : path;
+            kind == 0   ? ZEMUrlTransferFile(handle, url, &fields, path.c_str(), up)
+            : kind == 1 ? ZEMKIVTransferFile(handle, url, up ? uploadSession_.c_str() : kSession,
+                                             up ? nullptr : blob->name.c_str(), path.c_str(), up)
+                        : ZEMNormalDownloadFile(handle, url, &fields, path.c_str(), name, 64);
+        const std::string stored =
+            up ? world_.root.File(uploadSession_ + "/" + std::to_string(sequence_))
+               : path + (kind == 2 ? "/" + blob->name : "");
         const std::string content = FileExists(stored) ? ReadFileBytes(stored) : "";
         const bool nameRight = kind != 2 || result != 1 || blob->name == name;
         const bool nothingLeft = up || (kind == 2 ? fs::is_empty(path) : !FileExists(path));
         static constexpr const char* kNames[] = {"ZEMUrlTransferFile", "ZEMKIVTransferFile",
                                                  "ZEMNormalDownloadFile"};
-        Judge(std::string(kNames[kind]) + (wide && kind != 2 ? "W" : "") + (up ? " up" : " down"),
-              blob->name, result == 1 && content == blob->content && nameRight,
-              result == 0 && nothingLeft, Landed(window),
-              std::to_string(content.size()) + " bytes stored", result);
+        Judge(std::string(kNames[kind]) + (up ? " up" : " down"), blob->name,
+              result == 1 && content == blob->content && nameRight, result == 0 && nothingLeft,
+              Landed(window), result);
         fs::remove_all(path);
         if (up) fs::remove(stored);
     }
@@ -235,12 +212,12 @@ class Worker {
         slot().handle = nullptr;  // others may still cancel the old value: it is not found
         ZEMTransferEnd(public_);
         public_ = Chance(50) ? ZEMTransferBegin() : ZEMTransferBeginV2("someone", "secret");
-        if (public_ == nullptr) tally_.Inconsistent("ZEMTransferBegin gave no handle");
+        if (public_ == nullptr) shared_.Inconsistent("ZEMTransferBegin gave no handle");
         slot().handle = public_;
     }
 
     void CancelAnother() {
-        Slot& other = slots_[Below(static_cast<int>(slots_.size()))];
+        Slot& other = shared_.slots[Below(static_cast<int>(shared_.slots.size()))];
         if (&other == &slot()) return;
         ++other.cancelsBegun;
         CancelTransferFile(other.handle.load());
@@ -249,30 +226,25 @@ class Worker {
 
     // A call either did all it was asked, or, when a cancel landed, ended as a cancel may end it.
     void Judge(const std::string& call, const std::string& blob, bool whole, bool cut,
-               bool cancelled, const std::string& detail, std::int32_t result) {
+               bool cancelled, std::int32_t result) {
         if (whole) return;
         if (cancelled && cut) {
-            ++tally_.interrupted;
+            ++shared_.interrupted;
             return;
         }
-        tally_.Inconsistent("worker " + std::to_string(index_) + ", " + call + " of " + blob +
-                            ": result " + std::to_string(result) + ", " + detail +
-                            (cancelled ? "" : " with no cancel issued"));
+        shared_.Inconsistent("worker " + std::to_string(index_) + ", " + call + " of " + blob +
+                             ": result " + std::to_string(result) +
+                             (cancelled ? "" : " with no cancel issued"));
     }
 
-    Slot& slot() const { return slots_[index_]; }
+    Slot& slot() const { return shared_.slots[index_]; }
     int Below(int bound) { return std::uniform_int_distribution<int>(0, bound - 1)(random_); }
     bool Chance(int percent) { return Below(100) < percent; }
     const Blob& AnyBlob() { return world_.blobs[Below(static_cast<int>(world_.blobs.size()))]; }
-    std::string NextPath() {
-        return folder_.File("w" + std::to_string(index_) + "-" + std::to_string(++sequence_));
-    }
-
     const int index_;
     std::mt19937 random_;
+    Shared& shared_;
     const World& world_;
-    std::vector<Slot>& slots_;
-    Tally& tally_;
     const std::string uploadSession_ = "up-" + std::to_string(index_);
     TempDir folder_;
     TransferHandle public_ = ZEMTransferBegin();
@@ -289,24 +261,15 @@ int main() {
         EnvNumber("ZEMUSER_SOAK_SEED", Clock::now().time_since_epoch().count() % 1000000007));
     std::printf("soak: %d threads for %ld s, seed %u\n", threads, seconds, seed);
     std::fflush(stdout);
-    std::thread([seconds] {
-        std::this_thread::sleep_for(std::chrono::seconds(seconds) + kStopGrace);
-        std::printf("soak FAILED: a worker hung\n");
-        std::fflush(stdout);
-        std::_Exit(3);
-    }).detach();
-
     TempDir scratch;
     // The user's settings are not touched; a silent server cannot hold a worker for a minute.
     setenv("ZEMUSER_SETTINGS_DIR", scratch.File("settings").c_str(), 0);
     setenv("ZEMUSER_RECEIVE_TIMEOUT_MS", "20000", 0);
-    const World world;
     ZEMUser_SetTraceFile(scratch.File("trace.txt").c_str());
-    Tally tally;
-    std::vector<Slot> slots(static_cast<std::size_t>(threads));
+    Shared shared{{}, std::vector<Slot>(static_cast<std::size_t>(threads))};
     std::vector<std::unique_ptr<Worker>> workers;
     for (int i = 0; i < threads; ++i) {
-        workers.push_back(std::make_unique<Worker>(i, seed, world, slots, tally));
+        workers.push_back(std::make_unique<Worker>(i, seed, shared));
     }
     workers[0]->Run(true);  // what the library sets up once is in place before the count
     const int descriptorsAtStart = CountOpenDescriptors();
@@ -326,11 +289,10 @@ int main() {
     ZEMUser_SetTraceFile(nullptr);
 
     std::printf("  %zu operations, %zu ended early by a cancel, %zu inconsistent\n",
-                tally.operations.load(), tally.interrupted.load(), tally.inconsistent.load());
-    for (const std::string& what : tally.first) std::printf("    %s\n", what.c_str());
+                shared.operations.load(), shared.interrupted.load(), shared.inconsistent.load());
     std::printf("  open descriptors: %d at the start, %d at the end\n", descriptorsAtStart,
                 descriptorsAtEnd);
-    const bool passed = tally.inconsistent == 0 && descriptorsAtEnd == descriptorsAtStart;
+    const bool passed = shared.inconsistent == 0 && descriptorsAtEnd == descriptorsAtStart;
     std::printf("soak %s\n", passed ? "passed" : "FAILED");
     return passed ? 0 : 1;
 }
