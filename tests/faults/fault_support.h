@@ -29,11 +29,10 @@ struct ChildChecks {
     }
 };
 
-// A thread's allocation faults: when armed, its failAt-th allocation fails (operator new
-// anywhere; malloc, calloc and realloc from the engine's own code, linked with --wrap), and
-// `watchAction` runs once just before its first C allocation of `watchBytes` or more (the engine
-// takes request bodies from the heap between measuring a body and writing it). Trivially
-// constructible, so that the allocator can use it on any thread at any time.
+// A thread's allocation faults: when armed, its failAt-th allocation fails (operator new; the
+// engine's malloc, calloc and realloc, linked with --wrap); `watchAction` runs once before its
+// first C allocation of `watchBytes` or more (a request body's, once the body is measured).
+// Trivially constructible, so that the allocator can use it on any thread at any time.
 struct AllocationFaults {
     bool armed, delivered;
     std::size_t seen, failAt, watchBytes;
@@ -41,18 +40,12 @@ struct AllocationFaults {
 };
 extern thread_local AllocationFaults t_allocationFaults;
 
-class AllocationFaultScope {
-  public:
+// Arms the failure for its life.
+struct AllocationFaultScope {
     explicit AllocationFaultScope(std::size_t failAt) {
-        t_allocationFaults = {
-            true, false, 0, failAt, t_allocationFaults.watchBytes, t_allocationFaults.watchAction};
+        t_allocationFaults = {true, false, 0, failAt, 0, nullptr};
     }
-    ~AllocationFaultScope() { Stop(); }
-    std::size_t Stop() {  // the number of allocations seen
-        t_allocationFaults.armed = false;
-        return t_allocationFaults.seen;
-    }
-    bool Delivered() const { return t_allocationFaults.delivered; }
+    ~AllocationFaultScope() { t_allocationFaults.armed = false; }
 };
 
 }  // namespace fault_testing

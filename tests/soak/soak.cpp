@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <list>
 #include <random>
 #include <regex>
 #include <thread>
@@ -33,8 +34,7 @@ constexpr std::size_t kLargestUpload = 200000;  // uploaded often without fillin
 constexpr const char* kSession = "soak";        // the file service's session of the blobs
 
 long EnvNumber(const char* name, long fallback) {
-    const char* text = std::getenv(name);
-    const long value = text != nullptr ? std::strtol(text, nullptr, 10) : 0;
+    const long value = std::getenv(name) != nullptr ? std::atol(std::getenv(name)) : 0;
     return value > 0 ? value : fallback;
 }
 
@@ -56,6 +56,8 @@ struct World {
             text = FileExists(log) ? ReadFileBytes(log) : "";
         }
         serviceUrl = match[1].str() + "/files";
+        secureUrl =
+            "https://127.0.0.1:" + std::to_string(nginx.httpsPort(CertificateKind::Good)) + "/";
         fs::create_directory(root.File(kSession));
         unsigned seed = 1;
         for (std::size_t size : kBlobSizes) {
@@ -70,7 +72,8 @@ struct World {
     TempDir root, logs;
     const std::string log = logs.File("file-service.log");
     ChildProcess service;
-    std::string serviceUrl;
+    const std::string plainUrl = nginx.url("/");
+    std::string serviceUrl, secureUrl;
     std::vector<Blob> blobs;
 };
 
@@ -80,7 +83,7 @@ struct Slot {
     std::atomic<std::uint64_t> cancelsBegun{0}, cancelsEnded{0};
 };
 
-// What the workers share, and their shared.
+// What the workers share: the servers, the public handles and the tally.
 struct Shared {
     World world;
     std::vector<Slot> slots;
@@ -93,7 +96,7 @@ struct Shared {
 class Worker {
   public:
     Worker(int index, unsigned seed, Shared& shared)
-        : index_(index), random_(seed + index * 7919u), shared_(shared), world_(shared.world) {
+        : index_(index), random_(seed + index * 7919u), shared_(shared) {
         slot().handle = public_;
     }
     ~Worker() {
@@ -122,16 +125,12 @@ class Worker {
     // A call may have been cancelled only when it ran on the public handle and a cancel on that
     // ran as the call began or began during it. Ended is read first: a cancel that begins
     // between the two reads counts as running.
-    struct CancelWindow {
-        bool onPublic;
-        std::uint64_t ended, begun;
-    };
-    CancelWindow Open(TransferHandle used) const {
-        const std::uint64_t ended = slot().cancelsEnded;
-        return {used != nullptr && used == public_, ended, slot().cancelsBegun};
-    }
-    bool Landed(const CancelWindow& w) const {
-        return w.onPublic && (w.begun != w.ended || slot().cancelsBegun != w.begun);
+    auto CancelWindow(TransferHandle used) const {
+        const std::uint64_t ended = slot().cancelsEnded, begun = slot().cancelsBegun;
+        return [this, used, ended, begun] {
+            return used != nullptr && used == public_ &&
+                   (begun != ended || slot().cancelsBegun != begun);
+        };
     }
 
     // A static file from nginx (over HTTP or HTTPS), or the service's answer to a post asking
@@ -140,11 +139,8 @@ class Worker {
     void InMemory(bool post) {
         const Blob& blob = AnyBlob();
         const std::string url =
-            post         ? world_.serviceUrl
-            : Chance(80) ? world_.nginx.url("/" + blob.name)
-                         : "https://127.0.0.1:" +
-                               std::to_string(world_.nginx.httpsPort(CertificateKind::Good)) + "/" +
-                               blob.name;
+            post ? shared_.world.serviceUrl
+                 : (Chance(80) ? shared_.world.plainUrl : shared_.world.secureUrl) + blob.name;
         const PostFields fields{
             {"act", "fetch"}, {"session_id", kSession}, {"filename", blob.name}};
         const TransferHandle handle = Chance(50) ? public_ : nullptr;  // null: a session of its own
@@ -153,7 +149,7 @@ class Worker {
         std::int32_t status = -1, length = -7;
         char* handed = nullptr;
         const bool hands = Chance(50);
-        const CancelWindow window = Open(handle);
+        const auto landed = CancelWindow(handle);
         const std::int32_t result =
             post ? (hands ? ZEMUrlPost3(url.c_str(), &fields, &status, &handed, &length, handle)
                           : ZEMUrlPost(url.c_str(), &fields, &status, &buffer[0], size, handle))
@@ -165,8 +161,8 @@ class Worker {
                                                     : handed != nullptr && length == result));
         const bool prefix = result == -1 || (result >= 0 && result <= size && bytes != nullptr &&
                                              std::memcmp(bytes, blob.content.data(), result) == 0);
-        Judge(std::string(post ? "ZEMUrlPost" : "ZEMUrlGet") + (hands ? "3" : ""), blob.name,
-              sound && prefix && result == size && status == 200, sound && prefix, Landed(window),
+        Judge(std::string(post ? "ZEMUrlPost" : "ZEMUrlGet") + (hands ? "3 " : " ") + blob.name,
+              sound && prefix && result == size && status == 200, sound && prefix, landed(),
               result);
         ZEMReleaseBuffer(handed);
     }
@@ -185,25 +181,25 @@ class Worker {
         const TransferHandle handle = Chance(60) ? public_ : private_;  // nobody cancels private_
         const int kind = Below(up ? 2 : 3);  // a URL transfer, a conference one, into a folder
         if (kind == 2) fs::create_directory(path);
-        const char* url = world_.serviceUrl.c_str();
+        const char* url = shared_.world.serviceUrl.c_str();
         char name[64] = "#";
-        const CancelWindow window = Open(handle);
+        const auto landed = CancelWindow(handle);
         const std::int32_t result =
             kind == 0   ? ZEMUrlTransferFile(handle, url, &fields, path.c_str(), up)
             : kind == 1 ? ZEMKIVTransferFile(handle, url, up ? uploadSession_.c_str() : kSession,
                                              up ? nullptr : blob->name.c_str(), path.c_str(), up)
                         : ZEMNormalDownloadFile(handle, url, &fields, path.c_str(), name, 64);
         const std::string stored =
-            up ? world_.root.File(uploadSession_ + "/" + std::to_string(sequence_))
+            up ? shared_.world.root.File(uploadSession_ + "/" + std::to_string(sequence_))
                : path + (kind == 2 ? "/" + blob->name : "");
         const std::string content = FileExists(stored) ? ReadFileBytes(stored) : "";
         const bool nameRight = kind != 2 || result != 1 || blob->name == name;
         const bool nothingLeft = up || (kind == 2 ? fs::is_empty(path) : !FileExists(path));
         static constexpr const char* kNames[] = {"ZEMUrlTransferFile", "ZEMKIVTransferFile",
                                                  "ZEMNormalDownloadFile"};
-        Judge(std::string(kNames[kind]) + (up ? " up" : " down"), blob->name,
+        Judge(std::string(kNames[kind]) + (up ? " up " : " down ") + blob->name,
               result == 1 && content == blob->content && nameRight, result == 0 && nothingLeft,
-              Landed(window), result);
+              landed(), result);
         fs::remove_all(path);
         if (up) fs::remove(stored);
     }
@@ -225,26 +221,25 @@ class Worker {
     }
 
     // A call either did all it was asked, or, when a cancel landed, ended as a cancel may end it.
-    void Judge(const std::string& call, const std::string& blob, bool whole, bool cut,
-               bool cancelled, std::int32_t result) {
+    void Judge(const std::string& call, bool whole, bool cut, bool cancelled, std::int32_t result) {
         if (whole) return;
         if (cancelled && cut) {
             ++shared_.interrupted;
-            return;
+        } else {
+            shared_.Inconsistent("worker " + std::to_string(index_) + ", " + call + ": result " +
+                                 std::to_string(result) + (cancelled ? "" : ", no cancel issued"));
         }
-        shared_.Inconsistent("worker " + std::to_string(index_) + ", " + call + " of " + blob +
-                             ": result " + std::to_string(result) +
-                             (cancelled ? "" : " with no cancel issued"));
     }
 
     Slot& slot() const { return shared_.slots[index_]; }
     int Below(int bound) { return std::uniform_int_distribution<int>(0, bound - 1)(random_); }
     bool Chance(int percent) { return Below(100) < percent; }
-    const Blob& AnyBlob() { return world_.blobs[Below(static_cast<int>(world_.blobs.size()))]; }
+    const Blob& AnyBlob() {
+        return shared_.world.blobs[Below(static_cast<int>(shared_.world.blobs.size()))];
+    }
     const int index_;
     std::mt19937 random_;
     Shared& shared_;
-    const World& world_;
     const std::string uploadSession_ = "up-" + std::to_string(index_);
     TempDir folder_;
     TransferHandle public_ = ZEMTransferBegin();
@@ -267,18 +262,16 @@ int main() {
     setenv("ZEMUSER_RECEIVE_TIMEOUT_MS", "20000", 0);
     ZEMUser_SetTraceFile(scratch.File("trace.txt").c_str());
     Shared shared{{}, std::vector<Slot>(static_cast<std::size_t>(threads))};
-    std::vector<std::unique_ptr<Worker>> workers;
-    for (int i = 0; i < threads; ++i) {
-        workers.push_back(std::make_unique<Worker>(i, seed, shared));
-    }
-    workers[0]->Run(true);  // what the library sets up once is in place before the count
+    std::list<Worker> workers;
+    for (int i = 0; i < threads; ++i) workers.emplace_back(i, seed, shared);
+    workers.front().Run(true);  // what the library sets up once is in place before the count
     const int descriptorsAtStart = CountOpenDescriptors();
 
     std::atomic<bool> stop{false};
     std::vector<std::thread> running;
-    for (auto& worker : workers) {
-        running.emplace_back([&, w = worker.get()] {
-            while (!stop) w->Run();
+    for (Worker& worker : workers) {
+        running.emplace_back([&] {
+            while (!stop) worker.Run();
         });
     }
     std::this_thread::sleep_for(std::chrono::seconds(seconds));
@@ -288,11 +281,11 @@ int main() {
     const int descriptorsAtEnd = CountOpenDescriptors();  // the trace file is open in both
     ZEMUser_SetTraceFile(nullptr);
 
-    std::printf("  %zu operations, %zu ended early by a cancel, %zu inconsistent\n",
-                shared.operations.load(), shared.interrupted.load(), shared.inconsistent.load());
-    std::printf("  open descriptors: %d at the start, %d at the end\n", descriptorsAtStart,
-                descriptorsAtEnd);
     const bool passed = shared.inconsistent == 0 && descriptorsAtEnd == descriptorsAtStart;
-    std::printf("soak %s\n", passed ? "passed" : "FAILED");
+    std::printf(
+        "  %zu operations, %zu ended early by a cancel, %zu inconsistent; %d descriptors "
+        "open at the start, %d at the end\nsoak %s\n",
+        shared.operations.load(), shared.interrupted.load(), shared.inconsistent.load(),
+        descriptorsAtStart, descriptorsAtEnd, passed ? "passed" : "FAILED");
     return passed ? 0 : 1;
 }
