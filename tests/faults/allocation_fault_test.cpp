@@ -52,7 +52,6 @@ struct Scene {
     const char *get = url.c_str(), *put = uploadUrl.c_str(), *file = target.c_str();
 };
 
-// What a call returned and handed out, kept without allocating.
 struct Outcome {
     std::int32_t result = 0, status = 0, length = kUntouched;
     char* handedOut = nullptr;
@@ -130,8 +129,8 @@ TEST_P(AllocationFaults, EachAllocationFailingInTurn) {
             outcome.result = row.call(scene, outcome);
         }
         EXPECT_LT(Clock::now() - start, kReceiveTimeout);
-        Check(row.kind, scene, outcome, t_allocationFaults.delivered);
-        return t_allocationFaults.seen;
+        Check(row.kind, scene, outcome, ThreadFaults().delivered);
+        return ThreadFaults().seen;
     };
     run(0);  // the first call of a kind sets up what lives for the process
     const int descriptors = CountOpenDescriptors();

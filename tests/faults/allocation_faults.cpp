@@ -12,11 +12,14 @@ extern "C" void* __real_realloc(void* block, std::size_t size);
 
 namespace fault_testing {
 
-thread_local AllocationFaults t_allocationFaults{};
+AllocationFaults& ThreadFaults() {
+    static thread_local AllocationFaults faults{};
+    return faults;
+}
 
 // Counts one allocation; true when it must fail. `watchedSize` is 0 for operator new.
 static bool FailThisOne(std::size_t watchedSize) {
-    AllocationFaults& faults = t_allocationFaults;
+    AllocationFaults& faults = ThreadFaults();
     if (faults.watchAction != nullptr && watchedSize != 0 && watchedSize >= faults.watchBytes) {
         void (*action)() = faults.watchAction;
         faults.watchAction = nullptr;  // once, and never from inside the action itself

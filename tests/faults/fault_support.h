@@ -29,23 +29,21 @@ struct ChildChecks {
     }
 };
 
-// A thread's allocation faults: when armed, its failAt-th allocation fails (operator new; the
-// engine's malloc, calloc and realloc, linked with --wrap); `watchAction` runs once before its
-// first C allocation of `watchBytes` or more (a request body's, once the body is measured).
-// Trivially constructible, so that the allocator can use it on any thread at any time.
+// A thread's allocation faults (trivial, so the allocator may use it any time): armed, its
+// failAt-th allocation fails (operator new; the engine's malloc, calloc and realloc, --wrap'ed);
+// `watchAction` runs once before its first C allocation of `watchBytes` or more (a body's).
 struct AllocationFaults {
     bool armed, delivered;
     std::size_t seen, failAt, watchBytes;
     void (*watchAction)();
 };
-extern thread_local AllocationFaults t_allocationFaults;
+AllocationFaults& ThreadFaults();  // the calling thread's
 
-// Arms the failure for its life.
-struct AllocationFaultScope {
+struct AllocationFaultScope {  // armed for its life
     explicit AllocationFaultScope(std::size_t failAt) {
-        t_allocationFaults = {true, false, 0, failAt, 0, nullptr};
+        ThreadFaults() = {true, false, 0, failAt, 0, nullptr};
     }
-    ~AllocationFaultScope() { t_allocationFaults.armed = false; }
+    ~AllocationFaultScope() { ThreadFaults().armed = false; }
 };
 
 }  // namespace fault_testing

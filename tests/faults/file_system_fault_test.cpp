@@ -83,8 +83,8 @@ int UploadResizedTo(const Scene& s, off_t size) {
     WriteFileBytes(s.upload, s.content);
     static std::pair<std::string, off_t> resize;
     resize = {s.upload, size};
-    t_allocationFaults.watchBytes = s.content.size();
-    t_allocationFaults.watchAction = [] {
+    ThreadFaults().watchBytes = s.content.size();
+    ThreadFaults().watchAction = [] {
         if (::truncate(resize.first.c_str(), resize.second) != 0) std::abort();
     };
     OwnedHandle handle(ZEMTransferBegin());
