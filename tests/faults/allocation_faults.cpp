@@ -1,8 +1,9 @@
-#include "allocation_faults.h"
-
+// The allocator of the fault suites: every call counted, the chosen one failed.
 #include <cerrno>
 #include <cstdlib>
 #include <new>
+
+#include "fault_support.h"
 
 // The real allocator, reached past the --wrap redirection of this binary.
 extern "C" void* __real_malloc(std::size_t size);
@@ -10,40 +11,15 @@ extern "C" void* __real_calloc(std::size_t count, std::size_t size);
 extern "C" void* __real_realloc(void* block, std::size_t size);
 
 namespace fault_testing {
-namespace {
 
-// Trivially constructible, so that the allocator can use it on any thread at any time.
-struct ThreadFaults {
-    bool armed, delivered;
-    std::size_t seen, failAt, watchBytes;
-    void (*watchAction)();
-};
-thread_local ThreadFaults t_faults{};
-
-}  // namespace
-
-AllocationFaultScope::AllocationFaultScope(std::size_t failAt) {
-    t_faults = {true, false, 0, failAt, t_faults.watchBytes, t_faults.watchAction};
+AllocationFaults& ThreadFaults() {
+    static thread_local AllocationFaults faults{};
+    return faults;
 }
 
-std::size_t AllocationFaultScope::Stop() {
-    t_faults.armed = false;
-    return t_faults.seen;
-}
-
-bool AllocationFaultScope::Delivered() const {
-    return t_faults.delivered;
-}
-
-void BeforeLargeAllocation(std::size_t bytes, void (*action)()) {
-    t_faults.watchBytes = bytes;
-    t_faults.watchAction = action;
-}
-
-// Counts one allocation; true when it is the one that must fail. `watchedSize` is the size of
-// a C allocation, 0 for operator new, which the watch leaves alone.
+// Counts one allocation; true when it must fail. `watchedSize` is 0 for operator new.
 static bool FailThisOne(std::size_t watchedSize) {
-    ThreadFaults& faults = t_faults;
+    AllocationFaults& faults = ThreadFaults();
     if (faults.watchAction != nullptr && watchedSize != 0 && watchedSize >= faults.watchBytes) {
         void (*action)() = faults.watchAction;
         faults.watchAction = nullptr;  // once, and never from inside the action itself
@@ -72,15 +48,14 @@ void* __wrap_realloc(void* block, std::size_t size) {
 }
 }  // extern "C"
 
-// The replaceable global allocation functions. Blocks come from malloc and go back to free,
-// so the sanitizers' leak checks see them like any other.
-static void* NewBlock(std::size_t size) {
-    void* block = FailThisOne(0) ? nullptr : __real_malloc(size == 0 ? 1 : size);
-    if (block == nullptr) throw std::bad_alloc();
-    return block;
-}
+// Every form is replaced, so that no block crosses to a sanitizer's own new or delete.
 static void* NewBlockOrNull(std::size_t size) noexcept {
     return FailThisOne(0) ? nullptr : __real_malloc(size == 0 ? 1 : size);
+}
+static void* NewBlock(std::size_t size) {
+    void* block = NewBlockOrNull(size);
+    if (block == nullptr) throw std::bad_alloc();
+    return block;
 }
 // clang-format off
 void* operator new(std::size_t size) { return NewBlock(size); }

@@ -1,5 +1,5 @@
-// What the fault suites share: the test support, the user's settings kept aside, and checks
-// made in forked children.
+// What the fault suites share: the test support, the user's settings kept aside, checks made in
+// forked children, and running out of memory on demand.
 #pragma once
 
 #include <zemuser.h>
@@ -15,23 +15,35 @@ namespace fault_testing {
 
 using namespace testing_support;
 
-// Sessions write the user's HTTP/1.1 settings: into the build tree, never the user's store.
 inline const bool g_settingsKeptAside =
     setenv("ZEMUSER_SETTINGS_DIR", ZEMUSER_BINARY_DIR "/tests/fault_tests_settings", 0) == 0;
 
-// Checks made in a forked child, where the test framework's assertions cannot be used: the
-// child exits with the number of the first check that failed, 0 when all held.
-class ChildChecks {
-  public:
+// A forked child cannot use the framework's assertions: it exits with the number of its first
+// failed check, 0 when all held.
+struct ChildChecks {
+    int count = 0, first = 0;
     bool operator()(bool held) {
-        ++count_;
-        if (!held && first_ == 0) first_ = count_;
+        ++count;
+        if (!held && first == 0) first = count;
         return held;
     }
-    int Result() const { return first_; }
+};
 
-  private:
-    int count_ = 0, first_ = 0;
+// A thread's allocation faults (trivial, so the allocator may use it any time): armed, its
+// failAt-th allocation fails (operator new; the engine's malloc, calloc and realloc, --wrap'ed);
+// `watchAction` runs once before its first C allocation of `watchBytes` or more (a body's).
+struct AllocationFaults {
+    bool armed, delivered;
+    std::size_t seen, failAt, watchBytes;
+    void (*watchAction)();
+};
+AllocationFaults& ThreadFaults();  // the calling thread's
+
+struct AllocationFaultScope {  // armed for its life
+    explicit AllocationFaultScope(std::size_t failAt) {
+        ThreadFaults() = {true, false, 0, failAt, 0, nullptr};
+    }
+    ~AllocationFaultScope() { ThreadFaults().armed = false; }
 };
 
 }  // namespace fault_testing
