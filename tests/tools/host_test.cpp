@@ -5,12 +5,10 @@
 
 #include <regex>
 
-#include "support/real_servers.h"
 #include "support/scripted_server.h"
 #include "tools_process.h"
 
 using namespace testing_support;
-using tools_testing::kHostProgram;
 using tools_testing::RunningProgram;
 
 namespace {
@@ -21,7 +19,7 @@ std::string FirstLine(const std::string& text) {
 
 tools_testing::ProgramResult RunHost(std::vector<std::string> arguments,
                                      const std::string& input = "/dev/null") {
-    arguments.insert(arguments.begin(), kHostProgram);
+    arguments.insert(arguments.begin(), ZEMUSER_HOST_PROGRAM);
     return RunningProgram(arguments, input).Wait();
 }
 
@@ -43,8 +41,6 @@ TEST(Host, AnswersFailuresAndUsageErrors) {
     WriteFileBytes(notes, "notes");
     ScopedEnv debugOutput("ZEMUSER_DEBUG_OUTPUT", dir.File("debug"));
     const std::string refused = "http://127.0.0.1:" + std::to_string(FreeLoopbackPort()) + "/x";
-    // A label longer than 63 bytes cannot go into a DNS query: refused without asking a server.
-    const std::string unresolvable = "http://" + std::string(64, 'a') + ".invalid/x";
     const std::string noConnection = ": No connection to the server could be made (12029)\n";
     const std::string checkTrace = " failed (run again with --trace FILE for details)\n";
     const std::string missing = server.url("/404");
@@ -62,10 +58,6 @@ TEST(Host, AnswersFailuresAndUsageErrors) {
         {"upload", {"upload", server.url("/ok"), notes}, 0, "", ""},
         {"refused connection", {"get", refused, "--trace", trace, "--trace-level", "2"}, 1, "",
          "zemuser: " + refused + noConnection},
-        {"refused upload", {"upload", refused, notes}, 1, "", "zemuser: " + refused + noConnection},
-        {"unresolvable host", {"get", unresolvable}, 1, "",
-         "zemuser: " + unresolvable + ": The host name could not be turned into an address (12007)"
-         "\n"},
         // An error status is no failure of the library: there is no reason to give.
         {"download of an error page", {"download", missing, dir.File("d")}, 1, "",
          "zemuser: download from " + missing + checkTrace},
@@ -75,11 +67,13 @@ TEST(Host, AnswersFailuresAndUsageErrors) {
          "zemuser: sending " + notes + checkTrace},
         {"not a URL", {"get", "notaurl"}, 2, "",
          "URL: expected http://HOST[:PORT][/PATH] or https://HOST[:PORT][/PATH], got 'notaurl'\n"},
-        {"missing local file", {"upload", refused, dir.File("none")}, 2, "",
-         "FILE: File does not exist: " + dir.File("none") + "\n"},
         {"field without a value", {"post", refused, "novalue"}, 2, "",
          "FIELD: expected name=value, got 'novalue'\n"},
         {"no command", {}, 2, "", "A subcommand is required\n"},
+        {"unknown command", {"frobnicate"}, 2, "",
+         "COMMAND: expected get, post, download, upload, conf or cpu, got 'frobnicate'\n"},
+        {"unknown conf command", {"conf", "list"}, 2, "",
+         "COMMAND: expected get or put, got 'list'\n"},
     };
     // clang-format on
     for (const Case& row : cases) {
@@ -104,9 +98,9 @@ TEST(Host, CtrlCCancelsASlowTransfer) {
         if (connection.AwaitClientRead()) inBody.Raise();
         connection.ReadUntilClosed(std::chrono::seconds(60));  // the rest never comes
     });
-    RunningProgram program({kHostProgram, "get", server.url("/slow")});
+    RunningProgram program({ZEMUSER_HOST_PROGRAM, "get", server.url("/slow")});
     ASSERT_TRUE(inBody.AwaitAtLeast(1));
-    program.Signal(SIGINT);
+    program.Interrupt();
     const auto result = program.Wait(std::chrono::seconds(60));
     EXPECT_EQ(result.exitCode, 130);
     EXPECT_EQ(result.err, "zemuser: cancelled\n");
@@ -133,7 +127,6 @@ TEST(Host, ProxyPasswordFromTheCommandLineTheEnvironmentOrStandardInput) {
         {"environment", {}, "s3cret", "/dev/null", 0},
         {"standard input", {"--proxy-password", "-"}, "wrong", password, 0},
         {"command line first", {"--proxy-password", "wrong"}, "s3cret", "/dev/null", 3},
-        {"none", {}, nullptr, "/dev/null", 3},
     };
     for (const Case& row : cases) {
         SCOPED_TRACE(row.name);
@@ -175,7 +168,5 @@ TEST(Host, ConfRoundTripAndDownloadUnderTheAnnouncedName) {
     ASSERT_EQ(download.exitCode, 0) << download.err;
     EXPECT_EQ(download.out, "announced name: report.bin\nsaved to: " + inbox + "/report.bin\n");
     EXPECT_EQ(ReadFileBytes(inbox + "/report.bin"), content);
-    const auto stopped = service.Stop();
-    EXPECT_EQ(stopped.exitCode, 0);
-    EXPECT_EQ(FirstLine(stopped.out.substr(stopped.out.find('\n') + 1)), "stopped\n");
+    EXPECT_NE(service.Stop().find("\nstopped\n"), std::string::npos);
 }
