@@ -4,6 +4,7 @@
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cctype>
+#include <filesystem>
 #include <map>
 
 #include "fuzz_support.h"
@@ -11,7 +12,7 @@
 
 namespace {
 
-const fuzz::TempFolder store("zemuser-fuzz-settings");
+const testing_support::TempDir store;
 
 // Names a value line can hold: printable, no quote or backslash.
 std::string ValueName(FuzzedDataProvider& in) {
@@ -24,12 +25,12 @@ std::string ValueName(FuzzedDataProvider& in) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    setenv("ZEMUSER_SETTINGS_DIR", store.path.c_str(), 1);
+    setenv("ZEMUSER_SETTINGS_DIR", store.path().c_str(), 1);
     std::filesystem::create_directories(store.File("HKEY_CURRENT_USER/Software"));
     const std::string keyFile = store.File("HKEY_CURRENT_USER/Software/Fuzz.reg");
     FuzzedDataProvider in(data, size);
     const std::string before = in.ConsumeRandomLengthString(2000);
-    fuzz::WriteFileBytes(keyFile, before);
+    testing_support::WriteFileBytes(keyFile, before);
 
     std::map<std::string, std::uint32_t> written;  // by lower-case name: names match so
     auto key = zemuser::platform::OpenUserSettingsKey("Software\\Fuzz");
@@ -50,6 +51,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(key->ReadNumber(name.c_str(), &value) && value == number);
     }
     key.reset();
-    if (written.empty()) FUZZ_CHECK(fuzz::ReadFileBytes(keyFile) == before);
+    if (written.empty()) FUZZ_CHECK(testing_support::ReadFileBytes(keyFile) == before);
     return 0;
 }
