@@ -8,17 +8,12 @@
 
 #include "support/real_servers.h"
 
-// libFuzzer keeps the input that made a check fail as a crash.
-#define FUZZ_CHECK(condition)                                                              \
-    do {                                                                                   \
-        if (!(condition)) {                                                                \
-            std::fprintf(stderr, "fuzz check failed: %s at %s:%d\n", #condition, __FILE__, \
-                         __LINE__);                                                        \
-            std::abort();                                                                  \
-        }                                                                                  \
-    } while (false)
-
 namespace fuzz {
+
+[[noreturn]] inline void Fail(const char* condition, const char* file, int line) {
+    std::fprintf(stderr, "fuzz check failed: %s at %s:%d\n", condition, file, line);
+    std::abort();  // libFuzzer keeps the input that got here as a crash
+}
 
 // Text as the C interfaces take it: up to the first zero byte.
 inline std::string AsCText(const std::string& text) {
@@ -26,3 +21,5 @@ inline std::string AsCText(const std::string& text) {
 }
 
 }  // namespace fuzz
+
+#define FUZZ_CHECK(condition) ((condition) ? void() : ::fuzz::Fail(#condition, __FILE__, __LINE__))

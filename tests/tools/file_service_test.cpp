@@ -131,13 +131,10 @@ TEST(FileService, AnswersEachRequestAndStoresOnlyWhatItAccepts) {
         {"session ..", {}, Post(Upload("..")), 400, ""},
         {"empty session", {}, Post(Upload("")), 400, ""},
         {"session with a slash", {}, Post(Upload("a/b")), 400, ""},
-        {"session with a backslash", {}, Post(Upload("a\\b")), 400, ""},
         {"session with a zero byte", {}, Post(Upload("a\0b"s)), 400, ""},
         {"download from session ..", {}, Post(Download("..", "a.bin")), 400, ""},
         {"download of ../old/a.bin", {}, Post(Download("old", "../old/a.bin")), 400, ""},
-        {"download of a name with a tab", {}, Post(Download("old", "a\t.bin")), 400, ""},
         {"client path with backslashes", {}, upload("..\\..\\e.txt"), 200, "s/e.txt"},
-        {"client path with slashes", {}, upload("../../e.txt"), 200, "s/e.txt"},
         {"client path ending in ..", {}, upload("C:\\data\\.."), 400, ""},
         {"client path ending in /", {}, upload("dir/"), 400, ""},
         // Each limit refuses the whole request.
