@@ -1,7 +1,6 @@
 // The command-line host as a user meets it: output, messages and exit statuses.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/stat.h>
 
 #include "support/scripted_server.h"
 #include "tools_process.h"
@@ -24,14 +23,17 @@ tools_testing::ProgramResult RunHost(std::vector<std::string> arguments,
 }  // namespace
 
 TEST(Host, AnswersFailuresAndUsageErrors) {
-    // Answers by path: "/200", "/404", "/ok" (an upload's reply) and "/error" (a refused one).
+    // Answers by path; "/ok" is an upload's reply, any other unknown path a refused one.
     ScriptedServer server([](ScriptedConnection& connection) {
         const std::string line = ParseRequest(connection.ReadRequest()).requestLine;
         auto is = [&line](const char* path) { return line.find(path) != std::string::npos; };
         connection.Send(is(" /200 ")   ? HttpResponse(200, "hello\n")
                         : is(" /ok ")  ? HttpResponse(200, "OK")
                         : is(" /404 ") ? HttpResponse(404, "no such page\n")
-                                       : HttpResponse(200, "ERROR full"));
+                        : is(" /named ")
+                            ? HttpResponse(200, "named",
+                                           {"Content-Disposition: attachment; filename=report.bin"})
+                            : HttpResponse(200, "ERROR full"));
     });
     TempDir dir;
     const std::string notes = dir.File("notes.txt"), trace = dir.File("trace"),
@@ -53,6 +55,8 @@ TEST(Host, AnswersFailuresAndUsageErrors) {
         {"get", {"get", server.url("/200")}, 0, "hello\n", ok},
         {"get of an error page", {"get", missing, "-o", dir.File("page")}, 3, "", "HTTP 404\n"},
         {"upload", {"upload", server.url("/ok"), notes}, 0, "", ""},
+        {"download under the announced name", {"download", server.url("/named"), dir.path()}, 0,
+         "announced name: report.bin\n", ""},
         {"refused connection", {"get", refused, "--trace", trace, "--trace-level", "2"}, 1, "",
          "zemuser: " + refused + noConnection},
         // An error status is no failure of the library: there is no reason to give.
@@ -81,6 +85,7 @@ TEST(Host, AnswersFailuresAndUsageErrors) {
         EXPECT_EQ(FirstLine(result.err), row.err);
     }
     EXPECT_EQ(ReadFileBytes(dir.File("page")), "no such page\n");
+    EXPECT_EQ(ReadFileBytes(dir.File("report.bin")), "named");
     // The library's own report still reaches the trace and the debug output the user chose.
     const std::string report = "[ " + refused + " ] request failed...\n[12029, 0x00002efd] No con";
     EXPECT_EQ(ReadFileBytes(trace).find(report), 0u);
@@ -135,28 +140,4 @@ TEST(Host, ProxyPasswordFromTheCommandLineTheEnvironmentOrStandardInput) {
         EXPECT_EQ(result.exitCode, row.exitCode) << result.err;
         EXPECT_EQ(result.out == "proxied body", row.exitCode == 0) << result.out;
     }
-}
-
-// Through a service that wants a token, which the library sends as part of the URL.
-TEST(Host, ConfRoundTripAndDownloadUnderTheAnnouncedName) {
-    tools_testing::FileServiceProcess service({"--token", "t0ken"});
-    const std::string url = service.url() + "?token=t0ken";
-    TempDir folder;
-    const std::string content = PatternText(300000, 3);
-    WriteFileBytes(folder.File("report.bin"), content);
-    const auto put = RunHost({"conf", "put", url, "s42", folder.File("report.bin")});
-    ASSERT_EQ(put.exitCode, 0) << put.err;
-    EXPECT_EQ(ReadFileBytes(service.root() + "/s42/report.bin"), content);
-    const auto get = RunHost({"conf", "get", url, "s42", "report.bin", folder.File("back")});
-    ASSERT_EQ(get.exitCode, 0) << get.err;
-    EXPECT_EQ(ReadFileBytes(folder.File("back")), content);
-
-    const std::string inbox = folder.File("inbox");
-    ASSERT_EQ(mkdir(inbox.c_str(), 0755), 0);
-    const auto download =
-        RunHost({"download", url, inbox, "act=fetch", "session_id=s42", "filename=report.bin"});
-    ASSERT_EQ(download.exitCode, 0) << download.err;
-    EXPECT_EQ(download.out, "announced name: report.bin\nsaved to: " + inbox + "/report.bin\n");
-    EXPECT_EQ(ReadFileBytes(inbox + "/report.bin"), content);
-    EXPECT_NE(service.Stop().find("\nstopped\n"), std::string::npos);
 }
