@@ -85,8 +85,8 @@ TEST(FileService, ConcurrentUploadsToOneSession) {
     }
     for (auto& uploader : uploaders) uploader.join();
     EXPECT_EQ(accepted, 6);
-    EXPECT_EQ(FilesUnder(service.root()), std::vector<std::string>{"busy/shared.bin"});
-    const std::string shared = ReadFileBytes(service.root() + "/busy/shared.bin");
+    EXPECT_EQ(FilesUnder(service.root.path()), std::vector<std::string>{"busy/shared.bin"});
+    const std::string shared = ReadFileBytes(service.root.path() + "/busy/shared.bin");
     EXPECT_NE(std::find(contents.begin(), contents.end(), shared), contents.end());
 }
 
@@ -169,7 +169,7 @@ TEST(FileService, AnswersEachRequestAndStoresOnlyWhatItAccepts) {
             fs::create_directory(root + "/old");
             WriteFileBytes(root + "/old/a.bin", std::string(40000, 'a'));
         });
-        httplib::Client client("127.0.0.1", service.port());
+        httplib::Client client("127.0.0.1", service.port);
         auto answer = row.send(client);
         ASSERT_TRUE(answer) << httplib::to_string(answer.error());
         EXPECT_EQ(answer->status, row.status) << answer->body;
@@ -180,7 +180,7 @@ TEST(FileService, AnswersEachRequestAndStoresOnlyWhatItAccepts) {
         EXPECT_EQ(answer->body.rfind(body, 0), 0u) << answer->body;
         std::vector<std::string> files{"old/a.bin", row.expected};
         if (!stores) files.pop_back();
-        EXPECT_EQ(FilesUnder(service.root()), files);
+        EXPECT_EQ(FilesUnder(service.root.path()), files);
     }
 }
 
@@ -190,7 +190,7 @@ TEST(FileService, StartUpClearsStagedFilesAndWarnsWhenOpenBeyondLoopback) {
         fs::create_directory(root + "/old");
         WriteFileBytes(root + "/old/.upload-kept", "a session's own file");
     });
-    EXPECT_EQ(FilesUnder(service.root()), std::vector<std::string>{"old/.upload-kept"});
+    EXPECT_EQ(FilesUnder(service.root.path()), std::vector<std::string>{"old/.upload-kept"});
     EXPECT_NE(service.Stop().find("zemuser-file-service: removed 1 unfinished upload(s) left by "
                                   "an earlier run\n"),
               std::string::npos);
@@ -198,7 +198,7 @@ TEST(FileService, StartUpClearsStagedFilesAndWarnsWhenOpenBeyondLoopback) {
     // thinks of the address, then cannot listen there, so nothing is ever open beyond loopback.
     for (const bool withToken : {false, true}) {
         SCOPED_TRACE(withToken ? "with a token" : "without a token");
-        std::vector<std::string> argv{ZEMUSER_FILE_SERVICE_PROGRAM, "--root=" + service.root(),
+        std::vector<std::string> argv{ZEMUSER_FILE_SERVICE_PROGRAM, "--root=" + service.root.path(),
                                       "--host=192.0.2.1", "--port=0", "--token=t0ken"};
         if (!withToken) argv.pop_back();
         const auto result = tools_testing::RunningProgram(argv).Wait();

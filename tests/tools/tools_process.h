@@ -69,34 +69,29 @@ class RunningProgram {
     pid_t pid_ = -1;
 };
 
-class FileServiceProcess {
-  public:
-    // Returns once it accepts connections; `prepareRoot` may fill its folder first.
+// Listening once constructed; `prepareRoot` may fill its folder first.
+struct FileServiceProcess {
     explicit FileServiceProcess(const std::vector<std::string>& options = {},
-                                const std::function<void(const std::string&)>& prepareRoot = {})
-        : port_(testing_support::FreeLoopbackPort()) {
-        if (prepareRoot) prepareRoot(root_.path());
-        std::vector<std::string> argv{ZEMUSER_FILE_SERVICE_PROGRAM, "--root", root_.path(),
-                                      "--port", std::to_string(port_)};
+                                const std::function<void(const std::string&)>& prepareRoot = {}) {
+        if (prepareRoot) prepareRoot(root.path());
+        std::vector<std::string> argv{ZEMUSER_FILE_SERVICE_PROGRAM, "--root", root.path(), "--port",
+                                      std::to_string(port)};
         argv.insert(argv.end(), options.begin(), options.end());
-        process_ = testing_support::ChildProcess(argv, log_.File("log"));
-        if (!testing_support::WaitUntilAccepting(port_, process_)) {
+        process = testing_support::ChildProcess(argv, log.File("log"));
+        if (!testing_support::WaitUntilAccepting(port, process)) {
             throw std::runtime_error("the file service did not start");
         }
     }
-    const std::string& root() const { return root_.path(); }
-    int port() const { return port_; }
-    std::string url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/files"; }
+    std::string url() const { return "http://127.0.0.1:" + std::to_string(port) + "/files"; }
     // Stops it as a service manager would; gives all it wrote.
     std::string Stop() {
-        process_.Stop(SIGTERM);
-        return testing_support::ReadFileBytes(log_.File("log"));
+        process.Stop(SIGTERM);
+        return testing_support::ReadFileBytes(log.File("log"));
     }
 
-  private:
-    testing_support::TempDir root_, log_;
-    std::uint16_t port_;
-    testing_support::ChildProcess process_;
+    testing_support::TempDir root, log;
+    const std::uint16_t port = testing_support::FreeLoopbackPort();
+    testing_support::ChildProcess process;
 };
 
 }  // namespace tools_testing
