@@ -1,5 +1,4 @@
-// What the fuzz targets share: a check that stops the run with a readable message, and the
-// temporary folders and file helpers of the tests.
+// What the fuzz targets share: a check that stops the run readably, and the tests' file helpers.
 #pragma once
 
 #include <cstdio>

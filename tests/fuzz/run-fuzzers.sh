@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets (preset fuzz) and runs each for a bounded time on a copy of its
-# committed corpus; fails when any found a crash, a leak or a time-out, whose input is kept in
-# build-fuzz/fuzz-runs/<target>/.   Usage: run-fuzzers.sh [seconds-per-target] [target...]
+# Usage: run-fuzzers.sh [seconds-per-target] [target...]   Builds the fuzz targets and runs each
+# on a copy of its corpus; fails on a crash, leak or time-out (input in build-fuzz/fuzz-runs/).
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 build=$PWD/build-fuzz seconds=${1:-15}
