@@ -1,5 +1,6 @@
 // zemuser: the library's transfers from the command line.
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cstdio>
 #include <exception>
 #include <optional>
@@ -76,13 +77,15 @@ std::optional<CLI::ParseError> UnknownCommand(CLI::App& app, const CLI::ParseErr
     CLI::App* given = &app;  // the innermost command given, which may want one of its own
     while (!given->get_subcommands().empty()) given = given->get_subcommands().front();
     const std::vector<CLI::App*> expected = given->get_subcommands({});
-    const std::vector<std::string> words = app.remaining(true);
-    if (error.get_name() != "RequiredError" || expected.empty() || words.empty()) return {};
+    const std::vector<std::string> words = app.remaining(true);  // options are no commands
+    const auto word = std::find_if(words.begin(), words.end(),
+                                   [](const std::string& each) { return each.rfind('-', 0) != 0; });
+    if (error.get_name() != "RequiredError" || expected.empty() || word == words.end()) return {};
     std::string names;
     for (std::size_t i = 0; i < expected.size(); ++i) {
         names += (i == 0 ? "" : i + 1 == expected.size() ? " or " : ", ") + expected[i]->get_name();
     }
-    return CLI::ParseError("COMMAND: expected " + names + ", got '" + words.front() + "'",
+    return CLI::ParseError("COMMAND: expected " + names + ", got '" + *word + "'",
                            CLI::ExitCodes::ExtrasError);
 }
 
