@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 build=$PWD/build-fuzz seconds=${1:-15}
 shift || true
-targets=("${@:-fuzz_url fuzz_download_name fuzz_form_body fuzz_server_answer}")
+targets=("${@:-fuzz_url fuzz_download_name fuzz_form_body fuzz_settings_file fuzz_server_answer}")
 read -r -a targets <<< "${targets[*]}"
 cmake --preset fuzz ${ZEMUSER_WERROR:+-DZEMUSER_WERROR=$ZEMUSER_WERROR} > /dev/null
 cmake --build --preset fuzz -j 2 --target "${targets[@]}"
