@@ -5,6 +5,7 @@
 
 #include <cctype>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -39,10 +40,6 @@ std::string RandomCase(FuzzedDataProvider& in, std::string text) {
     return text;
 }
 
-bool IsUnsafe(unsigned char c) {
-    return c <= 0x20 || c >= 0x7F || std::string("\"<>\\^`{|}").find(c) != std::string::npos;
-}
-
 // Segments joined with "." and ".." applied (never above the root) and unsafe bytes as %XX.
 std::string CanonicalPath(const std::vector<std::string>& segments) {
     std::vector<std::string> kept;
@@ -57,7 +54,8 @@ std::string CanonicalPath(const std::vector<std::string>& segments) {
         path += '/';
         for (unsigned char c : segment) {
             static const char kHex[] = "0123456789ABCDEF";
-            path += IsUnsafe(c) ? std::string{'%', kHex[c >> 4], kHex[c & 15]} : std::string(1, c);
+            const bool unsafe = c <= 0x20 || c >= 0x7F || std::strchr("\"<>\\^`{|}", c) != nullptr;
+            path += unsafe ? std::string{'%', kHex[c >> 4], kHex[c & 15]} : std::string(1, c);
         }
     }
     return path;

@@ -1,7 +1,10 @@
 // zemuser: the library's transfers from the command line.
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cstdio>
 #include <exception>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "cancel_state.h"
@@ -68,6 +71,24 @@ void FinishCommandHelp(CLI::App& command) {
     for (CLI::App* subcommand : command.get_subcommands({})) FinishCommandHelp(*subcommand);
 }
 
+// The parser reports a word that names no command as a missing command; this names the word
+// and the commands it could have been instead, or returns nothing for any other usage error.
+std::optional<CLI::ParseError> UnknownCommand(CLI::App& app, const CLI::ParseError& error) {
+    CLI::App* given = &app;  // the innermost command given, which may want one of its own
+    while (!given->get_subcommands().empty()) given = given->get_subcommands().front();
+    const std::vector<CLI::App*> expected = given->get_subcommands({});
+    const std::vector<std::string> words = app.remaining(true);  // options are no commands
+    const auto word = std::find_if(words.begin(), words.end(),
+                                   [](const std::string& each) { return each.rfind('-', 0) != 0; });
+    if (error.get_name() != "RequiredError" || expected.empty() || word == words.end()) return {};
+    std::string names;
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        names += (i == 0 ? "" : i + 1 == expected.size() ? " or " : ", ") + expected[i]->get_name();
+    }
+    return CLI::ParseError("COMMAND: expected " + names + ", got '" + *word + "'",
+                           CLI::ExitCodes::ExtrasError);
+}
+
 }  // namespace
 
 int Run(int argc, char** argv) {
@@ -92,7 +113,8 @@ int Run(int argc, char** argv) {
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
-        int status = app.exit(error);
+        const std::optional<CLI::ParseError> unknown = UnknownCommand(app, error);
+        const int status = app.exit(unknown ? *unknown : error);
         return status == 0 ? kExitOk : kExitUsage;
     }
 
