@@ -5,7 +5,6 @@
 #include "support/real_servers.h"
 
 #include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -17,21 +16,15 @@
 #include <stdexcept>
 #include <thread>
 
+#include "support/scripted_server.h"
+
 namespace testing_support {
 namespace {
-
-sockaddr_in Loopback(std::uint16_t port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
-    return address;
-}
 
 // Waits until 127.0.0.1:`port` accepts a connection; false when `process` exited first or
 // after five seconds.
 bool WaitUntilAccepting(std::uint16_t port, ChildProcess& process) {
-    const sockaddr_in address = Loopback(port);
+    const sockaddr_in address = LoopbackAddress(port);
     for (int attempt = 0; attempt < 250 && process.Running(); ++attempt) {
         const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         const bool accepted =
@@ -179,7 +172,7 @@ bool FileExists(const std::string& path) {
 
 std::uint16_t FreeLoopbackPort() {
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address = Loopback(0);
+    sockaddr_in address = LoopbackAddress(0);
     socklen_t length = sizeof address;
     const bool bound = bind(fd, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
                        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0;

@@ -2,7 +2,6 @@
 
 #include <arpa/inet.h>
 #include <linux/sockios.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <strings.h>
 #include <sys/ioctl.h>
@@ -44,14 +43,6 @@ void CloseServerSocket(int fd) {
     std::lock_guard<std::mutex> lock(g_serverSocketsLock);
     g_serverSockets.erase(fd);
     close(fd);
-}
-
-sockaddr_in Loopback(std::uint16_t port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
-    return address;
 }
 
 std::string Trim(const std::string& text) {
@@ -188,7 +179,7 @@ void ScriptedConnection::Release() {
 ScriptedServer::ScriptedServer(Script script) : script_(std::move(script)) {
     listenFd_ = TrackedSocket(
         [] { return socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0); });
-    sockaddr_in address = Loopback(0);
+    sockaddr_in address = LoopbackAddress(0);
     socklen_t length = sizeof address;
     if (listenFd_ < 0 || bind(listenFd_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
         listen(listenFd_, 64) != 0 ||
@@ -293,7 +284,7 @@ ScriptedServer::Script TunnelingProxy() {
         if (std::sscanf(client.ReadRequest().c_str(), "CONNECT 127.0.0.1:%u", &port) != 1) return;
         const int upstream =
             TrackedSocket([] { return socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0); });
-        const sockaddr_in address = Loopback(static_cast<std::uint16_t>(port));
+        const sockaddr_in address = LoopbackAddress(static_cast<std::uint16_t>(port));
         if (connect(upstream, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
             client.Send("HTTP/1.0 200 Connection established\r\n\r\n")) {
             pollfd ends[2] = {{client.fd(), POLLIN, 0}, {upstream, POLLIN, 0}};
@@ -309,6 +300,14 @@ ScriptedServer::Script TunnelingProxy() {
         }
         CloseServerSocket(upstream);
     };
+}
+
+sockaddr_in LoopbackAddress(std::uint16_t port) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(port);
+    return address;
 }
 
 int CountOpenDescriptors() {

@@ -3,6 +3,8 @@
 // trickle, cut or reset a connection.
 #pragma once
 
+#include <netinet/in.h>
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -134,5 +136,8 @@ struct ParsedRequest {
     int HeaderCount(const std::string& name) const;
 };
 ParsedRequest ParseRequest(const std::string& raw);
+
+// 127.0.0.1:`port` as a socket address.
+sockaddr_in LoopbackAddress(std::uint16_t port);
 
 }  // namespace testing_support
