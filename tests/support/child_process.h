@@ -1,10 +1,9 @@
-// Child processes of the tests: server programs run as their own children (so their pid is
-// known without a pid file and they are reaped when stopped), forked copies of the test
-// process, and command lines whose output is wanted.
+// Child processes of the tests: server programs run as our children (so they are reaped when
+// stopped, without pid files), forked copies of the test process, and shell command lines.
 #pragma once
 
 #include <chrono>
-#include <cstdint>
+#include <csignal>
 #include <functional>
 #include <string>
 #include <vector>
@@ -13,29 +12,19 @@ namespace testing_support {
 
 class ChildProcess {
   public:
-    ChildProcess() = default;
     // Starts `argv[0]` with stdin from /dev/null and stdout/stderr appended to `logFile`.
     ChildProcess(const std::vector<std::string>& argv, const std::string& logFile);
-    ~ChildProcess();  // stops the process if it still runs
-    ChildProcess(ChildProcess&& other) noexcept;
-    ChildProcess& operator=(ChildProcess&& other) noexcept;
+    ~ChildProcess() { Stop(SIGKILL); }
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
-    int pid() const { return pid_; }
-    // True while the process has not exited (reaps it when it has).
-    bool Running();
+    bool Running();  // false once it has exited (and then reaped)
     // Sends `signal`, waits up to `grace` for the exit, then kills it outright.
     void Stop(int signal, std::chrono::milliseconds grace = std::chrono::seconds(5));
 
   private:
     int pid_ = -1;
 };
-
-// Waits until 127.0.0.1:`port` accepts a connection. False when `process` exited first or the
-// time-out passed.
-bool WaitUntilAccepting(std::uint16_t port, ChildProcess& process,
-                        std::chrono::milliseconds timeout = std::chrono::seconds(5));
 
 // How a forked child ended.
 struct ChildEnd {
@@ -48,9 +37,8 @@ struct ChildEnd {
 };
 
 // Runs `body` in a forked child whose exit status is its result, while this process runs
-// `whileRunning` (if any); a child still running after `limit` is killed. The child sees a copy
-// of the process: servers of the parent keep answering it over loopback, but it must not use
-// the test framework's assertions.
+// `whileRunning` (if any); a child still running after `limit` is killed. The child is a copy of
+// this process (our servers keep answering it) and must not use the framework's assertions.
 ChildEnd RunInChild(const std::function<int()>& body,
                     const std::function<void()>& whileRunning = nullptr,
                     std::chrono::seconds limit = std::chrono::seconds(60));

@@ -30,9 +30,7 @@ class TraceFile {
     const std::string& path() const { return path_; }
     std::string Text() const { return ReadFileBytes(path_); }
     bool Contains(const std::string& text) const { return Text().find(text) != std::string::npos; }
-    // The lines without the engine's failure reports, whose platform texts are not the
-    // exports' concern: their lines start with "[", and the platform's text brings its own line
-    // end, which leaves an empty line after it.
+    // Without the failure reports ("[" lines, then the platform's text and an empty line).
     std::string OwnLines() const {
         std::istringstream in(Text());
         std::string line, kept;

@@ -1,8 +1,11 @@
-// Real servers the tests start and stop themselves on loopback: nginx (static files, HTTPS with
-// certificates made by the openssl command) and a proxy with Basic authentication.
+// Real servers the tests start and stop on loopback (nginx for static files and HTTPS, a proxy
+// with Basic authentication) and the files, folders and environment they share.
 #pragma once
 
+#include <csignal>
 #include <cstdint>
+#include <cstdlib>
+#include <optional>
 #include <string>
 
 #include "support/child_process.h"
@@ -12,14 +15,17 @@ namespace testing_support {
 // Sets an environment variable for the life of the object, restoring the old value after.
 class ScopedEnv {
   public:
-    ScopedEnv(const std::string& name, const std::string& value);
-    ~ScopedEnv();
+    ScopedEnv(const std::string& name, const std::string& value) : name_(name) {
+        if (const char* old = std::getenv(name.c_str())) old_ = old;
+        setenv(name.c_str(), value.c_str(), 1);
+    }
+    ~ScopedEnv() { old_ ? setenv(name_.c_str(), old_->c_str(), 1) : unsetenv(name_.c_str()); }
     ScopedEnv(const ScopedEnv&) = delete;
     ScopedEnv& operator=(const ScopedEnv&) = delete;
 
   private:
-    std::string name_, old_;
-    bool hadOld_;
+    std::string name_;
+    std::optional<std::string> old_;
 };
 
 // A fresh temporary folder, removed with its content at the end.
@@ -43,11 +49,9 @@ bool FileExists(const std::string& path);
 // the text exports stop there).
 std::string PatternText(std::size_t size, unsigned seed = 0);
 std::uint16_t FreeLoopbackPort();
-long ResidentMemoryKb();
 
 // Certificates for the HTTPS cases, made once per test process in a temporary folder.
 struct TestCertificates {
-    std::string folder;
     std::string caFile;                         // the test CA; trust it with SSL_CERT_FILE
     std::string goodCert, goodKey;              // issued by the test CA for 127.0.0.1 / localhost
     std::string otherNameCert, otherNameKey;    // issued by the test CA for another host name
@@ -58,35 +62,32 @@ struct TestCertificates {
 
 enum class CertificateKind { Good, OtherName, Expired, SelfSigned };
 
-// nginx with its own prefix, configuration and pid file in a temporary folder; stopped by pid.
+// nginx with its prefix, configuration and logs in a temporary folder.
 class NginxServer {
   public:
     // `extraLocations` is pasted into every server block (e.g. "location /x { return 200; }").
     explicit NginxServer(const std::string& extraLocations = "");
-    ~NginxServer();
+    ~NginxServer() { process_->Stop(SIGTERM); }
     NginxServer(const NginxServer&) = delete;
     NginxServer& operator=(const NginxServer&) = delete;
 
-    std::uint16_t httpPort() const { return httpPort_; }
+    std::uint16_t httpPort() const { return ports_[0]; }
     // HTTPS port serving the certificate of the given kind.
-    std::uint16_t httpsPort(CertificateKind kind) const;
+    std::uint16_t httpsPort(CertificateKind kind) const {
+        return ports_[1 + static_cast<int>(kind)];
+    }
     // HTTPS port that demands a client certificate.
-    std::uint16_t clientCertPort() const { return clientCertPort_; }
-    const std::string& docroot() const { return docroot_; }
+    std::uint16_t clientCertPort() const { return ports_[5]; }
     // Writes a file under the document root and returns its URL path ("/name").
     std::string AddFile(const std::string& name, const std::string& content);
     std::string url(const std::string& path) const;  // http://127.0.0.1:<port><path>
 
   private:
-    void WriteConfig(const std::string& extraLocations) const;
-    // One start attempt; false when a port was taken meanwhile, throws on other failures.
-    bool TryStart();
+    std::string Config(const std::string& extraLocations) const;
 
     TempDir folder_;
-    std::string docroot_;
-    ChildProcess process_;
-    std::uint16_t httpPort_ = 0, goodPort_ = 0, otherNamePort_ = 0, expiredPort_ = 0,
-                  selfSignedPort_ = 0, clientCertPort_ = 0;
+    std::optional<ChildProcess> process_;
+    std::uint16_t ports_[6] = {};  // plain, one per CertificateKind, client certificate
 };
 
 // A forward proxy that demands Basic authentication (tinyproxy), with CONNECT allowed to the
@@ -94,7 +95,7 @@ class NginxServer {
 class AuthProxy {
   public:
     AuthProxy(const std::string& user, const std::string& password);
-    ~AuthProxy();
+    ~AuthProxy() { process_->Stop(SIGTERM); }
     AuthProxy(const AuthProxy&) = delete;
     AuthProxy& operator=(const AuthProxy&) = delete;
     std::uint16_t port() const { return port_; }
@@ -102,7 +103,7 @@ class AuthProxy {
 
   private:
     TempDir folder_;
-    ChildProcess process_;
+    std::optional<ChildProcess> process_;
     std::uint16_t port_ = 0;
 };
 

@@ -1,7 +1,9 @@
 // A loopback HTTP server of the tests, driven by a script per connection: it sends exactly the
-// bytes a test chooses (including broken answers), records the raw requests it receives, and
-// can stall, trickle, cut or reset a connection.
+// bytes a test chooses (broken answers too), records the requests it reads, and can stall,
+// trickle, cut or reset a connection.
 #pragma once
+
+#include <netinet/in.h>
 
 #include <atomic>
 #include <chrono>
@@ -18,26 +20,25 @@ namespace testing_support {
 
 class ScriptedServer;
 
-// One accepted connection, handed to the script on the server's own thread.
+// One accepted connection, handed to the script on its own thread.
 class ScriptedConnection {
   public:
-    explicit ScriptedConnection(int fd);
     // `owner` (may be null) records the requests read and is told when the socket closes.
-    ScriptedConnection(int fd, ScriptedServer* owner);
-    ~ScriptedConnection();
+    explicit ScriptedConnection(int fd, ScriptedServer* owner = nullptr) : fd_(fd), owner_(owner) {}
+    ~ScriptedConnection() { Close(); }
     ScriptedConnection(const ScriptedConnection&) = delete;
     ScriptedConnection& operator=(const ScriptedConnection&) = delete;
 
-    // Reads one request: the head up to the blank line, then as many body bytes as its
-    // Content-Length announces. Returns the raw bytes ("" when the peer closed first).
+    // The head up to the blank line and the body its Content-Length announces ("" when the
+    // peer closed first).
     std::string ReadRequest(std::chrono::milliseconds timeout = std::chrono::seconds(10));
-    // Reads whatever arrives until the peer closes or the time-out passes.
+    // Whatever arrives until the peer closes or the time-out passes.
     std::string ReadUntilClosed(std::chrono::milliseconds timeout = std::chrono::seconds(10));
     bool Send(const std::string& bytes);
     // Sends the bytes in pieces of `piece` with a pause between them.
     bool Trickle(const std::string& bytes, std::size_t piece, std::chrono::milliseconds pause);
-    // Waits until the client has read every byte sent so far: none is unacknowledged here and
-    // its socket holds none unread. False when that does not happen within the time-out.
+    // Waits until the client has read every byte sent so far (none unacknowledged here, none
+    // unread in its socket). False on time-out.
     bool AwaitClientRead(std::chrono::milliseconds timeout = std::chrono::seconds(20));
     void Close();  // orderly close (FIN)
     void Reset();  // abortive close (RST)
@@ -47,14 +48,14 @@ class ScriptedConnection {
     void Release();
 
     int fd_;
-    ScriptedServer* owner_ = nullptr;
+    ScriptedServer* owner_;
     std::string pending_;  // bytes read past the last request
 };
 
 // Reads each request and answers it with `response`.
 std::function<void(ScriptedConnection&)> Answer(std::string response);
 
-// Convenience: a complete HTTP/1.0 answer with a Content-Length (unless withLength is false).
+// A complete HTTP/1.0 answer, with a Content-Length unless `withLength` is false.
 std::string HttpResponse(int status, const std::string& body,
                          const std::vector<std::string>& extraHeaders = {}, bool withLength = true);
 
@@ -62,24 +63,28 @@ class ScriptedServer {
   public:
     using Script = std::function<void(ScriptedConnection&)>;
 
-    // Listens on 127.0.0.1 on a free port; each connection runs `script` on its own thread and
-    // is closed when the script returns.
+    // Listens on a free 127.0.0.1 port; each connection runs `script` on its own thread and is
+    // closed when the script returns.
     explicit ScriptedServer(Script script);
     ~ScriptedServer();  // stops accepting, joins every connection thread
     ScriptedServer(const ScriptedServer&) = delete;
     ScriptedServer& operator=(const ScriptedServer&) = delete;
 
     std::uint16_t port() const { return port_; }
-    std::string url(const std::string& path = "/") const;  // "http://127.0.0.1:<port><path>"
-
-    // Every request read through ReadRequest, in arrival order.
-    std::vector<std::string> requests() const;
+    std::string url(const std::string& path = "/") const {
+        return "http://127.0.0.1:" + std::to_string(port_) + path;
+    }
+    std::vector<std::string> requests() const {  // read by ReadRequest, in order
+        std::lock_guard<std::mutex> lock(mutex_);
+        return requests_;
+    }
     int connectionCount() const { return connections_.load(); }
 
-    // Records a request; ReadRequest calls it.
-    void Record(const std::string& request);
-    // Drops a connection socket from the set the destructor shuts down; called before close.
-    void Forget(int fd);
+    void Record(const std::string& request) {  // called by ReadRequest
+        std::lock_guard<std::mutex> lock(mutex_);
+        requests_.push_back(request);
+    }
+    void Forget(int fd);  // called before a connection socket closes
 
   private:
     void AcceptLoop();
@@ -93,16 +98,22 @@ class ScriptedServer {
     mutable std::mutex mutex_;
     std::vector<std::string> requests_;
     std::vector<std::thread> workers_;
-    std::vector<int> openFds_;  // connection sockets still open, guarded by mutex_
+    std::vector<int> openFds_;  // guarded by mutex_
 };
 
-// A count a server's script raises ("the request has arrived", "the client has the first
-// bytes") and a test waits on.
+// A count a script raises ("the request has arrived") and a test waits on.
 class EventCount {
   public:
-    void Raise();
+    void Raise() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++count_;
+        raised_.notify_all();
+    }
     // False when the count has not reached `count` within the time-out.
-    bool AwaitAtLeast(int count, std::chrono::milliseconds timeout = std::chrono::seconds(20));
+    bool AwaitAtLeast(int count, std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return raised_.wait_for(lock, timeout, [&] { return count_ >= count; });
+    }
 
   private:
     std::mutex mutex_;
@@ -110,12 +121,10 @@ class EventCount {
     int count_ = 0;
 };
 
-// Descriptors open in this process, whatever they are (files, pipes, sockets in any state),
-// except the sockets of the scripted servers, which close on their own time.
+// Descriptors open in this process, except the scripted servers' sockets.
 int CountOpenDescriptors();
 
-// A proxy that asks for nothing and tunnels each CONNECT to the loopback port it names; it
-// records the CONNECT requests.
+// A proxy that asks for nothing and tunnels each CONNECT to the loopback port it names.
 ScriptedServer::Script TunnelingProxy();
 
 // Parts of a raw request, for assertions.
@@ -127,5 +136,8 @@ struct ParsedRequest {
     int HeaderCount(const std::string& name) const;
 };
 ParsedRequest ParseRequest(const std::string& raw);
+
+// 127.0.0.1:`port` as a socket address.
+sockaddr_in LoopbackAddress(std::uint16_t port);
 
 }  // namespace testing_support
