@@ -4,19 +4,28 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace testing_support {
 
 class ChildProcess {
   public:
+    ChildProcess() = default;  // runs nothing
     // Starts `argv[0]` with stdin from /dev/null and stdout/stderr appended to `logFile`.
     ChildProcess(const std::vector<std::string>& argv, const std::string& logFile);
     ~ChildProcess() { Stop(SIGKILL); }
-    ChildProcess(const ChildProcess&) = delete;
-    ChildProcess& operator=(const ChildProcess&) = delete;
+    ChildProcess(ChildProcess&& other) noexcept : pid_(std::exchange(other.pid_, -1)) {}
+    ChildProcess& operator=(ChildProcess&& other) noexcept {
+        if (this != &other) {
+            Stop(SIGKILL);
+            pid_ = std::exchange(other.pid_, -1);
+        }
+        return *this;
+    }
 
     bool Running();  // false once it has exited (and then reaped)
     // Sends `signal`, waits up to `grace` for the exit, then kills it outright.
@@ -25,6 +34,10 @@ class ChildProcess {
   private:
     int pid_ = -1;
 };
+
+// Waits until 127.0.0.1:`port` accepts a connection; false when `process` exited first or
+// after five seconds.
+bool WaitUntilAccepting(std::uint16_t port, ChildProcess& process);
 
 // How a forked child ended.
 struct ChildEnd {

@@ -19,10 +19,7 @@
 #include "support/scripted_server.h"
 
 namespace testing_support {
-namespace {
 
-// Waits until 127.0.0.1:`port` accepts a connection; false when `process` exited first or
-// after five seconds.
 bool WaitUntilAccepting(std::uint16_t port, ChildProcess& process) {
     const sockaddr_in address = LoopbackAddress(port);
     for (int attempt = 0; attempt < 250 && process.Running(); ++attempt) {
@@ -35,6 +32,8 @@ bool WaitUntilAccepting(std::uint16_t port, ChildProcess& process) {
     }
     return false;
 }
+
+namespace {
 
 // Our own sections only, so the system's defaults never add or clash with extensions.
 const char* const kOpensslConfig = R"(
