@@ -267,6 +267,7 @@ TEST(HttpTransport, CrackUrl) {
         {"  HTTP://h", "3 h 80 /"}, {"http://h/<\"{|}^`", "3 h 80 /%3C%22%7B%7C%7D%5E%60"}, {"ftp://h/f", "1 h 21 /f"},
         {"https://u:pw@Secure.example:8443/p", "4 secure.example 8443 /p"}, {"http://[::1]:8080/", "3 ::1 8080 /"},
         {"http://h/" + longPath, "3 h 80 /" + longPath}, {"http://h/p" + longPath, ""}, {"http://h:0/", ""},
+        {"gopher://h/g", "2 h 70 /g"}, {"mailto://h/m", "7 h 0 /m"},
         // clang-format on
     };
     for (const auto& row : rows) {

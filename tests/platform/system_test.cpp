@@ -62,6 +62,8 @@ TEST(SettingsStore, WritesAndReadsThroughANewKey) {
          {{"A", 2}, {"B", -1}, {"C", -1}, {"D", 3}}},
         {"a value among others", "\"V\"=dword:0000000A\n\"W\"=dword:1\n", {{"v", 7}, {"V", 11}},
          "\"V\"=dword:0000000b\n\"W\"=dword:1\n", {{"V", 11}, {"W", 1}}},
+        {"quotes and backslashes in names escaped", "", {{"a\"b\\c", 5}},
+         "\"a\\\"b\\\\c\"=dword:00000005\n", {{"a\"b\\c", 5}}},
         {"too large to be settings", std::string(2 << 20, '"'), {{"V", 1}}, "", {{"V", -1}}},
         // clang-format on
     };
