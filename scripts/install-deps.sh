@@ -6,7 +6,8 @@
 #   build    compilers, CMake and the libraries: building the library and the tools and running
 #            scripts/demo.sh (the default, and part of every profile)
 #   test     the test suites' servers and libraries, the sanitizers' and fuzzers' clang, the
-#            static analysers and the benchmarks' libraries
+#            static analysers, the benchmarks' libraries and ccache (the test command's builds
+#            share their compilations through it)
 #   windows  mingw-w64 and Wine for the Windows DLLs and their tests (with the GoogleTest
 #            sources, openssl and python3, which those tests use)
 #   docs     Doxygen, the manual-page tools and dpkg's for the reference, the examples and the
@@ -25,7 +26,7 @@ BUILD_PACKAGES=(
 TEST_PACKAGES=(
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     nginx-light tinyproxy openssl ca-certificates curl procps
-    clang-14 libclang-rt-14-dev clang-tidy cppcheck clang-format
+    clang-14 libclang-rt-14-dev clang-tidy cppcheck clang-format ccache
 )
 # wine64 alone puts no program on the PATH; the wine package holds wine, wineboot and wineserver.
 # The Wine tests cross-build GoogleTest from its sources (googletest); their loopback server is

@@ -154,6 +154,12 @@ export ZEMUSER_SETTINGS_DIR
 trap 'rm -rf "$ZEMUSER_SETTINGS_DIR"' EXIT
 
 stage "install dependencies (${profiles[*]})" scripts/install-deps.sh "${profiles[@]}"
+# Several stages compile the same sources with the same flags (the release build, the packages'
+# build, the library inside the Windows test program); ccache compiles each once. Paths are
+# taken relative to the checkout, so build folders of equal depth share entries.
+if command -v ccache > /dev/null; then
+  export CMAKE_C_COMPILER_LAUNCHER=ccache CMAKE_CXX_COMPILER_LAUNCHER=ccache CCACHE_BASEDIR=$PWD
+fi
 run_stage() {  # in a subshell, so that a stage's sanitizer settings stay its own
   ( "stage_${1//-/_}" )
 }
