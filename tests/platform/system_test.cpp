@@ -23,7 +23,7 @@ std::int64_t ReadValue(const char* name) {
     return key != nullptr && key->ReadNumber(name, &value) ? std::int64_t{value} : -1;
 }
 
-// Text that does not convert cleanly (well-formed text crosses the wide exports every day).
+// Text that does not convert cleanly, and one sequence of each length.
 TEST(SystemText, Utf16AndUtf8) {
     const char16_t lone[] = {u'x', 0xD800, u'y', 0}, loneAtEnd[] = {u'a', 0xDC00, 0};
     EXPECT_EQ(Utf8FromWide(lone), "x\xef\xbf\xbdy");  // U+FFFD, as Windows makes it
@@ -35,7 +35,7 @@ TEST(SystemText, Utf16AndUtf8) {
     } rows[] = {
         // clang-format off
         {"\xed\xa0\x80!", u"\uFFFD\uFFFD\uFFFD!"}, {"\xe6\x97", u"\uFFFD"}, {"\xc0\xaf", u"\uFFFD\uFFFD"},
-        {nullptr, u""},
+        {nullptr, u""}, {"\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80", u"\u00E9\u20AC\U0001F600"},
         // clang-format on
     };
     for (const auto& row : rows) EXPECT_EQ(WideFromNarrow(row.narrow), row.wide) << row.narrow;
