@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Mutation testing: how many small faults planted in src/ do the suites catch?
 
-    scripts/mutation.py [-n 150] [--seed 1] [--timeout 300] [--keep]
+    scripts/mutation.py [-n 150] [--seed 1] [--from 1] [--timeout 300] [--keep]
 
 Works in a scratch worktree of HEAD (the checkout is never touched) with a Release build of its
 own. It samples N mutants with the seed, each one small change to one line of a Linux-built
@@ -14,7 +14,8 @@ source file in src/:
 
 For each mutant it rebuilds what the change touches and runs the suites (fail-fast, each under
 the time-out), then restores the file. It prints each result and a summary: killed, survived,
-timed out, did not compile, and the survivors with their change.
+timed out, did not compile, and the survivors with their change. The sample depends only on the
+seed and on src/, so --from K resumes a stopped run at its K-th mutant.
 """
 import argparse
 import os
@@ -86,6 +87,8 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("-n", type=int, default=150, help="mutants to sample (150)")
     parser.add_argument("--seed", type=int, default=1)
+    parser.add_argument("--from", dest="first", type=int, default=1,
+                        help="start at this mutant of the sample, to resume a run (1)")
     parser.add_argument("--timeout", type=int, default=300, help="seconds per suite (300)")
     parser.add_argument("--keep", action="store_true", help="keep the scratch worktree")
     options = parser.parse_args()
@@ -118,6 +121,8 @@ def main():
         tally = {"killed": 0, "survived": 0, "timed out": 0, "did not compile": 0}
         survivors = []
         for index, (relative, number, kind, new) in enumerate(sample, 1):
+            if index < options.first:
+                continue
             path = tree / relative
             original = path.read_text()
             lines = original.splitlines(keepends=True)
@@ -151,7 +156,7 @@ def main():
         # Leave the build matching the sources for a rerun with --keep.
         run(["cmake", "--build", str(build), "-j", jobs, *targets], tree)
 
-        compiled = len(sample) - tally["did not compile"]
+        compiled = sum(tally.values()) - tally["did not compile"]
         caught = tally["killed"] + tally["timed out"]
         print("\nmutation summary:", ", ".join(f"{k} {v}" for k, v in tally.items()))
         if compiled:
