@@ -70,6 +70,7 @@ TEST(FailureRows, ResultsAndTraceLines) {
         {"get refused, lowest level", Get, "refused", -1, "", "[ {url} ] request failed...\n",
          INT32_MIN},
         {"get refused, level 3", Get, "refused", -1, ""},
+        {"conference upload answered, level 1", KivUp, "live", 0, "", "", 1},
     };
     for (const FailureRow& row : rows) {
         SCOPED_TRACE(row.name);

@@ -92,13 +92,14 @@ TEST(RetryRules, EachRuleForEachRequestShape) {
     const std::vector<std::string> threeGets(3, "GET /start HTTP/1.0"),
         threePosts(3, "POST /start HTTP/1.0");
     const std::string get = "GET /start HTTP/1.0", post = "POST /start HTTP/1.0",
-                      target = "GET https://127.0.0.1:1/target HTTP/1.0";
+                      target = "GET https://127.0.0.1:1/target HTTP/1.0",
+                      reset = "[12031, 0x00002eff] The server dropped the connection abruptly.\r\n";
     const RetryRow rows[] = {
         // The multipart request starts again after a failed start, at most 10 times, but a
         // reset seen when it ends fails it at once.
-        {"reset", Get2, -1, {}, "", "/start ] request failed...\n", 10, 10},
-        {"reset", Kiv, 0, {}, "", "/start ] request failed...\n", 10, 10},
-        {"reset", Post, -1, {}, "", "/start ] request failed\n", 1, 10},
+        {"reset", Get2, -1, {}, "", "/start ] request failed...\n" + reset, 10, 10},
+        {"reset", Kiv, 0, {}, "", "/start ] request failed...\n" + reset, 10, 10},
+        {"reset", Post, -1, {}, "", "/start ] request failed\n" + reset, 1, 10},
         {"407", Get2, 5, threeGets, ""},
         {"407", Kiv, 1, threePosts, "auth!"},
         {"407", Post, 5, threePosts, ""},
