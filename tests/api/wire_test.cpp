@@ -77,6 +77,12 @@ struct RetryRow {
 // a redirect to another scheme, which needs confirmation, then the target's answer.
 ScriptedServer::Script RuleServer(const std::string& rule) {
     if (rule == "reset") return [](ScriptedConnection& connection) { connection.Reset(); };
+    if (rule == "reset late") {
+        return [](ScriptedConnection& connection) {
+            connection.ReadRequest();
+            connection.Reset();
+        };
+    }
     if (rule == "407") {
         return Answer(HttpResponse(407, "auth!", {"Proxy-Authenticate: Basic realm=\"x\""}));
     }
@@ -97,9 +103,11 @@ TEST(RetryRules, EachRuleForEachRequestShape) {
     const RetryRow rows[] = {
         // The multipart request starts again after a failed start, at most 10 times, but a
         // reset seen when it ends fails it at once.
-        {"reset", Get2, -1, {}, "", "/start ] request failed...\n" + reset, 10, 10},
-        {"reset", Kiv, 0, {}, "", "/start ] request failed...\n" + reset, 10, 10},
-        {"reset", Post, -1, {}, "", "/start ] request failed\n" + reset, 1, 10},
+        {"reset", Get2, -1, {}, "", "/start ] request failed...\n", 10, 10},
+        {"reset", Kiv, 0, {}, "", "/start ] request failed...\n", 10, 10},
+        {"reset", Post, -1, {}, "", "/start ] request failed\n", 1, 10},
+        // Reset once the request is in: the answer is certain to meet it.
+        {"reset late", Get2, -1, std::vector<std::string>(10, get), "", "failed...\n" + reset},
         {"407", Get2, 5, threeGets, ""},
         {"407", Kiv, 1, threePosts, "auth!"},
         {"407", Post, 5, threePosts, ""},
