@@ -1,10 +1,7 @@
-// What each export gives and traces when it fails: another scheme or a bad URL, a refused
-// connection, a file that cannot be created, a null, ended or unknown handle; the thresholds.
+// What each export gives and traces when it fails, and the trace thresholds.
 #include "api_support.h"
 
 namespace {
-
-using namespace api_testing;
 
 constexpr const char* kNull = "<null>";  // the URL row that passes a null pointer
 
@@ -96,9 +93,8 @@ TEST(FailureRows, ResultsAndTraceLines) {
     }
 }
 
-// A null handle serves the fetches and posts (a session of their own) but not the file
-// transfers; an ended or unknown handle serves nothing. Nothing is sent for a refused handle,
-// and ending or cancelling it again does no harm.
+// A null handle serves only the fetches and posts; an ended or unknown one nothing. Nothing is
+// sent for a refused handle, and ending or cancelling it again does no harm.
 TEST(FailureRows, NullEndedAndUnknownHandlesRefusedWithoutSending) {
     ScriptedServer server(Answer(HttpResponse(200, "OK")));
     TempDir folder;

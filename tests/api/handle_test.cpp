@@ -1,11 +1,6 @@
-// Transfer handles: the proxy credentials of a handle, sent only where asked for and never shown,
-// and the user's HTTP/1.1 settings held off while any handle or call lives (seen from fresh host
-// processes: the values are read once each).
+// A handle's proxy credentials, sent only where asked for and never shown; the user's HTTP/1.1
+// settings held off while any handle or call lives (seen from fresh host processes).
 #include "api_support.h"
-
-namespace {
-
-using namespace api_testing;
 
 constexpr char kPassword[] = "pr0xy-pa55w0rd-never-logged";
 constexpr int32_t kAny = INT32_MIN;  // the proxy's page and status for refused credentials
@@ -64,8 +59,7 @@ TEST(TransferHandles, ProxyCredentialsAnsweringAProxyAndKeptSecret) {
     EXPECT_EQ(debugged.find(kPassword), std::string::npos);
 }
 
-// Each row runs host processes one after another on one settings store and compares what
-// they printed.
+// Each row runs host processes one after another on one settings store.
 TEST(HttpSettingsOverride, HeldOffWhileHandlesLiveOnAnyThread) {
     TempDir signals;
     const std::string arrived = signals.File("arrived"), release = signals.File("release");
@@ -149,5 +143,3 @@ TEST(TransferHandles, ProxyCredentialsStayHomeWhenTheServerAsksFromInsideATunnel
         EXPECT_EQ(ParseRequest(connect).HeaderCount("Proxy-Authorization"), 0) << connect;
     }
 }
-
-}  // namespace

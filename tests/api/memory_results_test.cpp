@@ -1,10 +1,7 @@
-// The in-memory exports, one row per server answer, export and host buffer: the result, the
-// status, the bytes the host gets, the terminating zero, what stays untouched, the trace.
+// The in-memory exports per answer and host buffer: result, status, bytes, terminator, trace.
 #include "api_support.h"
 
 namespace {
-
-using namespace api_testing;
 
 struct Row {
     const char* name;

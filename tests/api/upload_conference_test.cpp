@@ -1,10 +1,7 @@
-// Uploads of the URL exports and both conference transfers: fields and file in order, the reply
-// rule ("OK" first), a missing file, the conference download's stored reply, the wide forms.
+// Uploads and conference transfers: the body, the reply rule, the conference download's reply.
 #include "api_support.h"
 
 namespace {
-
-using namespace api_testing;
 
 const std::string kContent = PatternText(3000, 21);
 

@@ -1,11 +1,8 @@
 // The three request shapes on the wire, byte for byte (none that a value can break), and the
-// send loop's retry rules for each of them: a reset on every send, a proxy demand that never
-// ends, a redirect that needs confirmation and the certificates of HTTPS servers.
+// send loop's retry rules for each: resets, proxy demands, redirects, certificates.
 #include "api_support.h"
 
 namespace {
-
-using namespace api_testing;
 
 TEST(RequestShapes, ExactBytesOnTheWire) {
     TempDir folder;
@@ -73,9 +70,8 @@ struct RetryRow {
     int fewest = 0, most = 0;               // the connections made
 };
 
-// The answers of the rules: a reset of every connection; a proxy demand on every answer;
-// a redirect to another scheme, which needs confirmation, then the target's answer; endless
-// redirects to another scheme.
+// The rules' answers: resets; a proxy demand on every answer; a redirect to another scheme
+// (needing confirmation), then the target's answer; endless such redirects.
 ScriptedServer::Script RuleServer(const std::string& rule) {
     if (rule == "reset") return [](ScriptedConnection& connection) { connection.Reset(); };
     if (rule == "reset late") {
