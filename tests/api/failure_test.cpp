@@ -46,7 +46,6 @@ TEST(FailureRows, ResultsAndTraceLines) {
          "[ {url} ] request failed\n"},
         {"upload ftp", Up, ftp, 0, "ZEMUrlUploadFile Begin: {url}, {local}\n"},
         {"upload refused, level 2", Up, "refused", 0, "ZEMUrlUploadFile Failed\n", "", 2},
-        {"upload refused, level 3", Up, "refused", 0, "", "", 3},
         {"conference download ftp", Kiv, ftp, 0,
          "ZEMKIVDownloadFile Begin: {url}, s, n, {local}\n"},
         {"wide conference download ftp", KivW, ftp, 0, ""},

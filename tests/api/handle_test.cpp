@@ -61,16 +61,13 @@ TEST(TransferHandles, ProxyCredentialsAnsweringAProxyAndKeptSecret) {
 
 // Each row runs host processes one after another on one settings store.
 TEST(HttpSettingsOverride, HeldOffWhileHandlesLiveOnAnyThread) {
-    TempDir signals;
-    const std::string arrived = signals.File("arrived"), release = signals.File("release");
+    TempDir signals, releasing;
+    const std::string arrived = signals.File("arrived"), release = releasing.File("release");
     // Holds its answer until the probe says so: a call with a null handle outlives both handles.
     ScriptedServer server([&](ScriptedConnection& connection) {
         connection.ReadRequest();
         WriteFileBytes(arrived, "");
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (!FileExists(release) && std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
+        AwaitFileIn(releasing.path());
         connection.Send(HttpResponse(200, "done"));
     });
     const std::string off = "EnableHttp1_1=0 ProxyHttp1.1=0\n",
