@@ -1,34 +1,26 @@
-// What the export tables share, in portable C++ only, so that the same tables can be built
-// for either system: the support library's servers, trace file and folders, and one way to call.
+// What the export tables share (portable C++ only): servers, trace file, folders, one way to call.
 #pragma once
 
 #include <gtest/gtest.h>
 #include <zemuser.h>
 
 #include <chrono>
-#include <climits>
-#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
-#include <functional>
 #include <set>
 #include <sstream>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "support/library_helpers.h"
 #include "support/multipart_reference.h"
 #include "support/real_servers.h"
 #include "support/scripted_server.h"
 
-namespace api_testing {
-
 using namespace testing_support;
 namespace fs = std::filesystem;
 
-// Every session writes the user's HTTP/1.1 settings: the suite keeps them in the build tree
-// unless the caller chose a folder (from before main, so before the first session).
+// Sessions write the user's HTTP/1.1 settings: into the build tree unless a folder is chosen.
 inline const char* const kSettings = std::getenv("ZEMUSER_SETTINGS_DIR");
 inline const ScopedEnv kSettingsKept("ZEMUSER_SETTINGS_DIR", kSettings ? kSettings
                                                                        : ZEMUSER_BINARY_DIR
@@ -64,8 +56,7 @@ inline std::set<std::string> FilesBelow(const std::string& root) {
     return files;
 }
 
-// Waits until a file shows up in `folder` (a download stores into a new file beside its
-// target until the body is whole).
+// Waits until a file shows up in `folder`.
 inline bool AwaitFileIn(const std::string& folder) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (fs::is_empty(folder)) {
@@ -169,11 +160,8 @@ inline Outcome Perform(Call call, TransferHandle handle, const char* url, int32_
     return out;
 }
 
-// Runs the host probe (probes/host_probe.cpp, a host process of its own) with its settings in
-// `settings` and gives what it printed.
+// Runs probes/host_probe.cpp (a fresh host process) on the settings in `settings`: its output.
 inline std::string RunHostProbe(const TempDir& settings, const std::string& commands) {
     return RunCommand("ZEMUSER_SETTINGS_DIR='" + settings.path() +
                       "' " ZEMUSER_BINARY_DIR "/tests/host_probe " + commands);
 }
-
-}  // namespace api_testing

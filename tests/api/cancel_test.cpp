@@ -1,11 +1,6 @@
-// Cancellation over every family of transfers, from another thread: a cancel while the server
-// streams, one on an idle handle (forgotten by the next transfer), the handle ended. Each checks
-// the result, that no partial file is left, and what the next transfer on the handle does.
+// Cancelling every family from another thread (streaming, idle, handle ended): the result, no
+// partial file left, and what the next transfer on the handle does.
 #include "api_support.h"
-
-namespace {
-
-using namespace api_testing;
 
 TEST(CancelTransfers, EveryFamilyFromAnotherThread) {
     TempDir sources;
@@ -62,5 +57,3 @@ TEST(CancelTransfers, EveryFamilyFromAnotherThread) {
     }
     EXPECT_EQ(ok.connectionCount(), 10 * 2);
 }
-
-}  // namespace

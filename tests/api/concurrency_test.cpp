@@ -1,14 +1,10 @@
-// Many host threads fetching at once, with null handles and with handles of their own (every
-// result right, no descriptor left behind), tracing while the trace file changes, and busy
-// threads seen by the CPU meter.
+// Host threads fetching at once, tracing while the trace file changes, and busy for the CPU meter.
 #include <atomic>
 #include <chrono>
 
 #include "api_support.h"
 
 namespace {
-
-using namespace api_testing;
 
 #if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
 constexpr int kThreads = 8, kFetches = 24;

@@ -1,13 +1,11 @@
-// File downloads through the three URL download exports: what is stored, replaced or left
-// behind, the name a server announces (cut to the host's buffer, never leaving the folder),
-// the trace, and wide paths (UTF-16 in, UTF-8 on disk and in the trace).
+// The three URL download exports: what is stored, replaced or left behind, announced names
+// (cut to the host's buffer, kept in the folder), the trace, wide paths (UTF-8 on disk).
 #include <map>
 
 #include "api_support.h"
 
 namespace {
 
-using namespace api_testing;
 using Files = std::map<std::string, std::string>;
 
 // A root holding the folder "in_é", the target folder or file of every download.
@@ -81,13 +79,11 @@ TEST(FileDownloads, AnnouncedNamesStayInTheFolder) {
         {"attachment; filename=\"na\xC3\xAFve.txt\"", "na\xC3\xAFve.txt"},
         {"inline", ""},
         {"attachment; name", ""},
-        {"attachment; filename=\"../escape.txt\"", "escape.txt"},
         {"attachment; filename=\"sub/../../up.txt\"", "up.txt"},
         {"attachment; filename=\"/etc/x\"", "x"},
         {"attachment; filename=\"a\\b\"", "b"},
         {"attachment; filename=\"ctl\x01name.txt\"", "ctlname.txt"},
         {"attachment; filename=\"..\"", ""},
-        {"attachment; filename=.profile", "profile"},
         {"attachment; filename=..bashrc", "bashrc"},
         {"attachment; filename=...", ""},
     };

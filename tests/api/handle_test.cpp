@@ -1,11 +1,6 @@
-// Transfer handles: the proxy credentials of a handle, sent only where asked for and never shown,
-// and the user's HTTP/1.1 settings held off while any handle or call lives (seen from fresh host
-// processes: the values are read once each).
+// A handle's proxy credentials, sent only where asked for and never shown; the user's HTTP/1.1
+// settings held off while any handle or call lives (seen from fresh host processes).
 #include "api_support.h"
-
-namespace {
-
-using namespace api_testing;
 
 constexpr char kPassword[] = "pr0xy-pa55w0rd-never-logged";
 constexpr int32_t kAny = INT32_MIN;  // the proxy's page and status for refused credentials
@@ -47,15 +42,14 @@ TEST(TransferHandles, ProxyCredentialsAnsweringAProxyAndKeptSecret) {
         SCOPED_TRACE(row.name);
         ScopedEnv httpProxy("http_proxy", row.viaProxy ? proxy.url() : "");
         ScopedEnv noProxy("no_proxy", "");
-        int32_t status = 0;
-        char buffer[32] = {};
-        const int32_t got = ZEMUrlGet2(row.url.c_str(), &status, buffer, 31, row.handle);
-        EXPECT_TRUE(got == row.result || row.result == kAny) << got;
-        EXPECT_TRUE(status == row.status || row.status == kAny) << status;
-        EXPECT_STREQ(buffer, row.status == 200 ? "proxied body" : buffer);
-        const int32_t posted =
-            ZEMUrlPost(row.url.c_str(), nullptr, &status, buffer, 31, row.handle);
-        EXPECT_TRUE(posted == row.result || row.result == kAny) << posted;
+        for (Call call : {Get2, Post}) {
+            SCOPED_TRACE(Name(call));
+            const Outcome out = Perform(call, row.handle, row.url.c_str(), 31);
+            EXPECT_TRUE(out.result == row.result || row.result == kAny) << out.result;
+            EXPECT_TRUE(call == Post || out.status == row.status || row.status == kAny)
+                << out.status;
+            EXPECT_TRUE(row.status != 200 || out.buffer.rfind("proxied body", 0) == 0);
+        }
     }
     const std::string traced = trace.Text(), debugged = ReadFileBytes(debugPath);
     EXPECT_NE(traced.find("request failed"), std::string::npos);
@@ -64,19 +58,15 @@ TEST(TransferHandles, ProxyCredentialsAnsweringAProxyAndKeptSecret) {
     EXPECT_EQ(debugged.find(kPassword), std::string::npos);
 }
 
-// Each row runs host processes one after another on one settings store and compares what
-// they printed.
+// Each row runs host processes one after another on one settings store.
 TEST(HttpSettingsOverride, HeldOffWhileHandlesLiveOnAnyThread) {
-    TempDir signals;
-    const std::string arrived = signals.File("arrived"), release = signals.File("release");
+    TempDir signals, releasing;
+    const std::string arrived = signals.File("arrived"), release = releasing.File("release");
     // Holds its answer until the probe says so: a call with a null handle outlives both handles.
     ScriptedServer server([&](ScriptedConnection& connection) {
         connection.ReadRequest();
         WriteFileBytes(arrived, "");
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (!FileExists(release) && std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
+        AwaitFileIn(releasing.path());
         connection.Send(HttpResponse(200, "done"));
     });
     const std::string off = "EnableHttp1_1=0 ProxyHttp1.1=0\n",
@@ -149,5 +139,3 @@ TEST(TransferHandles, ProxyCredentialsStayHomeWhenTheServerAsksFromInsideATunnel
         EXPECT_EQ(ParseRequest(connect).HeaderCount("Proxy-Authorization"), 0) << connect;
     }
 }
-
-}  // namespace

@@ -1,11 +1,8 @@
 // The three request shapes on the wire, byte for byte (none that a value can break), and the
-// send loop's retry rules for each of them: a reset on every send, a proxy demand that never
-// ends, a redirect that needs confirmation and the certificates of HTTPS servers.
+// send loop's retry rules for each: resets, proxy demands, redirects, certificates.
 #include "api_support.h"
 
 namespace {
-
-using namespace api_testing;
 
 TEST(RequestShapes, ExactBytesOnTheWire) {
     TempDir folder;
@@ -73,10 +70,17 @@ struct RetryRow {
     int fewest = 0, most = 0;               // the connections made
 };
 
-// The answers of the rules: a reset of every connection; a proxy demand on every answer;
-// a redirect to another scheme, which needs confirmation, then the target's answer.
+// The rules' answers: resets; a proxy demand on every answer; a redirect to another scheme
+// (needing confirmation), then the target's answer; endless such redirects.
 ScriptedServer::Script RuleServer(const std::string& rule) {
     if (rule == "reset") return [](ScriptedConnection& connection) { connection.Reset(); };
+    if (rule == "reset late") {
+        return [](ScriptedConnection& connection) {
+            connection.ReadRequest();
+            connection.Reset();
+        };
+    }
+    if (rule == "loop") return Answer(HttpResponse(301, "", {"Location: ttw://127.0.0.1:1/x"}));
     if (rule == "407") {
         return Answer(HttpResponse(407, "auth!", {"Proxy-Authenticate: Basic realm=\"x\""}));
     }
@@ -92,17 +96,25 @@ TEST(RetryRules, EachRuleForEachRequestShape) {
     const std::vector<std::string> threeGets(3, "GET /start HTTP/1.0"),
         threePosts(3, "POST /start HTTP/1.0");
     const std::string get = "GET /start HTTP/1.0", post = "POST /start HTTP/1.0",
-                      target = "GET https://127.0.0.1:1/target HTTP/1.0";
+                      target = "GET https://127.0.0.1:1/target HTTP/1.0",
+                      reset = "[12031, 0x00002eff] The server dropped the connection abruptly.\r\n";
+    std::vector<std::string> getLoop(11, "GET ttw://127.0.0.1:1/x HTTP/1.0"), postLoop = getLoop;
+    getLoop[0] = get, postLoop[0] = post;
     const RetryRow rows[] = {
         // The multipart request starts again after a failed start, at most 10 times, but a
         // reset seen when it ends fails it at once.
         {"reset", Get2, -1, {}, "", "/start ] request failed...\n", 10, 10},
         {"reset", Kiv, 0, {}, "", "/start ] request failed...\n", 10, 10},
         {"reset", Post, -1, {}, "", "/start ] request failed\n", 1, 10},
+        // Reset once the request is in: the answer is certain to meet it.
+        {"reset late", Get2, -1, std::vector<std::string>(10, get), "", "failed...\n" + reset},
         {"407", Get2, 5, threeGets, ""},
         {"407", Kiv, 1, threePosts, "auth!"},
         {"407", Post, 5, threePosts, ""},
         {"redirect", Get2, 7, {get, target}, ""},
+        // Endless redirects needing confirmation end after ten (each nested in the last).
+        {"loop", Get2, -1, getLoop, ""},
+        {"loop", Post, -1, postLoop, ""},
         {"redirect", Kiv, 1, {post}, "moved"},
         {"redirect", Post, 7, {post, target}, ""},
     };
@@ -164,12 +176,12 @@ TEST(RequestShapes, MultipartBodiesNothingCanBreak) {
     EXPECT_TRUE(server.requests().empty());
 
     const PostFields names{{"a\"b\r\nc", "v"}};
-    EXPECT_EQ(ZEMUrlPost(server.url().c_str(), &names, &status, nullptr, 0, nullptr), 2);
+    const std::string file = folder.File("x\"\r\n");  // missing: its part is the header alone
+    EXPECT_EQ(ZEMUrlTransferFile(handle.get(), server.url().c_str(), &names, file.c_str(), 1), 1);
     ASSERT_EQ(server.requests().size(), 1u);
     EXPECT_EQ(ParseRequest(server.requests()[0]).body,
-              std::string(kDelimiter) +
-                  "\r\nContent-Disposition: form-data; name=\"a%22b%0D%0Ac\"\r\n\r\nv\r\n" +
-                  kDelimiter + "--\r\n");
+              TextPart("a%22b%0D%0Ac", "v") + TextPart("file_num", "1") +
+                  FilePart("file1", folder.File("x%22%0D%0A"), nullptr) + ClosingDelimiter());
 }
 
 }  // namespace

@@ -1,8 +1,6 @@
-// A fresh host process for the tests of the user's HTTP/1.1 settings, which the library reads
-// once per process. Runs the commands given as arguments and prints what the settings hold:
-//   print | begin | end (the oldest handle) | storm THREADS ROUNDS (handles begun and ended on
-//   many threads) | exit (handles left alive) | get-start URL (ZEMUrlGet2, null handle, on a
-//   thread of its own) | get-wait (prints its result and status) | await FILE | touch FILE
+// A fresh host process (the library reads the user's HTTP/1.1 settings once per process). Runs
+// its arguments: print | begin | end (the oldest) | storm THREADS ROUNDS | exit (handles alive) |
+// get-start URL (ZEMUrlGet2 on a thread) | get-wait (prints result, status) | await F | touch F
 #include <zemuser.h>
 
 #include <chrono>

@@ -1,4 +1,4 @@
-// What reaches the trace file and the debugger output: the threshold and the failure reports.
+// The failure reports as they reach the trace file and the debugger output.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -11,18 +11,6 @@ namespace {
 
 using namespace zemuser;
 using namespace testing_support;
-
-// Error lines are of level 2, progress lines of level 0.
-TEST(TraceLog, ThresholdDropsLowerLevels) {
-    TempDir dir;
-    TraceLog::Instance().SetFile(dir.File("trace.txt").c_str());
-    TraceLog::Instance().SetLevel(2);
-    TraceWrite(2, "error\n");
-    TraceWrite(0, "progress\n");
-    TraceLog::Instance().SetFile(nullptr);
-    TraceLog::Instance().SetLevel(0);
-    EXPECT_EQ(ReadFileBytes(dir.File("trace.txt")), "error\n");
-}
 
 TEST(FailureReport, TextsInTraceAndDebuggerOutput) {
     const char* const noConnection =
