@@ -3,7 +3,6 @@
 // body and the reading of the file. Transfers go on where they can; what they report matches
 // what reached the disk or the server. Each row runs in a forked child, where limits and changed
 // signals stay.
-#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -126,8 +125,7 @@ class FileSystemFaults : public ::testing::TestWithParam<Row> {};
 TEST_P(FileSystemFaults, TransfersMatchWhatReachedTheDisk) {
     const Scene scene;
     const ChildEnd end = RunInChild([&] { return GetParam().child(scene); });
-    ASSERT_TRUE(end.exited) << end.Describe();
-    EXPECT_EQ(end.code, 0) << "the number of the child's first failed check";
+    ExpectChildChecksHeld(end);
     GetParam().afterwards(scene);
 }
 
