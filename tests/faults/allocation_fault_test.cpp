@@ -197,7 +197,6 @@ TEST_P(AllocationFaults, EachAllocationFailingInTurn) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Exports, AllocationFaults, ::testing::ValuesIn(kRows),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Exports, AllocationFaults, ::testing::ValuesIn(kRows), kRowName);
 
 }  // namespace

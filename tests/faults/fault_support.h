@@ -29,6 +29,9 @@ struct ChildChecks {
     }
 };
 
+// Each row of a table test named for its case.
+constexpr auto kRowName = [](const auto& info) { return std::string(info.param.name); };
+
 inline void ExpectChildChecksHeld(const ChildEnd& end) {
     ASSERT_TRUE(end.exited) << end.Describe();
     EXPECT_EQ(end.code, 0) << "the number of the child's first failed check";

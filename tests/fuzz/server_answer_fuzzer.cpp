@@ -29,20 +29,13 @@ const std::string upload = folder.File("upload.txt"), body = folder.File("body.b
 PostFields fields{{"act", "download"}, {"session_id", "42"}};
 std::atomic<int> refusedConnects{0};
 
-template <typename Function>
-Function Next(const char* name) {  // the C library's own function of that name
-    void* found = dlsym(RTLD_NEXT, name);
-    FUZZ_CHECK(found != nullptr);
-    return reinterpret_cast<Function>(found);
-}
-
 // Whatever name the server announces, the body lands inside the download folder as one plain
 // file that starts with the name handed to the host (cut at the room, without a terminator).
 void Download(TransferHandle handle, const char* url) {
     char name[64];
     const std::int32_t result =
         ZEMNormalDownloadFile(handle, url, &fields, downloads.c_str(), name, sizeof name);
-    std::vector<fs::path> stored(fs::directory_iterator(downloads), fs::directory_iterator());
+    const std::vector<fs::path> stored{fs::directory_iterator(downloads), fs::directory_iterator()};
     FUZZ_CHECK((result == 0 || result == 1) && stored.size() == static_cast<std::size_t>(result));
     if (result == 0) return;
     const std::string announced(name, strnlen(name, sizeof name)), file = stored[0].filename();
@@ -102,7 +95,7 @@ ScriptedServer Answering(const std::string& answer) {
 // In place of the C library's: look-ups take numeric addresses only and nothing but IPv4
 // loopback is reached, so that no fuzzed redirect sends a request elsewhere.
 extern "C" int connect(int fd, const sockaddr* address, socklen_t length) {
-    static const auto next = Next<int (*)(int, const sockaddr*, socklen_t)>("connect");
+    static const auto next = reinterpret_cast<decltype(&connect)>(dlsym(RTLD_NEXT, "connect"));
     const auto* inet = reinterpret_cast<const sockaddr_in*>(address);
     if (address != nullptr && (address->sa_family == AF_UNIX ||
                                (address->sa_family == AF_INET && length >= sizeof(sockaddr_in) &&
@@ -117,7 +110,7 @@ extern "C" int connect(int fd, const sockaddr* address, socklen_t length) {
 extern "C" int getaddrinfo(const char* node, const char* service, const addrinfo* hints,
                            addrinfo** result) {
     static const auto next =
-        Next<int (*)(const char*, const char*, const addrinfo*, addrinfo**)>("getaddrinfo");
+        reinterpret_cast<decltype(&getaddrinfo)>(dlsym(RTLD_NEXT, "getaddrinfo"));
     addrinfo numericOnly = hints != nullptr ? *hints : addrinfo{};
     numericOnly.ai_flags |= AI_NUMERICHOST;
     return next(node, service, &numericOnly, result);

@@ -43,7 +43,8 @@ struct Blob {
 // "soak" and taking the uploads.
 struct World {
     World() {
-        if (!WaitUntilAccepting(std::stoi(port), service)) throw std::runtime_error("no file service");
+        if (!WaitUntilAccepting(std::stoi(port), service))
+            throw std::runtime_error("no file service");
         fs::create_directory(root.File(kSession));
         unsigned seed = 1;
         for (std::size_t size : kBlobSizes) {
@@ -91,21 +92,16 @@ class Worker {
         ZEMTransferEnd(private_);
     }
 
-    // One operation of each family (`all`), or of one chosen by its weight (in hundredths):
-    // fetch, post, download, upload, a new public handle, a cancel of another's.
-    void Run(bool all = false) {
-        static constexpr int kWeights[] = {24, 12, 24, 18, 6, 16};
-        int pick = Below(100);
-        for (int family = 0; family < 6; pick -= kWeights[family++]) {
-            if (!all && pick >= kWeights[family]) continue;
-            ++shared_.operations;
-            if (family < 2) InMemory(family == 1);
-            if (family == 2 || family == 3) FileTransfer(family == 3);
-            if (family == 4) CycleHandle();
-            if (family == 5) CancelAnother();
-            if (!all) return;
-        }
+    // One operation of the family: fetch, post, download, upload, a new public handle, a cancel
+    // of another's.
+    void Run(int family) {
+        ++shared_.operations;
+        if (family < 2) InMemory(family == 1);
+        if (family == 2 || family == 3) FileTransfer(family == 3);
+        if (family == 4) CycleHandle();
+        if (family == 5) CancelAnother();
     }
+    int Below(int bound) { return std::uniform_int_distribution<int>(0, bound - 1)(random_); }
 
   private:
     // A call may have been cancelled only when it ran on the public handle and a cancel on that
@@ -191,7 +187,6 @@ class Worker {
     }
 
     Slot& slot() const { return shared_.slots[index_]; }
-    int Below(int bound) { return std::uniform_int_distribution<int>(0, bound - 1)(random_); }
     bool Chance(int percent) { return Below(100) < percent; }
     const Blob& AnyBlob() {
         return shared_.world.blobs[Below(static_cast<int>(shared_.world.blobs.size()))];
@@ -222,14 +217,14 @@ int main() {
     Shared shared{{}, std::vector<Slot>(static_cast<std::size_t>(threads))};
     std::list<Worker> workers;
     for (int i = 0; i < threads; ++i) workers.emplace_back(i, seed, shared);
-    workers.front().Run(true);  // what the library sets up once is in place before the count
+    for (int family = 0; family < 6; ++family) workers.front().Run(family);  // set up once
     const int descriptorsAtStart = CountOpenDescriptors();
 
     std::atomic<bool> stop{false};
     std::vector<std::thread> running;
     for (Worker& worker : workers) {
         running.emplace_back([&] {
-            while (!stop) worker.Run();
+            while (!stop) worker.Run(worker.Below(6));
         });
     }
     std::this_thread::sleep_for(std::chrono::seconds(seconds));  // the run's length
