@@ -1,11 +1,8 @@
-// The disk and the network failing under the exports. The disk: a trace file and a download at
-// the file size limit, a settings folder that cannot be made, an upload file that changes between
-// the measuring of the body and the reading of the file; transfers go on where they can and what
-// they report matches what reached the disk or the server (each row runs in a forked child, where
-// limits and changed signals stay). The network: a reset in the middle of a body, a server that
-// goes while a large upload is being written, heads that trickle in or never come; each call ends
-// with its failure value and its failure report within its time-out, and no signal reaches the
-// host.
+// The disk and the network failing under the exports: a file size limit, a settings folder that
+// cannot be made, an upload file resized while it is sent (each in a forked child, where limits
+// and signals stay); a reset mid-body, a server gone during a large upload, heads that trickle or
+// never come. What a call reports matches what reached the disk or the server; a failing call
+// ends with its failure value and report within its time-out, and no signal reaches the host.
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/socket.h>

@@ -96,8 +96,7 @@ class Worker {
     // of another's.
     void Run(int family) {
         ++shared_.operations;
-        if (family < 2) InMemory(family == 1);
-        if (family == 2 || family == 3) FileTransfer(family == 3);
+        if (family < 4) Transfer(family);
         if (family == 4) CycleHandle();
         if (family == 5) CancelAnother();
     }
@@ -115,49 +114,44 @@ class Worker {
         };
     }
 
-    // A static file from nginx (over HTTP or HTTPS), or the service's answer to a post asking
-    // for it, in a buffer the library hands out. A cancel ends it with -1 or a prefix.
-    void InMemory(bool post) {
-        const Blob& blob = AnyBlob();
+    // A static file from nginx (over HTTP or HTTPS), or the service's answer to a post asking for
+    // it, in a buffer the library hands out; or a file from the service or to it, where an upload
+    // is judged by the file the service stored (it commits the file before it answers). A cancel
+    // may end a call short: with -1 or a prefix of the reply, or with 0 and no file left.
+    void Transfer(int family) {
+        const bool inMemory = family < 2, up = family == 3;
+        const Blob* blob = &AnyBlob();
+        while (up && blob->content.size() > kLargestUpload) blob = &AnyBlob();
         const World& world = shared_.world;
-        const std::string url =
-            post ? world.serviceUrl : (Chance(80) ? world.plainUrl : world.secureUrl) + blob.name;
-        const PostFields fields{
-            {"act", "fetch"}, {"session_id", kSession}, {"filename", blob.name}};
-        const TransferHandle handle = Chance(50) ? public_ : nullptr;  // null: a session of its own
+        const std::string url = family == 0
+                                    ? (Chance(80) ? world.plainUrl : world.secureUrl) + blob->name
+                                    : world.serviceUrl;
+        const PostFields fields =
+            up ? PostFields{{"act", "upload"}, {"session_id", uploadSession_}, {"x", "kivStuff"}}
+               : PostFields{{"act", "fetch"}, {"session_id", kSession}, {"filename", blob->name}};
+        // Nobody cancels private_; a null handle makes a session of its own.
+        const TransferHandle handle = Chance(60) ? public_ : inMemory ? nullptr : private_;
+        const std::string path = folder_.File(std::to_string(++sequence_));
+        if (up) WriteFileBytes(path, blob->content);
         std::int32_t status = -1, length = -7;
         char* handed = nullptr;
         const auto landed = CancelWindow(handle);
         const std::int32_t result =
-            post ? ZEMUrlPost3(url.c_str(), &fields, &status, &handed, &length, handle)
-                 : ZEMUrlGet3(url.c_str(), &status, &handed, &length, handle);
-        const bool sound = SoundReply(result, handed, length, -7, &blob.content);
-        Judge(std::string(post ? "ZEMUrlPost3 " : "ZEMUrlGet3 ") + blob.name,
-              sound && result == static_cast<std::int32_t>(blob.content.size()) && status == 200,
-              sound, landed(), result);
-        ZEMReleaseBuffer(handed);
-    }
-
-    // A file from the service or to it, where an upload is judged by the file the service
-    // stored (it commits the file before it answers). A cancel may end a call with 0 and no file.
-    void FileTransfer(bool up) {
-        const Blob* blob = &AnyBlob();
-        while (up && blob->content.size() > kLargestUpload) blob = &AnyBlob();
-        const std::string path = folder_.File(std::to_string(++sequence_));
-        if (up) WriteFileBytes(path, blob->content);
-        const PostFields fields =
-            up ? PostFields{{"act", "upload"}, {"session_id", uploadSession_}, {"x", "kivStuff"}}
-               : PostFields{{"act", "fetch"}, {"session_id", kSession}, {"filename", blob->name}};
-        const TransferHandle handle = Chance(60) ? public_ : private_;  // nobody cancels private_
-        const auto landed = CancelWindow(handle);
-        const std::int32_t result =
-            ZEMUrlTransferFile(handle, shared_.world.serviceUrl.c_str(), &fields, path.c_str(), up);
+            family == 0   ? ZEMUrlGet3(url.c_str(), &status, &handed, &length, handle)
+            : family == 1 ? ZEMUrlPost3(url.c_str(), &fields, &status, &handed, &length, handle)
+                          : ZEMUrlTransferFile(handle, url.c_str(), &fields, path.c_str(), up);
         const std::string stored =
-            up ? shared_.world.root.File(uploadSession_ + "/" + std::to_string(sequence_)) : path;
-        const std::string content = FileExists(stored) ? ReadFileBytes(stored) : "";
-        Judge(std::string("ZEMUrlTransferFile ") + (up ? "up " : "down ") + blob->name,
-              result == 1 && content == blob->content, result == 0 && (up || !FileExists(path)),
-              landed(), result);
+            up ? world.root.File(uploadSession_ + "/" + std::to_string(sequence_)) : path;
+        const bool cut = inMemory ? SoundReply(result, handed, length, -7, &blob->content)
+                                  : result == 0 && (up || !FileExists(path));
+        const bool whole =
+            inMemory
+                ? cut && result == static_cast<std::int32_t>(blob->content.size()) && status == 200
+                : result == 1 && FileExists(stored) && ReadFileBytes(stored) == blob->content;
+        static const std::string kCalls[] = {"ZEMUrlGet3 ", "ZEMUrlPost3 ",
+                                             "ZEMUrlTransferFile down ", "ZEMUrlTransferFile up "};
+        Judge(kCalls[family] + blob->name, whole, cut, landed(), result);
+        ZEMReleaseBuffer(handed);
         fs::remove(path);
         if (up) fs::remove(stored);
     }
