@@ -2,13 +2,13 @@
 // forked children, and running out of memory on demand.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <zemuser.h>
 
 #include <cstdlib>
 
 #include "support/library_helpers.h"
 #include "support/multipart_reference.h"
-#include "support/real_servers.h"
 #include "support/scripted_server.h"
 
 namespace fault_testing {
@@ -29,6 +29,14 @@ struct ChildChecks {
     }
 };
 
+// Each row of a table test named for its case.
+constexpr auto kRowName = [](const auto& info) { return std::string(info.param.name); };
+
+inline void ExpectChildChecksHeld(const ChildEnd& end) {
+    ASSERT_TRUE(end.exited) << end.Describe();
+    EXPECT_EQ(end.code, 0) << "the number of the child's first failed check";
+}
+
 // A thread's allocation faults (trivial, so the allocator may use it any time): armed, its
 // failAt-th allocation fails (operator new; the engine's malloc, calloc and realloc, --wrap'ed);
 // `watchAction` runs once before its first C allocation of `watchBytes` or more (a body's).
@@ -38,12 +46,5 @@ struct AllocationFaults {
     void (*watchAction)();
 };
 AllocationFaults& ThreadFaults();  // the calling thread's
-
-struct AllocationFaultScope {  // armed for its life
-    explicit AllocationFaultScope(std::size_t failAt) {
-        ThreadFaults() = {true, false, 0, failAt, 0, nullptr};
-    }
-    ~AllocationFaultScope() { ThreadFaults().armed = false; }
-};
 
 }  // namespace fault_testing

@@ -2,8 +2,6 @@
 // send: the name handed out, and the file name joined to a folder, never hold a separator or a
 // control character, never start with a dot, and the joined path stays inside the folder.
 #include <algorithm>
-#include <cstdint>
-#include <string>
 
 #include "api/download_file_name.h"
 #include "api/local_path.h"
@@ -14,8 +12,7 @@ namespace {
 
 using namespace zemuser;
 
-// The size a header is queried with; longer headers never reach the parser.
-constexpr std::size_t kHeaderOffered = 2056;
+constexpr std::size_t kHeaderOffered = 2056;  // the size a header is queried with
 constexpr char kFolder[] = "/srv/downloads";
 
 // One plain file name: no separator, no control character, neither hidden nor "." or "..".
@@ -28,10 +25,10 @@ void CheckPlainFileName(const std::string& name) {
 }
 
 // The joins the download uses, narrow and wide (through the narrow code page): the folder
-// exactly, then one plain file name.
+// exactly, then one plain file name. An empty name stores the body as "unknown".
 void CheckCleanName(const std::string& announced) {
     const std::string name = CleanAnnouncedName(announced);
-    if (name.empty()) return;  // the body is stored as "unknown" then
+    if (name.empty()) return;
     CheckPlainFileName(name);
     const std::string prefix = std::string(kFolder) + platform::PathSeparator();
     FUZZ_CHECK(LocalPath::Narrow(kFolder).Join(name).ForTrace() == prefix + name);
@@ -43,10 +40,10 @@ void CheckCleanName(const std::string& announced) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const std::string bytes(reinterpret_cast<const char*>(data), size);
-    // As the header arrives from the query: zero-terminated, cut at the offered size.
-    const std::string header = fuzz::AsCText(bytes).substr(0, kHeaderOffered);
-    CheckCleanName(ParseDispositionFileName(header));
-    CheckCleanName(bytes);  // the cleaning alone, on raw bytes with zero bytes in them
+    // As the header arrives from the query: zero-terminated, cut at the offered size; then the
+    // cleaning alone, on raw bytes with zero bytes in them.
+    CheckCleanName(
+        ParseDispositionFileName(fuzz::AsCText(fuzz::Bytes(data, size)).substr(0, kHeaderOffered)));
+    CheckCleanName(fuzz::Bytes(data, size));
     return 0;
 }

@@ -15,7 +15,7 @@
 namespace {
 
 using namespace zemuser;
-using namespace testing_support;
+using namespace fuzz;
 
 // Files the fuzzer fills, and a folder, which opens but cannot be read.
 const TempDir folder;
@@ -36,54 +36,24 @@ std::string Escaped(const std::string& text) {
 // (no multipart body when a value or a file holds the delimiter).
 void AddField(FuzzedDataProvider& in, FormFieldList* list, std::string* urlEncoded,
               std::optional<std::string>* multipart) {
-    const std::string name = fuzz::AsCText(in.ConsumeRandomLengthString(40));
-    std::string value;
-    const std::string* file = nullptr;  // a file field's bytes, when it opens
+    const std::string name = AsCText(in.ConsumeRandomLengthString(40));
     const bool isFile = in.ConsumeBool();
-    if (!isFile) {  // now and then longer than a text part's allowance
-        value = in.ConsumeIntegralInRange(0, 9) > 0
-                    ? fuzz::AsCText(in.ConsumeRandomLengthString(200))
-                    : std::string(in.ConsumeIntegralInRange(8000, 20000), '~');
-    } else {
-        const auto which = in.ConsumeIntegralInRange<std::size_t>(0, kWritable);
-        value = kPaths[which];
-        if (which < kWritable) file = &contents[which];
-    }
+    const auto which = in.ConsumeIntegralInRange<std::size_t>(0, kWritable);
+    const std::string* file = isFile && which < kWritable ? &contents[which] : nullptr;
+    // A text value is now and then longer than a text part's allowance.
+    const std::string value = isFile ? kPaths[which]
+                              : in.ConsumeIntegralInRange(0, 9) > 0
+                                  ? AsCText(in.ConsumeRandomLengthString(200))
+                                  : std::string(in.ConsumeIntegralInRange(8000, 20000), '~');
     list->push_back(FormField::FromText(name.c_str(), value.c_str(), isFile));
     *urlEncoded += (list->size() > 1 ? "&" : "") + name + "=" + value;
-    const std::string& sent = isFile ? (file ? *file : std::string()) : value;
-    if (sent.find(kDelimiter) != std::string::npos) multipart->reset();
-    if (!*multipart) return;
-    **multipart +=
-        isFile ? FilePart(Escaped(name), Escaped(value), file) : TextPart(Escaped(name), value);
-}
-
-void CheckUrlEncoded(const FormFieldList& list, const std::string& expected) {
-    const std::uint32_t length = UrlEncodedBodyLength(list);
-    FUZZ_CHECK(length == expected.size());
-    std::vector<char> exact(length + 1, '\x55');
-    FUZZ_CHECK(BuildUrlEncodedBody(list, exact.data(), length + 1) == length);
-    if (length == 0) {  // an empty list writes nothing, not even the terminator
-        FUZZ_CHECK(exact[0] == '\x55');
-        return;
+    if ((isFile ? (file ? *file : "") : value).find(kDelimiter) != std::string::npos) {
+        multipart->reset();
     }
-    FUZZ_CHECK(std::string(exact.data(), length + 1) == expected + '\0');
-    // One byte short of the terminator: nothing at all is written.
-    std::vector<char> tight(length, '\x55');
-    FUZZ_CHECK(BuildUrlEncodedBody(list, tight.data(), length) == 0);
-    FUZZ_CHECK(std::vector<char>(length, '\x55') == tight);
-}
-
-void CheckMultipart(const FormFieldList& list, const std::optional<std::string>& expected) {
-    BodyBlock body;
-    // The boundary the delimiter is made of, without the delimiter's leading "--".
-    const std::uint32_t length = BuildMultipartBody(list, &body, kDelimiter + 2);
-    if (!expected) {
-        FUZZ_CHECK(body == nullptr && length == 0);
-        return;
+    if (*multipart) {
+        **multipart +=
+            isFile ? FilePart(Escaped(name), Escaped(value), file) : TextPart(Escaped(name), value);
     }
-    FUZZ_CHECK(body != nullptr);
-    FUZZ_CHECK(std::string(body.get(), length + 1) == *expected + ClosingDelimiter() + '\0');
 }
 
 }  // namespace
@@ -104,7 +74,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (int count = in.ConsumeIntegralInRange(0, 8); count > 0; --count) {
         AddField(in, &list, &urlEncoded, &multipart);
     }
-    CheckUrlEncoded(list, urlEncoded);
-    CheckMultipart(list, multipart);
+    // URL-encoded: the exact length; written whole with its terminator into exactly that room
+    // (an empty list writes nothing, not even the terminator), and not at all one byte short.
+    const std::uint32_t length = UrlEncodedBodyLength(list);
+    FUZZ_CHECK(length == urlEncoded.size());
+    std::vector<char> exact(length + 1, '\x55'), tight(length, '\x55');
+    FUZZ_CHECK(BuildUrlEncodedBody(list, exact.data(), length + 1) == length);
+    FUZZ_CHECK(std::string(exact.data(), length + 1) == (length ? urlEncoded + '\0' : "\x55"));
+    FUZZ_CHECK(length == 0 || BuildUrlEncodedBody(list, tight.data(), length) == 0);
+    FUZZ_CHECK(std::vector<char>(length, '\x55') == tight);
+    // Multipart, on the boundary the delimiter is made of (without its leading "--").
+    BodyBlock body;
+    const std::uint32_t bodyLength = BuildMultipartBody(list, &body, kDelimiter + 2);
+    FUZZ_CHECK(multipart ? body != nullptr : body == nullptr && bodyLength == 0);
+    FUZZ_CHECK(!multipart ||
+               std::string(body.get(), bodyLength + 1) == *multipart + ClosingDelimiter() + '\0');
     return 0;
 }

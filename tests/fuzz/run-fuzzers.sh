@@ -5,8 +5,8 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 build=$PWD/build-fuzz seconds=${1:-15}
 shift || true
-targets=("${@:-fuzz_url fuzz_download_name fuzz_form_body fuzz_settings_file fuzz_server_answer}")
-read -r -a targets <<< "${targets[*]}"
+targets=("$@")
+(($#)) || targets=(fuzz_url fuzz_download_name fuzz_form_body fuzz_settings_file fuzz_server_answer)
 cmake --preset fuzz ${ZEMUSER_WERROR:+-DZEMUSER_WERROR=$ZEMUSER_WERROR} > /dev/null
 cmake --build --preset fuzz -j 2 --target "${targets[@]}"
 export ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
@@ -21,8 +21,7 @@ for target in "${targets[@]}"; do
   else
     failed=1
     echo "$target: FAILED"
-    grep -E "ERROR|SUMMARY|fuzz check failed|Test unit written" "$work/log.txt" ||
-      tail -n 30 "$work/log.txt"
+    grep -E "ERROR|SUMMARY|fuzz check failed|Test unit written" "$work/log.txt" || tail -n 30 "$work/log.txt"
   fi
 done
 exit $failed

@@ -11,9 +11,9 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
-#include <functional>
 #include <vector>
 
+#include "faults/sound_reply.h"
 #include "fuzz_support.h"
 #include "support/scripted_server.h"
 #include "zemuser.h"
@@ -21,46 +21,34 @@
 namespace {
 
 namespace fs = std::filesystem;
+using namespace fuzz;
 
-const testing_support::TempDir folder;
+const TempDir folder;
 const std::string upload = folder.File("upload.txt"), body = folder.File("body.bin"),
                   downloads = folder.File("downloads");
 PostFields fields{{"act", "download"}, {"session_id", "42"}};
-std::string serverUrl;  // of the input's server
 std::atomic<int> refusedConnects{0};
 
-template <typename Function>
-Function Next(const char* name) {  // the C library's own function of that name
-    void* found = dlsym(RTLD_NEXT, name);
-    FUZZ_CHECK(found != nullptr);
-    return reinterpret_cast<Function>(found);
-}
-
 // Whatever name the server announces, the body lands inside the download folder as one plain
-// file that starts with the name handed to the host.
-void Download(TransferHandle handle) {
-    constexpr std::int32_t kNameRoom = 64;
-    char name[kNameRoom];
-    const std::int32_t result = ZEMNormalDownloadFile(handle, serverUrl.c_str(), &fields,
-                                                      downloads.c_str(), name, kNameRoom);
-    // Cut at the buffer's size, without a terminator, when the name is longer.
-    const std::string announced(name, strnlen(name, kNameRoom));
-    std::vector<fs::path> stored;
-    for (const auto& entry : fs::directory_iterator(downloads)) stored.push_back(entry.path());
+// file that starts with the name handed to the host (cut at the room, without a terminator).
+void Download(TransferHandle handle, const char* url) {
+    char name[64];
+    const std::int32_t result =
+        ZEMNormalDownloadFile(handle, url, &fields, downloads.c_str(), name, sizeof name);
+    const std::vector<fs::path> stored{fs::directory_iterator(downloads), fs::directory_iterator()};
     FUZZ_CHECK((result == 0 || result == 1) && stored.size() == static_cast<std::size_t>(result));
     if (result == 0) return;
-    const std::string file = stored[0].filename().string();
+    const std::string announced(name, strnlen(name, sizeof name)), file = stored[0].filename();
     FUZZ_CHECK(fs::is_regular_file(stored[0]));
     FUZZ_CHECK(announced.empty() ? file == "unknown" : file.rfind(announced, 0) == 0);
     fs::remove(stored[0]);
 }
 
-void RunCall(unsigned selector, const std::string& answer) {
+void RunCall(unsigned selector, const std::string& answer, const char* url) {
     TransferHandle handle = ZEMTransferBegin();
     FUZZ_CHECK(handle != nullptr);
     std::int32_t status = -7, length = -7, result = 0;
     char* buffer = nullptr;
-    const char* url = serverUrl.c_str();
     if (selector % 6 == 0) {
         // Into exactly the room the interface asks for (the bytes and a terminating zero),
         // whose end the address sanitizer guards; a reply too long for it gives minus its size.
@@ -72,13 +60,11 @@ void RunCall(unsigned selector, const std::string& answer) {
     } else if (selector % 6 <= 2) {  // fetched or posted into a buffer handed out
         result = selector % 6 == 1 ? ZEMUrlGet3(url, &status, &buffer, &length, handle)
                                    : ZEMUrlPost3(url, &fields, &status, &buffer, &length, handle);
-        // As long as the result says, then a zero byte; none on -1.
-        FUZZ_CHECK(result == -1 ? status == 0 && buffer == nullptr && length == -7
-                                : result == length && buffer != nullptr && buffer[length] == 0 &&
-                                      static_cast<std::size_t>(length) <= answer.size());
+        FUZZ_CHECK(SoundReply(result, buffer, length, -7) && (result != -1 || status == 0));
+        FUZZ_CHECK(result <= static_cast<std::int32_t>(answer.size()));
         ZEMReleaseBuffer(buffer);
     } else if (selector % 6 == 3) {
-        Download(handle);
+        Download(handle, url);
     } else if (selector % 6 == 4) {
         result = ZEMUrlTransferFile(handle, url, &fields, upload.c_str(), 1);
         FUZZ_CHECK(result == 0 || (result == 1 && answer.find("OK") != std::string::npos));
@@ -90,21 +76,18 @@ void RunCall(unsigned selector, const std::string& answer) {
         fs::remove(body);
     }
     ZEMTransferEnd(handle);
-    // Nothing else is left behind.
-    for (const auto& entry : fs::directory_iterator(folder.path())) {
-        const std::string file = entry.path().filename().string();
+    for (const auto& entry : fs::directory_iterator(folder.path())) {  // nothing else left
+        const std::string file = entry.path().filename();
         FUZZ_CHECK(file == "upload.txt" || file == "downloads" || file == "trace.txt" ||
                    file == "settings");
     }
 }
 
-// Runs `call` with a server that answers every request with `answer`.
-void WithServer(const std::string& answer, const std::function<void()>& call) {
-    testing_support::ScriptedServer server([&answer](testing_support::ScriptedConnection& c) {
+// A server that answers every request with `answer`.
+ScriptedServer Answering(const std::string& answer) {
+    return ScriptedServer([answer](ScriptedConnection& c) {
         if (!c.ReadRequest(std::chrono::seconds(1)).empty()) c.Send(answer);
     });
-    serverUrl = server.url("/fuzz/path?q=1");
-    call();
 }
 
 }  // namespace
@@ -112,7 +95,7 @@ void WithServer(const std::string& answer, const std::function<void()>& call) {
 // In place of the C library's: look-ups take numeric addresses only and nothing but IPv4
 // loopback is reached, so that no fuzzed redirect sends a request elsewhere.
 extern "C" int connect(int fd, const sockaddr* address, socklen_t length) {
-    static const auto next = Next<int (*)(int, const sockaddr*, socklen_t)>("connect");
+    static const auto next = reinterpret_cast<decltype(&connect)>(dlsym(RTLD_NEXT, "connect"));
     const auto* inet = reinterpret_cast<const sockaddr_in*>(address);
     if (address != nullptr && (address->sa_family == AF_UNIX ||
                                (address->sa_family == AF_INET && length >= sizeof(sockaddr_in) &&
@@ -127,30 +110,30 @@ extern "C" int connect(int fd, const sockaddr* address, socklen_t length) {
 extern "C" int getaddrinfo(const char* node, const char* service, const addrinfo* hints,
                            addrinfo** result) {
     static const auto next =
-        Next<int (*)(const char*, const char*, const addrinfo*, addrinfo**)>("getaddrinfo");
+        reinterpret_cast<decltype(&getaddrinfo)>(dlsym(RTLD_NEXT, "getaddrinfo"));
     addrinfo numericOnly = hints != nullptr ? *hints : addrinfo{};
     numericOnly.ai_flags |= AI_NUMERICHOST;
     return next(node, service, &numericOnly, result);
 }
 
-extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
-    // Short time-outs keep a stalled transfer short.
-    setenv("ZEMUSER_RECEIVE_TIMEOUT_MS", "300", 1);
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    setenv("ZEMUSER_RECEIVE_TIMEOUT_MS", "300", 1);  // a stalled transfer stays short
     setenv("ZEMUSER_CONNECT_TIMEOUT_MS", "300", 1);
     for (const char* name : {"http_proxy", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY",
                              "ZEMUSER_DEBUG_OUTPUT"}) {
         unsetenv(name);
     }
     setenv("ZEMUSER_SETTINGS_DIR", folder.File("settings").c_str(), 1);
-    testing_support::WriteFileBytes(upload, "contents of the upload\n");
+    WriteFileBytes(upload, "contents of the upload\n");
     fs::create_directory(downloads);
     ZEMUser_SetTraceLevel(0);  // the fuzzed answers pass through the trace too
-    // The library's connections go through the loopback guard before any fuzzed answer can
-    // send it elsewhere (192.0.2.1 is reserved for documentation, never a real host).
-    std::int32_t status = 0, length = 0;
+    // The guard is in place before any fuzzed answer can redirect (192.0.2.1 is reserved for
+    // documentation, never a real host).
+    const ScriptedServer server =
+        Answering("HTTP/1.0 302 Found\r\nLocation: http://192.0.2.1/\r\n\r\n");
     char* buffer = nullptr;
-    WithServer("HTTP/1.0 302 Found\r\nLocation: http://192.0.2.1/\r\n\r\n",
-               [&] { ZEMUrlGet3(serverUrl.c_str(), &status, &buffer, &length, nullptr); });
+    std::int32_t status = 0, length = 0;
+    ZEMUrlGet3(server.url("/").c_str(), &status, &buffer, &length, nullptr);
     FUZZ_CHECK(refusedConnects > 0);
     return 0;
 }
@@ -160,12 +143,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The trace file starts afresh now and then, so that long runs do not fill the disk.
     static unsigned inputs = 0;
     if (inputs++ % 2000 == 0) ZEMUser_SetTraceFile(folder.File("trace.txt").c_str());
-    const std::string answer(reinterpret_cast<const char*>(data) + 1, size - 1);
-    WithServer(answer, [&] {
-        const auto start = std::chrono::steady_clock::now();
-        RunCall(data[0], answer);
-        // The server never stalls: a call this long is a hang.
-        FUZZ_CHECK(std::chrono::steady_clock::now() - start < std::chrono::seconds(10));
-    });
+    const std::string answer = Bytes(data + 1, size - 1);
+    const ScriptedServer server = Answering(answer);
+    const auto start = std::chrono::steady_clock::now();
+    RunCall(data[0], answer, server.url("/fuzz/path?q=1").c_str());
+    // The server never stalls: a call this long is a hang.
+    FUZZ_CHECK(std::chrono::steady_clock::now() - start < std::chrono::seconds(10));
     return 0;
 }

@@ -3,10 +3,8 @@
 // to is left exactly as it was.
 #include <fuzzer/FuzzedDataProvider.h>
 
-#include <cstdint>
 #include <filesystem>
 #include <map>
-#include <string>
 
 #include "fuzz_support.h"
 #include "platform/system.h"
@@ -14,26 +12,22 @@
 namespace {
 
 using namespace zemuser;
-using testing_support::ReadFileBytes;
-using testing_support::WriteFileBytes;
+using namespace fuzz;
 
-const testing_support::TempDir store;
+const TempDir store;
 const bool configured = setenv("ZEMUSER_SETTINGS_DIR", store.path().c_str(), 1) == 0;
 const std::string keyFile = store.File("HKEY_CURRENT_USER/Software/Fuzz.reg");
 
-std::string Lower(std::string text) {
-    for (char& c : text) c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-    return text;
-}
-
-// Names a value line can hold: printable, no quote or backslash.
-std::string ValueName(FuzzedDataProvider& in) {
-    std::string name;
+// Names a value line can hold: printable, no quote or backslash; and their lower case, under
+// which names match.
+std::pair<std::string, std::string> ValueName(FuzzedDataProvider& in) {
+    std::string name, lower;
     for (auto length = in.ConsumeIntegralInRange<std::size_t>(1, 12); length > 0; --length) {
         const char c = in.ConsumeIntegralInRange<char>(' ', '~');
         name += (c == '"' || c == '\\') ? '_' : c;
+        lower += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : name.back();
     }
-    return name;
+    return {name, lower};
 }
 
 }  // namespace
@@ -44,26 +38,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::filesystem::create_directories(store.File("HKEY_CURRENT_USER/Software"));
     const std::string before = in.ConsumeRandomLengthString(2000);
     WriteFileBytes(keyFile, before);
-
-    std::map<std::string, std::uint32_t> written;  // by lower-case name: names match so
-    {
-        auto key = platform::OpenUserSettingsKey("Software\\Fuzz");
-        FUZZ_CHECK(key != nullptr);
-        std::uint32_t value = 0;
-        key->ReadNumber(ValueName(in).c_str(), &value);  // whatever the file holds
-        for (int writes = in.ConsumeIntegralInRange(0, 4); writes > 0; --writes) {
-            const std::string name = ValueName(in);
-            const auto number = in.ConsumeIntegral<std::uint32_t>();
-            key->WriteNumber(name.c_str(), number);
-            written[Lower(name)] = number;
-        }
-    }
+    std::map<std::string, std::uint32_t> written;  // by lower-case name
+    std::uint32_t value = 0;
     auto key = platform::OpenUserSettingsKey("Software\\Fuzz");
     FUZZ_CHECK(key != nullptr);
+    key->ReadNumber(ValueName(in).first.c_str(), &value);  // whatever the file holds
+    for (int writes = in.ConsumeIntegralInRange(0, 4); writes > 0; --writes) {
+        const auto [name, lower] = ValueName(in);
+        written[lower] = in.ConsumeIntegral<std::uint32_t>();
+        key->WriteNumber(name.c_str(), written[lower]);
+    }
+    key.reset();  // closed, then opened afresh
+    key = platform::OpenUserSettingsKey("Software\\Fuzz");
+    FUZZ_CHECK(key != nullptr);
     for (const auto& [name, number] : written) {
-        std::uint32_t value = 0;
-        FUZZ_CHECK(key->ReadNumber(name.c_str(), &value));
-        FUZZ_CHECK(value == number);
+        FUZZ_CHECK(key->ReadNumber(name.c_str(), &value) && value == number);
     }
     key.reset();
     FUZZ_CHECK(!written.empty() || ReadFileBytes(keyFile) == before);

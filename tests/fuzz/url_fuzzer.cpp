@@ -4,9 +4,7 @@
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cctype>
-#include <cstdint>
 #include <cstring>
-#include <string>
 #include <vector>
 
 #include "fuzz_support.h"
@@ -66,14 +64,10 @@ void CheckBuiltUrl(FuzzedDataProvider& in) {
     const bool https = in.ConsumeBool();
     std::string url = Pick(in, blanks, 0, 2) + RandomCase(in, https ? "https" : "http") + "://";
     if (in.ConsumeBool()) url += Pick(in, "abc:%@!", 1, 8) + "@";  // never part of the host
-    std::string host;
-    if (in.ConsumeBool()) {
-        host = Pick(in, "abcdefghijklmnopqrstuvwxyz0123456789.-", 1, 40);
-        url += RandomCase(in, host);
-    } else {
-        host = "::ffff:7f00:1";
-        url += "[" + RandomCase(in, host) + "]";
-    }
+    const bool named = in.ConsumeBool();
+    const std::string host =
+        named ? Pick(in, "abcdefghijklmnopqrstuvwxyz0123456789.-", 1, 40) : "::ffff:7f00:1";
+    url += named ? RandomCase(in, host) : "[" + RandomCase(in, host) + "]";
     const int portChoice = in.ConsumeIntegralInRange(0, 2);  // none, empty, a number
     const auto number = in.ConsumeIntegralInRange<unsigned>(0, 70000);
     if (portChoice > 0) url += ":";
@@ -86,10 +80,9 @@ void CheckBuiltUrl(FuzzedDataProvider& in) {
                                : Pick(in, "az09-_~.!$&'()*+,;=:@ \"<>\\^`{|}\x7f\x80\xff", 1, 12));
         url += "/" + segments.back();
     }
-    std::string tail;
-    if (in.ConsumeBool()) {
-        tail = (in.ConsumeBool() ? "?" : "#") + fuzz::AsCText(in.ConsumeRandomLengthString(40));
-    }
+    std::string tail = !in.ConsumeBool() ? ""
+                                         : (in.ConsumeBool() ? "?" : "#") +
+                                               fuzz::AsCText(in.ConsumeRandomLengthString(40));
     const std::string trailing = Pick(in, blanks, 0, 2);
     url += tail + trailing;
     if (!tail.empty()) {
@@ -111,7 +104,7 @@ void CheckBuiltUrl(FuzzedDataProvider& in) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     // Any text: a failure leaves no service, and the limits hold.
-    const Split any(fuzz::AsCText(std::string(reinterpret_cast<const char*>(data), size)));
+    const Split any(fuzz::AsCText(fuzz::Bytes(data, size)));
     FUZZ_CHECK(any.ok || any.service == ServiceUnknown);
     FUZZ_CHECK(any.host.size() <= kLongestPart && any.path.size() <= kLongestPart);
     FuzzedDataProvider in(data, size);

@@ -1,19 +1,17 @@
-// The soak: worker threads run random transfers of every export family against nginx and the
-// reference file service, cancelling each other's handles. A call may end short or fail only
-// when a cancel on its handle ran during it; an upload is judged by the file the service stored;
-// the open descriptors end at their starting count. ZEMUSER_SOAK_SECONDS (default 60, 20 under
+// The soak: worker threads run random transfers against nginx and the reference file service,
+// mixed over time, cancelling each other's handles. A call may end short or fail only when a
+// cancel on its handle ran during it; an upload is judged by the file the service stored; the
+// open descriptors end at their starting count. ZEMUSER_SOAK_SECONDS (default 60, 20 under
 // ThreadSanitizer), ZEMUSER_SOAK_THREADS (16) and ZEMUSER_SOAK_SEED (printed) shape a run.
 #include <zemuser.h>
 
 #include <atomic>
-#include <chrono>
-#include <cstring>
 #include <filesystem>
 #include <list>
 #include <random>
-#include <regex>
 #include <thread>
 
+#include "faults/sound_reply.h"
 #include "support/real_servers.h"
 #include "support/scripted_server.h"
 
@@ -21,7 +19,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace testing_support;
-using Clock = std::chrono::steady_clock;
 
 #if defined(__SANITIZE_THREAD__)
 constexpr long kDefaultSeconds = 20;
@@ -31,7 +28,7 @@ constexpr long kDefaultSeconds = 60;
 // Sizes around the library's 1024-byte pieces and its 512 KB receive window.
 constexpr std::size_t kBlobSizes[] = {1, 1023, 1024, 1025, 65536, 200000, 1048576};
 constexpr std::size_t kLargestUpload = 200000;  // uploaded often without filling the disk
-constexpr const char* kSession = "soak";        // the file service's session of the blobs
+const std::string kSession = "soak";            // the file service's session of the blobs
 
 long EnvNumber(const char* name, long fallback) {
     const long value = std::getenv(name) != nullptr ? std::atol(std::getenv(name)) : 0;
@@ -45,35 +42,25 @@ struct Blob {
 // nginx serving the blobs over HTTP and HTTPS; the file service holding them in its session
 // "soak" and taking the uploads.
 struct World {
-    World() : service({ZEMUSER_FILE_SERVICE_PROGRAM, "--root", root.path(), "--port", "0"}, log) {
-        const std::regex listening("listening on (http://127\\.0\\.0\\.1:[0-9]+)\n");
-        const auto deadline = Clock::now() + std::chrono::seconds(15);
-        std::smatch match;
-        std::string text;
-        while (!std::regex_search(text, match, listening)) {
-            if (Clock::now() > deadline) throw std::runtime_error("no file service: " + text);
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));  // polls its log
-            text = FileExists(log) ? ReadFileBytes(log) : "";
-        }
-        serviceUrl = match[1].str() + "/files";
-        secureUrl =
-            "https://127.0.0.1:" + std::to_string(nginx.httpsPort(CertificateKind::Good)) + "/";
+    World() {
+        if (!WaitUntilAccepting(std::stoi(port), service))
+            throw std::runtime_error("no file service");
         fs::create_directory(root.File(kSession));
         unsigned seed = 1;
         for (std::size_t size : kBlobSizes) {
             blobs.push_back({"blob-" + std::to_string(size) + ".bin", PatternText(size, seed++)});
             nginx.AddFile(blobs.back().name, blobs.back().content);
-            WriteFileBytes(root.File(std::string(kSession) + "/" + blobs.back().name),
-                           blobs.back().content);
+            WriteFileBytes(root.File(kSession + "/" + blobs.back().name), blobs.back().content);
         }
     }
-
     NginxServer nginx;
     TempDir root, logs;
-    const std::string log = logs.File("file-service.log");
-    ChildProcess service;
-    const std::string plainUrl = nginx.url("/");
-    std::string serviceUrl, secureUrl;
+    const std::string port = std::to_string(FreeLoopbackPort());
+    ChildProcess service{{ZEMUSER_FILE_SERVICE_PROGRAM, "--root", root.path(), "--port", port},
+                         logs.File("file-service.log")};
+    const std::string plainUrl = nginx.url("/"), serviceUrl = "http://127.0.0.1:" + port + "/files";
+    const std::string secureUrl =
+        "https://127.0.0.1:" + std::to_string(nginx.httpsPort(CertificateKind::Good)) + "/";
     std::vector<Blob> blobs;
 };
 
@@ -105,21 +92,15 @@ class Worker {
         ZEMTransferEnd(private_);
     }
 
-    // One operation of each family (`all`), or of one chosen by its weight (in hundredths):
-    // fetch, post, download, upload, a new public handle, a cancel of another's.
-    void Run(bool all = false) {
-        static constexpr int kWeights[] = {24, 12, 24, 18, 6, 16};
-        int pick = Below(100);
-        for (int family = 0; family < 6; pick -= kWeights[family++]) {
-            if (!all && pick >= kWeights[family]) continue;
-            ++shared_.operations;
-            if (family < 2) InMemory(family == 1);
-            if (family == 2 || family == 3) FileTransfer(family == 3);
-            if (family == 4) CycleHandle();
-            if (family == 5) CancelAnother();
-            if (!all) return;
-        }
+    // One operation of the family: fetch, post, download, upload, a new public handle, a cancel
+    // of another's.
+    void Run(int family) {
+        ++shared_.operations;
+        if (family < 4) Transfer(family);
+        if (family == 4) CycleHandle();
+        if (family == 5) CancelAnother();
     }
+    int Below(int bound) { return std::uniform_int_distribution<int>(0, bound - 1)(random_); }
 
   private:
     // A call may have been cancelled only when it ran on the public handle and a cancel on that
@@ -133,74 +114,45 @@ class Worker {
         };
     }
 
-    // A static file from nginx (over HTTP or HTTPS), or the service's answer to a post asking
-    // for it, into the host's buffer or one the library hands out. A cancel ends it with -1 or a
-    // prefix of the reply.
-    void InMemory(bool post) {
-        const Blob& blob = AnyBlob();
-        const std::string url =
-            post ? shared_.world.serviceUrl
-                 : (Chance(80) ? shared_.world.plainUrl : shared_.world.secureUrl) + blob.name;
-        const PostFields fields{
-            {"act", "fetch"}, {"session_id", kSession}, {"filename", blob.name}};
-        const TransferHandle handle = Chance(50) ? public_ : nullptr;  // null: a session of its own
-        const auto size = static_cast<std::int32_t>(blob.content.size());
-        std::string buffer(blob.content.size() + 1, '#');
-        std::int32_t status = -1, length = -7;
-        char* handed = nullptr;
-        const bool hands = Chance(50);
-        const auto landed = CancelWindow(handle);
-        const std::int32_t result =
-            post ? (hands ? ZEMUrlPost3(url.c_str(), &fields, &status, &handed, &length, handle)
-                          : ZEMUrlPost(url.c_str(), &fields, &status, &buffer[0], size, handle))
-                 : (hands ? ZEMUrlGet3(url.c_str(), &status, &handed, &length, handle)
-                          : ZEMUrlGet(url.c_str(), &status, &buffer[0], size, handle));
-        const char* bytes = hands ? handed : buffer.data();
-        const bool sound = (result < 0 || (bytes != nullptr && bytes[result] == '\0')) &&
-                           (!hands || (result == -1 ? handed == nullptr && length == -7
-                                                    : handed != nullptr && length == result));
-        const bool prefix = result == -1 || (result >= 0 && result <= size && bytes != nullptr &&
-                                             std::memcmp(bytes, blob.content.data(), result) == 0);
-        Judge(std::string(post ? "ZEMUrlPost" : "ZEMUrlGet") + (hands ? "3 " : " ") + blob.name,
-              sound && prefix && result == size && status == 200, sound && prefix, landed(),
-              result);
-        ZEMReleaseBuffer(handed);
-    }
-
-    // A file from the service (into a file, or into a folder under the name it announces) or to
-    // it, where an upload is judged by the file the service stored (it commits the file before it
-    // answers). A cancel may end a call with 0 and no file left.
-    void FileTransfer(bool up) {
+    // A static file from nginx (over HTTP or HTTPS), or the service's answer to a post asking for
+    // it, in a buffer the library hands out; or a file from the service or to it, where an upload
+    // is judged by the file the service stored (it commits the file before it answers). A cancel
+    // may end a call short: with -1 or a prefix of the reply, or with 0 and no file left.
+    void Transfer(int family) {
+        const bool inMemory = family < 2, up = family == 3;
         const Blob* blob = &AnyBlob();
         while (up && blob->content.size() > kLargestUpload) blob = &AnyBlob();
-        const std::string path = folder_.File(std::to_string(++sequence_));
-        if (up) WriteFileBytes(path, blob->content);
+        const World& world = shared_.world;
+        const std::string url = family == 0
+                                    ? (Chance(80) ? world.plainUrl : world.secureUrl) + blob->name
+                                    : world.serviceUrl;
         const PostFields fields =
             up ? PostFields{{"act", "upload"}, {"session_id", uploadSession_}, {"x", "kivStuff"}}
                : PostFields{{"act", "fetch"}, {"session_id", kSession}, {"filename", blob->name}};
-        const TransferHandle handle = Chance(60) ? public_ : private_;  // nobody cancels private_
-        const int kind = Below(up ? 2 : 3);  // a URL transfer, a conference one, into a folder
-        if (kind == 2) fs::create_directory(path);
-        const char* url = shared_.world.serviceUrl.c_str();
-        char name[64] = "#";
+        // Nobody cancels private_; a null handle makes a session of its own.
+        const TransferHandle handle = Chance(60) ? public_ : inMemory ? nullptr : private_;
+        const std::string path = folder_.File(std::to_string(++sequence_));
+        if (up) WriteFileBytes(path, blob->content);
+        std::int32_t status = -1, length = -7;
+        char* handed = nullptr;
         const auto landed = CancelWindow(handle);
         const std::int32_t result =
-            kind == 0   ? ZEMUrlTransferFile(handle, url, &fields, path.c_str(), up)
-            : kind == 1 ? ZEMKIVTransferFile(handle, url, up ? uploadSession_.c_str() : kSession,
-                                             up ? nullptr : blob->name.c_str(), path.c_str(), up)
-                        : ZEMNormalDownloadFile(handle, url, &fields, path.c_str(), name, 64);
+            family == 0   ? ZEMUrlGet3(url.c_str(), &status, &handed, &length, handle)
+            : family == 1 ? ZEMUrlPost3(url.c_str(), &fields, &status, &handed, &length, handle)
+                          : ZEMUrlTransferFile(handle, url.c_str(), &fields, path.c_str(), up);
         const std::string stored =
-            up ? shared_.world.root.File(uploadSession_ + "/" + std::to_string(sequence_))
-               : path + (kind == 2 ? "/" + blob->name : "");
-        const std::string content = FileExists(stored) ? ReadFileBytes(stored) : "";
-        const bool nameRight = kind != 2 || result != 1 || blob->name == name;
-        const bool nothingLeft = up || (kind == 2 ? fs::is_empty(path) : !FileExists(path));
-        static constexpr const char* kNames[] = {"ZEMUrlTransferFile", "ZEMKIVTransferFile",
-                                                 "ZEMNormalDownloadFile"};
-        Judge(std::string(kNames[kind]) + (up ? " up " : " down ") + blob->name,
-              result == 1 && content == blob->content && nameRight, result == 0 && nothingLeft,
-              landed(), result);
-        fs::remove_all(path);
+            up ? world.root.File(uploadSession_ + "/" + std::to_string(sequence_)) : path;
+        const bool cut = inMemory ? SoundReply(result, handed, length, -7, &blob->content)
+                                  : result == 0 && (up || !FileExists(path));
+        const bool whole =
+            inMemory
+                ? cut && result == static_cast<std::int32_t>(blob->content.size()) && status == 200
+                : result == 1 && FileExists(stored) && ReadFileBytes(stored) == blob->content;
+        static const std::string kCalls[] = {"ZEMUrlGet3 ", "ZEMUrlPost3 ",
+                                             "ZEMUrlTransferFile down ", "ZEMUrlTransferFile up "};
+        Judge(kCalls[family] + blob->name, whole, cut, landed(), result);
+        ZEMReleaseBuffer(handed);
+        fs::remove(path);
         if (up) fs::remove(stored);
     }
 
@@ -223,16 +175,12 @@ class Worker {
     // A call either did all it was asked, or, when a cancel landed, ended as a cancel may end it.
     void Judge(const std::string& call, bool whole, bool cut, bool cancelled, std::int32_t result) {
         if (whole) return;
-        if (cancelled && cut) {
-            ++shared_.interrupted;
-        } else {
-            shared_.Inconsistent("worker " + std::to_string(index_) + ", " + call + ": result " +
-                                 std::to_string(result) + (cancelled ? "" : ", no cancel issued"));
-        }
+        if (cancelled && cut) return void(++shared_.interrupted);
+        shared_.Inconsistent("worker " + std::to_string(index_) + ", " + call + ": result " +
+                             std::to_string(result) + (cancelled ? "" : ", no cancel issued"));
     }
 
     Slot& slot() const { return shared_.slots[index_]; }
-    int Below(int bound) { return std::uniform_int_distribution<int>(0, bound - 1)(random_); }
     bool Chance(int percent) { return Below(100) < percent; }
     const Blob& AnyBlob() {
         return shared_.world.blobs[Below(static_cast<int>(shared_.world.blobs.size()))];
@@ -252,8 +200,7 @@ class Worker {
 int main() {
     const long seconds = EnvNumber("ZEMUSER_SOAK_SECONDS", kDefaultSeconds);
     const int threads = static_cast<int>(EnvNumber("ZEMUSER_SOAK_THREADS", 16));
-    const auto seed = static_cast<unsigned>(
-        EnvNumber("ZEMUSER_SOAK_SEED", Clock::now().time_since_epoch().count() % 1000000007));
+    const auto seed = static_cast<unsigned>(EnvNumber("ZEMUSER_SOAK_SEED", std::random_device()()));
     std::printf("soak: %d threads for %ld s, seed %u\n", threads, seconds, seed);
     std::fflush(stdout);
     TempDir scratch;
@@ -264,17 +211,17 @@ int main() {
     Shared shared{{}, std::vector<Slot>(static_cast<std::size_t>(threads))};
     std::list<Worker> workers;
     for (int i = 0; i < threads; ++i) workers.emplace_back(i, seed, shared);
-    workers.front().Run(true);  // what the library sets up once is in place before the count
+    for (int family = 0; family < 6; ++family) workers.front().Run(family);  // set up once
     const int descriptorsAtStart = CountOpenDescriptors();
 
     std::atomic<bool> stop{false};
     std::vector<std::thread> running;
     for (Worker& worker : workers) {
         running.emplace_back([&] {
-            while (!stop) worker.Run();
+            while (!stop) worker.Run(worker.Below(6));
         });
     }
-    std::this_thread::sleep_for(std::chrono::seconds(seconds));
+    std::this_thread::sleep_for(std::chrono::seconds(seconds));  // the run's length
     stop = true;
     for (auto& thread : running) thread.join();
     workers.clear();                                      // ends every handle
@@ -283,8 +230,8 @@ int main() {
 
     const bool passed = shared.inconsistent == 0 && descriptorsAtEnd == descriptorsAtStart;
     std::printf(
-        "  %zu operations, %zu ended early by a cancel, %zu inconsistent; %d descriptors "
-        "open at the start, %d at the end\nsoak %s\n",
+        "  %zu operations, %zu ended early by a cancel, %zu inconsistent; descriptors "
+        "%d at the start, %d at the end\nsoak %s\n",
         shared.operations.load(), shared.interrupted.load(), shared.inconsistent.load(),
         descriptorsAtStart, descriptorsAtEnd, passed ? "passed" : "FAILED");
     return passed ? 0 : 1;
