@@ -21,12 +21,9 @@ class ChildProcess {
                  const std::string& errFile = "", const std::string& input = "/dev/null");
     ~ChildProcess() { Stop(SIGKILL); }
     ChildProcess(ChildProcess&& other) noexcept { *this = std::move(other); }
-    ChildProcess& operator=(ChildProcess&& other) noexcept {
-        if (this != &other) {
-            Stop(SIGKILL);
-            pid_ = std::exchange(other.pid_, -1);
-            exitCode_ = other.exitCode_;
-        }
+    ChildProcess& operator=(ChildProcess&& other) noexcept {  // swaps
+        std::swap(pid_, other.pid_);
+        std::swap(exitCode_, other.exitCode_);
         return *this;
     }
 

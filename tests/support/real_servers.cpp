@@ -99,8 +99,9 @@ void StartOnFreePorts(
         const std::string log = ReadFileBytes(output);
         const bool portTaken = log.find("Address already in use") != std::string::npos ||
                                log.find("Could not create listening") != std::string::npos;
-        if (!portTaken || attempt == 5)
+        if (!portTaken || attempt == 5) {
             throw std::runtime_error(argv[0] + " did not start:\n" + log);
+        }
     }
 }
 

@@ -15,7 +15,6 @@
 #include <filesystem>
 #include <fstream>
 #include <set>
-#include <sstream>
 #include <stdexcept>
 
 #include "support/child_process.h"
@@ -26,9 +25,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The scripted servers' sockets, left out of descriptor counts. Each is added as it is made and
-// removed as it is closed, both under the lock, so a count under the lock sees each either here
-// or closed. (The listening sockets do not block, so the lock is never held while waiting.)
+// The scripted servers' sockets, left out of descriptor counts: made and closed under the lock,
+// so a count under it sees each either here or closed.
 std::mutex g_serverSocketsLock;
 std::set<int> g_serverSockets;
 
@@ -56,6 +54,7 @@ sockaddr_in LoopbackAddress(std::uint16_t port) {
 
 // A socket bound to 127.0.0.1 on a free port, which `port` receives.
 int BoundToFreePort(std::uint16_t& port, bool listening) {
+    // Non-blocking: accept runs under the lock and must never wait there.
     const int fd = TrackedSocket(
         [] { return socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0); });
     sockaddr_in address = LoopbackAddress(0);
@@ -94,17 +93,14 @@ bool ReadSome(int fd, std::string& into, Clock::time_point deadline) {
 // Bytes unread in the receive queue of the loopback socket bound to `local`, as the kernel lists
 // it; -1 when there is no such socket.
 long UnreadBytesOf(const sockaddr_in& local) {
-    char address[16];
-    std::snprintf(address, sizeof address, "%08X:%04X", local.sin_addr.s_addr,
-                  ntohs(local.sin_port));
+    char wanted[16], address[16];
+    std::snprintf(wanted, sizeof wanted, "%08X:%04X", local.sin_addr.s_addr, ntohs(local.sin_port));
     std::ifstream table("/proc/net/tcp");
-    std::string line, slot, ours, remote, state, queues;
-    std::getline(table, line);  // the column names
-    while (std::getline(table, line)) {
-        std::istringstream(line) >> slot >> ours >> remote >> state >> queues;
-        const auto colon = queues.find(':');
-        if (ours == address && colon != std::string::npos) {
-            return std::stol(queues.substr(colon + 1), nullptr, 16);
+    long unread = 0;
+    for (std::string line; std::getline(table, line);) {
+        if (std::sscanf(line.c_str(), "%*s %15s %*s %*s %*x:%lx", address, &unread) == 2 &&
+            std::strcmp(address, wanted) == 0) {
+            return unread;
         }
     }
     return -1;

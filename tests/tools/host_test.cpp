@@ -71,8 +71,6 @@ TEST(Host, AnswersFailuresAndUsageErrors) {
         {"no command", {}, 2, "", "A subcommand is required\n"},
         {"unknown command", {"frobnicate"}, 2, "",
          "COMMAND: expected get, post, download, upload, conf or cpu, got 'frobnicate'\n"},
-        {"unknown conf command", {"conf", "list"}, 2, "",
-         "COMMAND: expected get or put, got 'list'\n"},
     };
     // clang-format on
     for (const Case& row : cases) {
