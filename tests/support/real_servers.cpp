@@ -25,14 +25,11 @@ prompt = no
 [dn]
 CN = unused
 [test_ca]
-dir = .
 database = ./index.txt
 new_certs_dir = .
 serial = ./serial
 default_md = sha256
 policy = any_name
-unique_subject = no
-copy_extensions = none
 [any_name]
 commonName = supplied
 [ca_ext]
