@@ -5,9 +5,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <stdexcept>
 #include <thread>
+
+#include "support/real_servers.h"
 
 namespace testing_support {
 namespace {
@@ -25,44 +26,67 @@ bool PollUntil(const std::function<bool()>& done, std::chrono::milliseconds limi
 
 }  // namespace
 
-ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::string& logFile) {
+ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::string& logFile,
+                           const std::string& errFile, const std::string& input) {
     // Everything the child needs is prepared before fork: after it, only exec-safe calls.
     std::vector<char*> arguments;
     for (const auto& argument : argv) arguments.push_back(const_cast<char*>(argument.c_str()));
     arguments.push_back(nullptr);
-    const int log = open(logFile.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    const int devNull = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    const int flags = O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC;
+    const int log = open(logFile.c_str(), flags, 0644);
+    const int err = errFile.empty() ? log : open(errFile.c_str(), flags, 0644);
+    const int in = open(input.c_str(), O_RDONLY | O_CLOEXEC);
     const pid_t parent = getpid();
-    if (log >= 0 && devNull >= 0) pid_ = fork();
+    if (log >= 0 && err >= 0 && in >= 0) pid_ = fork();
     if (pid_ == 0) {
         // A test process that dies without running destructors takes its servers with it (the
         // signal follows the forking thread, so servers belong to long-lived threads).
         prctl(PR_SET_PDEATHSIG, SIGTERM);
         if (getppid() != parent) _exit(1);
-        dup2(devNull, STDIN_FILENO);
+        // Stop and Ctrl-C must reach the program even when the test runner ignores them.
+        for (int signal : {SIGINT, SIGTERM, SIGPIPE}) ::signal(signal, SIG_DFL);
+        const sigset_t none{};
+        sigprocmask(SIG_SETMASK, &none, nullptr);
+        dup2(in, STDIN_FILENO);
         dup2(log, STDOUT_FILENO);
-        dup2(log, STDERR_FILENO);
-        close_range(3, ~0U, 0);  // our sockets must not keep connections open in the server
+        dup2(err, STDERR_FILENO);
+        close_range(3, ~0U, 0);  // our sockets must not keep connections open in the program
         execv(arguments[0], arguments.data());
         _exit(127);
     }
-    if (log >= 0) close(log);
-    if (devNull >= 0) close(devNull);
+    for (int fd : {log, in, err == log ? -1 : err}) {
+        if (fd >= 0) close(fd);
+    }
     if (pid_ < 0) throw std::runtime_error("cannot start " + argv[0] + " logging to " + logFile);
 }
 
 bool ChildProcess::Running() {
-    if (pid_ > 0 && waitpid(pid_, nullptr, WNOHANG) != 0) pid_ = -1;  // exited, or not ours
+    int status = 0;
+    const pid_t reaped = pid_ > 0 ? waitpid(pid_, &status, WNOHANG) : 0;
+    if (reaped != 0) {  // exited, or not ours
+        exitCode_ = reaped > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        pid_ = -1;
+    }
     return pid_ > 0;
 }
 
-void ChildProcess::Stop(int signal, std::chrono::milliseconds grace) {
-    if (!Running()) return;
-    kill(pid_, signal);
-    if (PollUntil([this] { return !Running(); }, grace, std::chrono::milliseconds(10))) return;
-    kill(pid_, SIGKILL);
-    waitpid(pid_, nullptr, 0);
-    pid_ = -1;
+int ChildProcess::Stop(int signal, std::chrono::milliseconds grace) {
+    if (!Running()) return exitCode_;
+    if (signal != 0) kill(pid_, signal);
+    if (!PollUntil([this] { return !Running(); }, grace, std::chrono::milliseconds(10))) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+        pid_ = exitCode_ = -1;
+    }
+    return exitCode_;
+}
+
+ProgramResult RunProgram(const std::vector<std::string>& argv, const std::string& input,
+                         std::chrono::seconds limit) {
+    const TempDir folder;
+    const int exitCode =
+        ChildProcess(argv, folder.File("out"), folder.File("err"), input).Stop(0, limit);
+    return {exitCode, ReadFileBytes(folder.File("out")), ReadFileBytes(folder.File("err"))};
 }
 
 std::string ChildEnd::Describe() const {
@@ -92,14 +116,9 @@ ChildEnd RunInChild(const std::function<int()>& body, const std::function<void()
 }
 
 std::string RunCommand(const std::string& commandLine) {
-    std::string output;
-    FILE* pipe = popen(commandLine.c_str(), "r");
-    if (pipe == nullptr) return "popen failed";
-    char line[256];
-    while (std::fgets(line, sizeof line, pipe) != nullptr) output += line;
-    const int status = pclose(pipe);
-    if (status != 0) output += "exit status " + std::to_string(status) + "\n";
-    return output;
+    const ProgramResult result = RunProgram({"/bin/sh", "-c", commandLine});
+    if (result.exitCode == 0) return result.out;
+    return result.out + result.err + "exit status " + std::to_string(result.exitCode) + "\n";
 }
 
 }  // namespace testing_support

@@ -4,8 +4,6 @@
 // it never depends on a pid file or leaves a daemon behind.
 #include "support/real_servers.h"
 
-#include <arpa/inet.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -14,24 +12,8 @@
 #include <iterator>
 #include <set>
 #include <stdexcept>
-#include <thread>
-
-#include "support/scripted_server.h"
 
 namespace testing_support {
-
-bool WaitUntilAccepting(std::uint16_t port, ChildProcess& process) {
-    const sockaddr_in address = LoopbackAddress(port);
-    for (int attempt = 0; attempt < 250 && process.Running(); ++attempt) {
-        const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        const bool accepted =
-            connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
-        close(fd);
-        if (accepted) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));  // polls the start
-    }
-    return false;
-}
 
 namespace {
 
@@ -43,14 +25,11 @@ prompt = no
 [dn]
 CN = unused
 [test_ca]
-dir = .
 database = ./index.txt
 new_certs_dir = .
 serial = ./serial
 default_md = sha256
 policy = any_name
-unique_subject = no
-copy_extensions = none
 [any_name]
 commonName = supplied
 [ca_ext]
@@ -96,44 +75,40 @@ TestCertificates Make(const std::string& folder) {
         throw std::runtime_error("making test certificates failed:\n" +
                                  ReadFileBytes(folder + "/make.log"));
     }
-    const auto in = [&folder](const char* name) { return folder + "/" + name; };
-    return {in("ca.pem"),      in("good.pem"),       in("good.key"),
-            in("other.pem"),   in("other.key"),      in("expired.pem"),
-            in("expired.key"), in("selfsigned.pem"), in("selfsigned.key")};
+    return {folder + "/ca.pem", folder};
 }
 
-struct Launch {
-    std::vector<std::string> argv;
-    std::vector<std::uint16_t> ports;  // to wait for
-    std::string log;                   // the server's own log
-};
-
 // Another process may take a free port between our probe and the server's bind, so each attempt
-// has `prepare` pick fresh ports and write the configuration.
-void StartOnFreePorts(std::optional<ChildProcess>& process, const std::string& folder,
-                      const std::function<Launch()>& prepare) {
+// has `prepare` pick fresh ports, write the configuration and give the command and its ports.
+void StartOnFreePorts(
+    ChildProcess& process, const std::string& folder,
+    const std::function<std::vector<std::string>(std::set<std::uint16_t>&)>& prepare) {
+    const std::string output = folder + "/output.log";
     for (int attempt = 1;; ++attempt) {
-        const Launch launch = prepare();
-        WriteFileBytes(launch.log, "");
-        WriteFileBytes(folder + "/output.log", "");
-        process.emplace(launch.argv, folder + "/output.log");
+        std::set<std::uint16_t> ports;
+        const std::vector<std::string> argv = prepare(ports);
+        WriteFileBytes(output, "");
+        process = ChildProcess(argv, output);
         bool up = true;
-        for (std::uint16_t port : launch.ports) up = up && WaitUntilAccepting(port, *process);
+        for (std::uint16_t port : ports) up = up && WaitUntilAccepting(port, process);
         if (up) return;
-        process->Stop(SIGTERM);
-        const std::string log = ReadFileBytes(launch.log) + ReadFileBytes(folder + "/output.log");
+        process.Stop(SIGTERM);
+        const std::string log = ReadFileBytes(output);
         const bool portTaken = log.find("Address already in use") != std::string::npos ||
                                log.find("Could not create listening") != std::string::npos;
         if (!portTaken || attempt == 5) {
-            throw std::runtime_error(launch.argv[0] + " did not start:\n" + log);
+            throw std::runtime_error(argv[0] + " did not start:\n" + log);
         }
     }
 }
 
-std::string ServerBlock(std::uint16_t port, const std::string& cert, const std::string& key,
-                        const std::string& common) {
+// A server block on `port`, over TLS with the test certificate `certificate` unless it is null.
+std::string ServerBlock(std::uint16_t port, const char* certificate, const std::string& common) {
     std::string block = "server {\nlisten 127.0.0.1:" + std::to_string(port);
-    if (!cert.empty()) block += " ssl;\nssl_certificate " + cert + ";\nssl_certificate_key " + key;
+    if (certificate != nullptr) {
+        const std::string base = TestCertificates::Get().folder + "/" + certificate;
+        block += " ssl;\nssl_certificate " + base + ".pem;\nssl_certificate_key " + base + ".key";
+    }
     return block + ";\n" + common + "}\n";
 }
 
@@ -169,17 +144,6 @@ bool FileExists(const std::string& path) {
     return std::filesystem::exists(path, ignored);
 }
 
-std::uint16_t FreeLoopbackPort() {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address = LoopbackAddress(0);
-    socklen_t length = sizeof address;
-    const bool bound = bind(fd, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
-                       getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0;
-    close(fd);
-    if (!bound) throw std::runtime_error("no free loopback port");
-    return ntohs(address.sin_port);
-}
-
 std::string PatternText(std::size_t size, unsigned seed) {
     std::string text(size, ' ');
     for (std::size_t i = 0; i < size; ++i) {
@@ -198,18 +162,16 @@ const TestCertificates& TestCertificates::Get() {
 NginxServer::NginxServer(const std::string& extraLocations) {
     std::filesystem::create_directories(folder_.File("docroot"));
     std::filesystem::create_directories(folder_.File("temp"));
-    StartOnFreePorts(process_, folder_.path(), [&] {
+    StartOnFreePorts(process_, folder_.path(), [&](std::set<std::uint16_t>& chosen) {
         // Probes can return a port again; the six must differ, or nginx would merge servers.
-        std::set<std::uint16_t> chosen;
         for (auto& port : ports_) {
             while (!chosen.insert(port = FreeLoopbackPort()).second) {
             }
         }
         WriteFileBytes(folder_.File("nginx.conf"), Config(extraLocations));
-        return Launch{{"/usr/sbin/nginx", "-p", folder_.path(), "-e", folder_.File("error.log"),
-                       "-c", folder_.File("nginx.conf")},
-                      {chosen.begin(), chosen.end()},
-                      folder_.File("error.log")};
+        return std::vector<std::string>{
+            "/usr/sbin/nginx",         "-p", folder_.path(), "-e", "stderr", "-c",
+            folder_.File("nginx.conf")};
     });
 }
 
@@ -234,42 +196,37 @@ std::string NginxServer::Config(const std::string& extraLocations) const {
     std::string config = "daemon off;\nworker_processes 1;\npid " + folder + "/nginx.pid;\n";
     // As root the workers would otherwise run as nobody and could not read our private folder.
     if (geteuid() == 0) config += "user root;\n";
-    config += "error_log " + folder + "/error.log info;\nevents { worker_connections 256; }\n";
-    config += "http {\naccess_log " + folder + "/access.log;\n";
+    config += "error_log stderr info;\nevents { worker_connections 256; }\nhttp {\n";
+    config += "access_log off;\ndefault_type application/octet-stream;\nclient_max_body_size 0;\n";
     for (const char* temp : {"client_body", "proxy", "fastcgi", "uwsgi", "scgi"}) {
         config += std::string(temp) + "_temp_path " + folder + "/temp/" + temp + ";\n";
     }
     config += "types { text/html html htm; text/plain txt; application/json json; }\n";
-    config += "default_type application/octet-stream;\nclient_max_body_size 0;\n";
-    config += ServerBlock(ports_[0], "", "", common);
-    const std::pair<std::string, std::string> served[] = {{c.goodCert, c.goodKey},
-                                                          {c.otherNameCert, c.otherNameKey},
-                                                          {c.expiredCert, c.expiredKey},
-                                                          {c.selfSignedCert, c.selfSignedKey}};
-    for (int kind = 0; kind < 4; ++kind) {
-        config += ServerBlock(ports_[1 + kind], served[kind].first, served[kind].second, common);
+    config += ServerBlock(ports_[0], nullptr, common);
+    // One port per CertificateKind, then the one that demands a client certificate.
+    int next = 1;
+    for (const char* name : {"good", "other", "expired", "selfsigned"}) {
+        config += ServerBlock(ports_[next++], name, common);
     }
     config +=
-        ServerBlock(ports_[5], c.goodCert, c.goodKey,
+        ServerBlock(ports_[5], "good",
                     "ssl_verify_client on;\nssl_client_certificate " + c.caFile + ";\n" + common);
     return config + "}\n";
 }
 
 AuthProxy::AuthProxy(const std::string& user, const std::string& password) {
     const std::string folder = folder_.path();
-    StartOnFreePorts(process_, folder, [&] {
-        port_ = FreeLoopbackPort();
+    StartOnFreePorts(process_, folder, [&](std::set<std::uint16_t>& ports) {
+        ports = {port_ = FreeLoopbackPort()};
         // No ConnectPort line: CONNECT may reach every port, as the HTTPS ports are chosen at
         // run time. No User line: the proxy keeps our identity and can write into our folder.
         WriteFileBytes(folder + "/tinyproxy.conf",
                        "Port " + std::to_string(port_) +
                            "\nListen 127.0.0.1\nAllow 127.0.0.1\nTimeout 60\nMaxClients 64\n"
-                           "LogLevel Info\nLogFile \"" +
-                           folder + "/tinyproxy.log\"\nPidFile \"" + folder +
-                           "/tinyproxy.pid\"\nBasicAuth " + user + " " + password + "\n");
-        return Launch{{"/usr/bin/tinyproxy", "-d", "-c", folder + "/tinyproxy.conf"},
-                      {port_},
-                      folder + "/tinyproxy.log"};
+                           "PidFile \"" +
+                           folder + "/tinyproxy.pid\"\nBasicAuth " + user + " " + password + "\n");
+        return std::vector<std::string>{"/usr/bin/tinyproxy", "-d", "-c",
+                                        folder + "/tinyproxy.conf"};
     });
 }
 

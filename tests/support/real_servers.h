@@ -52,11 +52,11 @@ std::uint16_t FreeLoopbackPort();
 
 // Certificates for the HTTPS cases, made once per test process in a temporary folder.
 struct TestCertificates {
-    std::string caFile;                         // the test CA; trust it with SSL_CERT_FILE
-    std::string goodCert, goodKey;              // issued by the test CA for 127.0.0.1 / localhost
-    std::string otherNameCert, otherNameKey;    // issued by the test CA for another host name
-    std::string expiredCert, expiredKey;        // issued by the test CA, expired
-    std::string selfSignedCert, selfSignedKey;  // self-signed for 127.0.0.1 / localhost
+    std::string caFile;  // the test CA; trust it with SSL_CERT_FILE
+    // Where "<name>.pem" and "<name>.key" are, issued by the test CA for 127.0.0.1 and localhost
+    // ("good"), for another host name ("other"), expired ("expired"), or self-signed
+    // ("selfsigned").
+    std::string folder;
     static const TestCertificates& Get();
 };
 
@@ -67,11 +67,10 @@ class NginxServer {
   public:
     // `extraLocations` is pasted into every server block (e.g. "location /x { return 200; }").
     explicit NginxServer(const std::string& extraLocations = "");
-    ~NginxServer() { process_->Stop(SIGTERM); }
+    ~NginxServer() { process_.Stop(SIGTERM); }
     NginxServer(const NginxServer&) = delete;
     NginxServer& operator=(const NginxServer&) = delete;
 
-    std::uint16_t httpPort() const { return ports_[0]; }
     // HTTPS port serving the certificate of the given kind.
     std::uint16_t httpsPort(CertificateKind kind) const {
         return ports_[1 + static_cast<int>(kind)];
@@ -86,7 +85,7 @@ class NginxServer {
     std::string Config(const std::string& extraLocations) const;
 
     TempDir folder_;
-    std::optional<ChildProcess> process_;
+    ChildProcess process_;
     std::uint16_t ports_[6] = {};  // plain, one per CertificateKind, client certificate
 };
 
@@ -95,7 +94,7 @@ class NginxServer {
 class AuthProxy {
   public:
     AuthProxy(const std::string& user, const std::string& password);
-    ~AuthProxy() { process_->Stop(SIGTERM); }
+    ~AuthProxy() { process_.Stop(SIGTERM); }
     AuthProxy(const AuthProxy&) = delete;
     AuthProxy& operator=(const AuthProxy&) = delete;
     std::uint16_t port() const { return port_; }
@@ -103,7 +102,7 @@ class AuthProxy {
 
   private:
     TempDir folder_;
-    std::optional<ChildProcess> process_;
+    ChildProcess process_;
     std::uint16_t port_ = 0;
 };
 

@@ -11,23 +11,22 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <set>
-#include <sstream>
 #include <stdexcept>
-#include <utility>
+
+#include "support/child_process.h"
+#include "support/real_servers.h"
 
 namespace testing_support {
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The scripted servers' sockets, left out of descriptor counts. Each is added as it is made and
-// removed as it is closed, both under the lock, so a count under the lock sees each either here
-// or closed. (The listening sockets do not block, so the lock is never held while waiting.)
+// The scripted servers' sockets, left out of descriptor counts: made and closed under the lock,
+// so a count under it sees each either here or closed.
 std::mutex g_serverSocketsLock;
 std::set<int> g_serverSockets;
 
@@ -45,6 +44,32 @@ void CloseServerSocket(int fd) {
     close(fd);
 }
 
+sockaddr_in LoopbackAddress(std::uint16_t port) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(port);
+    return address;
+}
+
+// A socket bound to 127.0.0.1 on a free port, which `port` receives.
+int BoundToFreePort(std::uint16_t& port, bool listening) {
+    // Non-blocking: accept runs under the lock and must never wait there.
+    const int fd = TrackedSocket(
+        [] { return socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0); });
+    sockaddr_in address = LoopbackAddress(0);
+    socklen_t length = sizeof address;
+    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+        (listening && listen(fd, 64) != 0) ||
+        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        const std::string reason = std::strerror(errno);
+        if (fd >= 0) CloseServerSocket(fd);
+        throw std::runtime_error("no free loopback port: " + reason);
+    }
+    port = ntohs(address.sin_port);
+    return fd;
+}
+
 std::string Trim(const std::string& text) {
     const auto first = text.find_first_not_of(" \t");
     return first == std::string::npos
@@ -54,42 +79,53 @@ std::string Trim(const std::string& text) {
 
 // Reads what is available before `deadline`. False on end of stream, error or time-out.
 bool ReadSome(int fd, std::string& into, Clock::time_point deadline) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     pollfd pfd{fd, POLLIN, 0};
-    for (;;) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        const int ready = poll(&pfd, 1, left > 0 ? static_cast<int>(left) : 0);
-        if (ready < 0 && errno == EINTR) continue;
-        if (ready <= 0) return false;
-        char buffer[16384];
-        const ssize_t got = recv(fd, buffer, sizeof buffer, 0);
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) return false;
-        into.append(buffer, static_cast<std::size_t>(got));
-        return true;
-    }
+    char buffer[16384];
+    if (poll(&pfd, 1, static_cast<int>(std::max<long long>(left, 0))) <= 0) return false;
+    const ssize_t got = recv(fd, buffer, sizeof buffer, 0);
+    if (got <= 0) return false;
+    into.append(buffer, static_cast<std::size_t>(got));
+    return true;
 }
 
 // Bytes unread in the receive queue of the loopback socket bound to `local`, as the kernel lists
 // it; -1 when there is no such socket.
 long UnreadBytesOf(const sockaddr_in& local) {
-    char address[16];
-    std::snprintf(address, sizeof address, "%08X:%04X", local.sin_addr.s_addr,
-                  ntohs(local.sin_port));
+    char wanted[16], address[16];
+    std::snprintf(wanted, sizeof wanted, "%08X:%04X", local.sin_addr.s_addr, ntohs(local.sin_port));
     std::ifstream table("/proc/net/tcp");
-    std::string line, slot, ours, remote, state, queues;
-    std::getline(table, line);  // the column names
-    while (std::getline(table, line)) {
-        std::istringstream(line) >> slot >> ours >> remote >> state >> queues;
-        const auto colon = queues.find(':');
-        if (ours == address && colon != std::string::npos) {
-            return std::stol(queues.substr(colon + 1), nullptr, 16);
+    long unread = 0;
+    for (std::string line; std::getline(table, line);) {
+        if (std::sscanf(line.c_str(), "%*s %15s %*s %*s %*x:%lx", address, &unread) == 2 &&
+            std::strcmp(address, wanted) == 0) {
+            return unread;
         }
     }
     return -1;
 }
 
 }  // namespace
+
+std::uint16_t FreeLoopbackPort() {
+    std::uint16_t port = 0;
+    CloseServerSocket(BoundToFreePort(port, false));
+    return port;
+}
+
+bool WaitUntilAccepting(std::uint16_t port, ChildProcess& process) {
+    const sockaddr_in address = LoopbackAddress(port);
+    for (int attempt = 0; attempt < 250 && process.Running(); ++attempt) {
+        const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const bool accepted =
+            connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+        close(fd);
+        if (accepted) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));  // polls the start
+    }
+    return false;
+}
 
 std::string ScriptedConnection::ReadRequest(std::chrono::milliseconds timeout) {
     const auto deadline = Clock::now() + timeout;
@@ -103,7 +139,8 @@ std::string ScriptedConnection::ReadRequest(std::chrono::milliseconds timeout) {
     }
     std::string request = pending_.substr(0, total);
     pending_.erase(0, request.size());
-    if (owner_ != nullptr) owner_->Record(request);
+    std::lock_guard<std::mutex> lock(owner_.mutex_);
+    owner_.requests_.push_back(request);
     return request;
 }
 
@@ -118,7 +155,6 @@ std::string ScriptedConnection::ReadUntilClosed(std::chrono::milliseconds timeou
 bool ScriptedConnection::Send(const std::string& bytes) {
     for (std::size_t sent = 0; fd_ >= 0 && sent < bytes.size();) {
         const ssize_t done = send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-        if (done < 0 && errno == EINTR) continue;
         if (done <= 0) return false;
         sent += static_cast<std::size_t>(done);
     }
@@ -127,7 +163,6 @@ bool ScriptedConnection::Send(const std::string& bytes) {
 
 bool ScriptedConnection::Trickle(const std::string& bytes, std::size_t piece,
                                  std::chrono::milliseconds pause) {
-    piece = std::max<std::size_t>(piece, 1);
     for (std::size_t offset = 0; offset < bytes.size(); offset += piece) {
         if (offset > 0) std::this_thread::sleep_for(pause);
         if (!Send(bytes.substr(offset, piece))) return false;
@@ -170,26 +205,35 @@ void ScriptedConnection::Reset() {
 }
 
 void ScriptedConnection::Release() {
-    // Forgotten before closed, so the owner never shuts down a reused descriptor.
-    if (owner_ != nullptr) owner_->Forget(fd_);
-    CloseServerSocket(fd_);
-    fd_ = -1;
+    {  // forgotten before closed, so the owner never shuts down a reused descriptor
+        std::lock_guard<std::mutex> lock(owner_.mutex_);
+        auto& open = owner_.openFds_;
+        open.erase(std::remove(open.begin(), open.end(), fd_), open.end());
+    }
+    CloseServerSocket(std::exchange(fd_, -1));
 }
 
 ScriptedServer::ScriptedServer(Script script) : script_(std::move(script)) {
-    listenFd_ = TrackedSocket(
-        [] { return socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0); });
-    sockaddr_in address = LoopbackAddress(0);
-    socklen_t length = sizeof address;
-    if (listenFd_ < 0 || bind(listenFd_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-        listen(listenFd_, 64) != 0 ||
-        getsockname(listenFd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        const std::string reason = std::strerror(errno);
-        if (listenFd_ >= 0) CloseServerSocket(listenFd_);
-        throw std::runtime_error("scripted server cannot listen: " + reason);
-    }
-    port_ = ntohs(address.sin_port);
-    acceptThread_ = std::thread([this] { AcceptLoop(); });
+    listenFd_ = BoundToFreePort(port_, true);
+    acceptThread_ = std::thread([this] {
+        while (!stopping_) {
+            pollfd pfd{listenFd_, POLLIN, 0};
+            if (poll(&pfd, 1, 20) <= 0) continue;
+            const int fd = TrackedSocket(
+                [this] { return accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC); });
+            if (fd < 0) continue;
+            ++connections_;
+            std::lock_guard<std::mutex> lock(mutex_);
+            openFds_.push_back(fd);
+            workers_.emplace_back([this, fd] {
+                ScriptedConnection connection(fd, *this);
+                try {
+                    script_(connection);
+                } catch (...) {  // a failing script must not take the test process down
+                }
+            });
+        }
+    });
 }
 
 ScriptedServer::~ScriptedServer() {
@@ -202,31 +246,6 @@ ScriptedServer::~ScriptedServer() {
     }
     for (auto& worker : workers_) worker.join();  // no new ones once the accept thread ended
     CloseServerSocket(listenFd_);
-}
-
-void ScriptedServer::Forget(int fd) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    openFds_.erase(std::remove(openFds_.begin(), openFds_.end(), fd), openFds_.end());
-}
-
-void ScriptedServer::AcceptLoop() {
-    while (!stopping_) {
-        pollfd pfd{listenFd_, POLLIN, 0};
-        if (poll(&pfd, 1, 20) <= 0) continue;
-        const int fd =
-            TrackedSocket([this] { return accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC); });
-        if (fd < 0) continue;
-        ++connections_;
-        std::lock_guard<std::mutex> lock(mutex_);
-        openFds_.push_back(fd);
-        workers_.emplace_back([this, fd] {
-            ScriptedConnection connection(fd, this);
-            try {
-                script_(connection);
-            } catch (...) {  // a failing script must not take the test process down
-            }
-        });
-    }
 }
 
 std::function<void(ScriptedConnection&)> Answer(std::string response) {
@@ -245,17 +264,17 @@ std::string HttpResponse(int status, const std::string& body,
     return response + "\r\n" + body;
 }
 
+int ParsedRequest::HeaderCount(const std::string& name) const {
+    return static_cast<int>(std::count_if(headers.begin(), headers.end(), [&](const auto& h) {
+        return strcasecmp(h.first.c_str(), name.c_str()) == 0;
+    }));
+}
+
 std::string ParsedRequest::Header(const std::string& name) const {
     for (const auto& header : headers) {
         if (strcasecmp(header.first.c_str(), name.c_str()) == 0) return header.second;
     }
     return "";
-}
-
-int ParsedRequest::HeaderCount(const std::string& name) const {
-    return static_cast<int>(std::count_if(headers.begin(), headers.end(), [&](const auto& h) {
-        return strcasecmp(h.first.c_str(), name.c_str()) == 0;
-    }));
 }
 
 ParsedRequest ParseRequest(const std::string& raw) {
@@ -300,14 +319,6 @@ ScriptedServer::Script TunnelingProxy() {
         }
         CloseServerSocket(upstream);
     };
-}
-
-sockaddr_in LoopbackAddress(std::uint16_t port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
-    return address;
 }
 
 int CountOpenDescriptors() {

@@ -10,7 +10,6 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -23,8 +22,7 @@ class ScriptedServer;
 // One accepted connection, handed to the script on its own thread.
 class ScriptedConnection {
   public:
-    // `owner` (may be null) records the requests read and is told when the socket closes.
-    explicit ScriptedConnection(int fd, ScriptedServer* owner = nullptr) : fd_(fd), owner_(owner) {}
+    ScriptedConnection(int fd, ScriptedServer& owner) : fd_(fd), owner_(owner) {}
     ~ScriptedConnection() { Close(); }
     ScriptedConnection(const ScriptedConnection&) = delete;
     ScriptedConnection& operator=(const ScriptedConnection&) = delete;
@@ -48,7 +46,7 @@ class ScriptedConnection {
     void Release();
 
     int fd_;
-    ScriptedServer* owner_;
+    ScriptedServer& owner_;
     std::string pending_;  // bytes read past the last request
 };
 
@@ -80,14 +78,8 @@ class ScriptedServer {
     }
     int connectionCount() const { return connections_.load(); }
 
-    void Record(const std::string& request) {  // called by ReadRequest
-        std::lock_guard<std::mutex> lock(mutex_);
-        requests_.push_back(request);
-    }
-    void Forget(int fd);  // called before a connection socket closes
-
   private:
-    void AcceptLoop();
+    friend class ScriptedConnection;  // records its requests, forgets its socket as it closes
 
     Script script_;
     int listenFd_ = -1;
@@ -95,10 +87,10 @@ class ScriptedServer {
     std::atomic<bool> stopping_{false};
     std::atomic<int> connections_{0};
     std::thread acceptThread_;
-    mutable std::mutex mutex_;
+    mutable std::mutex mutex_;  // guards the three below
     std::vector<std::string> requests_;
     std::vector<std::thread> workers_;
-    std::vector<int> openFds_;  // guarded by mutex_
+    std::vector<int> openFds_;
 };
 
 // A count a script raises ("the request has arrived") and a test waits on.
@@ -136,8 +128,5 @@ struct ParsedRequest {
     int HeaderCount(const std::string& name) const;
 };
 ParsedRequest ParseRequest(const std::string& raw);
-
-// 127.0.0.1:`port` as a socket address.
-sockaddr_in LoopbackAddress(std::uint16_t port);
 
 }  // namespace testing_support

@@ -10,17 +10,34 @@
 
 #include "support/library_helpers.h"
 #include "support/real_servers.h"
-#include "tools_process.h"
 
 namespace fs = std::filesystem;
 using namespace testing_support;
-using tools_testing::FileServiceProcess;
 using Form = httplib::MultipartFormDataItems;
 using namespace std::string_literals;
 
 namespace {
 
 using Send = std::function<httplib::Result(httplib::Client&)>;
+
+// The service on a free loopback port over a fresh folder, listening once constructed;
+// `prepareRoot` may fill the folder first.
+struct FileService {
+    explicit FileService(const std::vector<std::string>& options = {},
+                         const std::function<void(const std::string&)>& prepareRoot = {}) {
+        if (prepareRoot) prepareRoot(root.path());
+        std::vector<std::string> argv{ZEMUSER_FILE_SERVICE_PROGRAM, "--root", root.path(), "--port",
+                                      std::to_string(port)};
+        argv.insert(argv.end(), options.begin(), options.end());
+        process = ChildProcess(argv, log.File("log"));
+        if (!WaitUntilAccepting(port, process)) throw std::runtime_error("no file service");
+    }
+    std::string url() const { return "http://127.0.0.1:" + std::to_string(port) + "/files"; }
+
+    TempDir root, log;
+    const std::uint16_t port = FreeLoopbackPort();
+    ChildProcess process;
+};
 
 // Every byte value, zero and CR LF included.
 std::string Binary(std::size_t size, unsigned seed) {
@@ -67,7 +84,7 @@ std::vector<std::string> FilesUnder(const std::string& folder) {
 // Six uploads at once under one name: one whole upload wins, none is mixed with another, and
 // nothing staged is left behind.
 TEST(FileService, ConcurrentUploadsToOneSession) {
-    FileServiceProcess service;
+    FileService service;
     TempDir local;
     std::vector<std::string> contents;
     std::vector<std::thread> uploaders;
@@ -118,17 +135,19 @@ TEST(FileService, AnswersEachRequestAndStoresOnlyWhatItAccepts) {
         {"missing file", {}, Post(Download("old", "b.bin")), 404, "no such file"},
         {"unknown act", {}, Post(httplib::Params{{"x", "kivStuff"}, {"act", "list"}}), 400, ""},
         // Names that could leave the folder, and the client path's last part as the stored name.
-        {"session ..", {}, Post(Upload("..")), 400, ""},
-        {"empty session", {}, Post(Upload("")), 400, ""},
-        {"session with a slash", {}, Post(Upload("a/b")), 400, ""},
-        {"session with a zero byte", {}, Post(Upload("a\0b"s)), 400, ""},
-        {"download from session ..", {}, Post(Download("..", "a.bin")), 400, ""},
-        {"download of ../old/a.bin", {}, Post(Download("old", "../old/a.bin")), 400, ""},
+        {"session ..", {}, Post(Upload("..")), 400, "ERROR bad session_id"},
+        {"empty session", {}, Post(Upload("")), 400, "ERROR bad session_id"},
+        {"session with a slash", {}, Post(Upload("a/b")), 400, "ERROR bad session_id"},
+        {"session with a zero byte", {}, Post(Upload("a\0b"s)), 400, "ERROR bad session_id"},
+        {"download, session ..", {}, Post(Download("..", "a.bin")), 400, "ERROR bad session_id"},
+        {"download of ../old/a.bin", {}, Post(Download("old", "../old/a.bin")), 400,
+         "ERROR bad filename"},
         {"client path with backslashes", {}, upload("..\\..\\e.txt"), 200, "s/e.txt"},
-        {"client path ending in ..", {}, upload("C:\\data\\.."), 400, ""},
+        {"client path ending in ..", {}, upload("C:\\data\\.."), 400, "ERROR bad file name"},
         // Each limit refuses the whole request.
         {"body over --max-request", {"--max-request", "1MiB"}, Post(Upload("s", 2000000)), 413, ""},
-        {"parts over --max-parts", {"--max-parts", "5"}, withPart("n"), 413, ""},
+        {"parts over --max-parts", {"--max-parts", "5"}, withPart("n"), 413,
+         "ERROR a form has more than 5 fields"},
         {"parts at --max-parts", {"--max-parts", "5"}, Post(Upload("s")), 200, "s/f.bin"},
         {"part name over --max-field", {"--max-field", "64"}, withPart(longName), 413, ""},
         {"part value over --max-field", {"--max-field", "64"}, Post(Upload(longName)), 413, ""},
@@ -140,7 +159,8 @@ TEST(FileService, AnswersEachRequestAndStoresOnlyWhatItAccepts) {
          Post(Upload("s", 3000000)), 413, ""},
         {"file at --max-upload", {"--max-upload", "1MiB"}, Post(Upload("s", 1048576)), 200,
          "s/f.bin"},
-        {"new session past --max-sessions", {"--max-sessions", "1"}, Post(Upload("s")), 507, ""},
+        {"new session past --max-sessions", {"--max-sessions", "1"}, Post(Upload("s")), 507,
+         "ERROR the service holds no more sessions"},
         {"known session at --max-sessions", {"--max-sessions", "1"}, Post(Upload("old")), 200,
          "old/f.bin"},
         {"upload past --max-disk", {"--max-disk", "50000"}, Post(Upload("old", 20000)), 507, ""},
@@ -164,7 +184,7 @@ TEST(FileService, AnswersEachRequestAndStoresOnlyWhatItAccepts) {
     signal(SIGPIPE, SIG_IGN);
     for (const Case& row : cases) {
         SCOPED_TRACE(row.name);
-        FileServiceProcess service(row.options, [](const std::string& root) {
+        FileService service(row.options, [](const std::string& root) {
             fs::create_directory(root + "/old");
             WriteFileBytes(root + "/old/a.bin", std::string(40000, 'a'));
         });
@@ -184,26 +204,31 @@ TEST(FileService, AnswersEachRequestAndStoresOnlyWhatItAccepts) {
 }
 
 TEST(FileService, StartUpClearsStagedFilesAndWarnsWhenOpenBeyondLoopback) {
-    FileServiceProcess service({}, [](const std::string& root) {
+    FileService service({}, [](const std::string& root) {
         WriteFileBytes(root + "/.upload-Ab12Cd", "half an upload");
         fs::create_directory(root + "/old");
         WriteFileBytes(root + "/old/.upload-kept", "a session's own file");
     });
     EXPECT_EQ(FilesUnder(service.root.path()), std::vector<std::string>{"old/.upload-kept"});
-    EXPECT_NE(service.Stop().find("zemuser-file-service: removed 1 unfinished upload(s) left by "
-                                  "an earlier run\n"),
-              std::string::npos);
+    // Stopped as a service manager would.
+    EXPECT_EQ(service.process.Stop(SIGTERM), 0);
+    EXPECT_EQ(ReadFileBytes(service.log.File("log")),
+              "zemuser-file-service: removed 1 unfinished upload(s) left by an earlier run\n"
+              "listening on http://127.0.0.1:" +
+                  std::to_string(service.port) + "\nstopped\n");
     // 192.0.2.1, a documentation address, is not this machine's: the service says what it
     // thinks of the address, then cannot listen there, so nothing is ever open beyond loopback.
+    const std::string warning =
+        "zemuser-file-service: warning: listening on 192.0.2.1 without a token: anyone who can "
+        "reach the port can read and replace every session's files (see --token-file)\n";
+    const std::string cannotListen = "zemuser-file-service: cannot listen on 192.0.2.1:0\n";
     for (const bool withToken : {false, true}) {
         SCOPED_TRACE(withToken ? "with a token" : "without a token");
         std::vector<std::string> argv{ZEMUSER_FILE_SERVICE_PROGRAM, "--root=" + service.root.path(),
                                       "--host=192.0.2.1", "--port=0", "--token=t0ken"};
         if (!withToken) argv.pop_back();
-        const auto result = tools_testing::RunningProgram(argv).Wait();
-        EXPECT_EQ(result.exitCode, 1) << result.err;
-        EXPECT_EQ(result.err.find("zemuser-file-service: warning: listening on 192.0.2.1") == 0,
-                  !withToken)
-            << result.err;
+        const auto result = RunProgram(argv);
+        EXPECT_EQ(result.exitCode, 1);
+        EXPECT_EQ(result.err, withToken ? cannotListen : warning + cannotListen);
     }
 }
