@@ -94,7 +94,9 @@ build() {  # build <preset> [targets...]
 }
 run_ctest() {  # run_ctest <folder> [ctest options...]
   local folder=$1; shift
-  ctest --test-dir "$folder" --output-on-failure --no-tests=error --timeout 1500 "$@"
+  # The suites are separate processes on ports and folders of their own: they run side by side.
+  ctest --test-dir "$folder" --output-on-failure --no-tests=error --timeout 1500 \
+    -j "$(nproc)" "$@"
 }
 
 # ---- the stages -------------------------------------------------------------------------------
