@@ -83,13 +83,6 @@ void RunCall(unsigned selector, const std::string& answer, const char* url) {
     }
 }
 
-// A server that answers every request with `answer`.
-ScriptedServer Answering(const std::string& answer) {
-    return ScriptedServer([answer](ScriptedConnection& c) {
-        if (!c.ReadRequest(std::chrono::seconds(1)).empty()) c.Send(answer);
-    });
-}
-
 }  // namespace
 
 // In place of the C library's: look-ups take numeric addresses only and nothing but IPv4
@@ -129,8 +122,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     ZEMUser_SetTraceLevel(0);  // the fuzzed answers pass through the trace too
     // The guard is in place before any fuzzed answer can redirect (192.0.2.1 is reserved for
     // documentation, never a real host).
-    const ScriptedServer server =
-        Answering("HTTP/1.0 302 Found\r\nLocation: http://192.0.2.1/\r\n\r\n");
+    const ScriptedServer server(
+        Answer("HTTP/1.0 302 Found\r\nLocation: http://192.0.2.1/\r\n\r\n"));
     char* buffer = nullptr;
     std::int32_t status = 0, length = 0;
     ZEMUrlGet3(server.url("/").c_str(), &status, &buffer, &length, nullptr);
@@ -144,7 +137,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static unsigned inputs = 0;
     if (inputs++ % 2000 == 0) ZEMUser_SetTraceFile(folder.File("trace.txt").c_str());
     const std::string answer = Bytes(data + 1, size - 1);
-    const ScriptedServer server = Answering(answer);
+    const ScriptedServer server(Answer(answer));
     const auto start = std::chrono::steady_clock::now();
     RunCall(data[0], answer, server.url("/fuzz/path?q=1").c_str());
     // The server never stalls: a call this long is a hang.

@@ -1,8 +1,7 @@
-// The soak: worker threads run random transfers against nginx and the reference file service,
-// mixed over time, cancelling each other's handles. A call may end short or fail only when a
-// cancel on its handle ran during it; an upload is judged by the file the service stored; the
-// open descriptors end at their starting count. ZEMUSER_SOAK_SECONDS (default 60, 20 under
-// ThreadSanitizer), ZEMUSER_SOAK_THREADS (16) and ZEMUSER_SOAK_SEED (printed) shape a run.
+// Worker threads run random transfers against nginx and the reference file service, cancelling
+// each other's handles. A call may end short or fail only when a cancel on its handle ran during
+// it, and the open descriptors end at their starting count. ZEMUSER_SOAK_SECONDS (default 60, 20
+// under ThreadSanitizer), ZEMUSER_SOAK_THREADS (16) and ZEMUSER_SOAK_SEED (printed) shape a run.
 #include <zemuser.h>
 
 #include <atomic>
@@ -39,8 +38,7 @@ struct Blob {
     std::string name, content;
 };
 
-// nginx serving the blobs over HTTP and HTTPS; the file service holding them in its session
-// "soak" and taking the uploads.
+// The file service holds the blobs in its session "soak" and takes the uploads.
 struct World {
     World() {
         if (!WaitUntilAccepting(std::stoi(port), service))
@@ -70,12 +68,11 @@ struct Slot {
     std::atomic<std::uint64_t> cancelsBegun{0}, cancelsEnded{0};
 };
 
-// What the workers share: the servers, the public handles and the tally.
 struct Shared {
     World world;
     std::vector<Slot> slots;
     std::atomic<std::size_t> operations{0}, interrupted{0}, inconsistent{0};
-    void Inconsistent(const std::string& what) {  // the first few are described
+    void Inconsistent(const std::string& what) {  // describes the first few
         if (++inconsistent <= 20) std::printf("    %s\n", what.c_str());
     }
 };
@@ -92,8 +89,7 @@ class Worker {
         ZEMTransferEnd(private_);
     }
 
-    // One operation of the family: fetch, post, download, upload, a new public handle, a cancel
-    // of another's.
+    // Fetch, post, download, upload, a new public handle, or a cancel of another's.
     void Run(int family) {
         ++shared_.operations;
         if (family < 4) Transfer(family);
@@ -114,10 +110,9 @@ class Worker {
         };
     }
 
-    // A static file from nginx (over HTTP or HTTPS), or the service's answer to a post asking for
-    // it, in a buffer the library hands out; or a file from the service or to it, where an upload
-    // is judged by the file the service stored (it commits the file before it answers). A cancel
-    // may end a call short: with -1 or a prefix of the reply, or with 0 and no file left.
+    // An upload is judged by the file the service stored (it commits the file before it
+    // answers). A cancel may end a call short: with -1 or a prefix of the reply, or with 0 and no
+    // file left.
     void Transfer(int family) {
         const bool inMemory = family < 2, up = family == 3;
         const Blob* blob = &AnyBlob();
@@ -172,7 +167,6 @@ class Worker {
         ++other.cancelsEnded;
     }
 
-    // A call either did all it was asked, or, when a cancel landed, ended as a cancel may end it.
     void Judge(const std::string& call, bool whole, bool cut, bool cancelled, std::int32_t result) {
         if (whole) return;
         if (cancelled && cut) return void(++shared_.interrupted);
@@ -221,7 +215,7 @@ int main() {
             while (!stop) worker.Run(worker.Below(6));
         });
     }
-    std::this_thread::sleep_for(std::chrono::seconds(seconds));  // the run's length
+    std::this_thread::sleep_for(std::chrono::seconds(seconds));
     stop = true;
     for (auto& thread : running) thread.join();
     workers.clear();                                      // ends every handle

@@ -1,21 +1,33 @@
-// The tests' temporary files and folders, their certificates (made with the openssl command
-// once per test process) and their real servers: nginx and tinyproxy, each run in the foreground
-// as our child with its configuration, logs and temporary files in its own folder, so stopping
-// it never depends on a pid file or leaves a daemon behind.
+// nginx and tinyproxy run in the foreground as our children, each with its configuration, logs
+// and temporary files in its own folder, so stopping one never depends on a pid file or leaves a
+// daemon behind.
 #include "support/real_servers.h"
 
+#include <fcntl.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <iterator>
 #include <set>
 #include <stdexcept>
+#include <thread>
 
 namespace testing_support {
-
 namespace {
+
+// Polls `done` every `step` until it holds or `limit` has passed; false on time-out.
+bool PollUntil(const std::function<bool()>& done, std::chrono::milliseconds limit,
+               std::chrono::milliseconds step) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(step);
+    }
+    return true;
+}
 
 // Our own sections only, so the system's defaults never add or clash with extensions.
 const char* const kOpensslConfig = R"(
@@ -45,6 +57,7 @@ subjectAltName = $ENV::SAN
 )";
 
 const char* const kScript = R"(set -e
+cd "$1"
 export OPENSSL_CONF=./openssl.cnf SAN=IP:127.0.0.1,DNS:localhost
 key() { openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out "$1.key"; }
 csr() { key "$1"; openssl req -new -key "$1.key" -subj "/CN=$2" -out "$1.csr"; }
@@ -69,11 +82,9 @@ csr other other.example.test && sign other
 
 TestCertificates Make(const std::string& folder) {
     WriteFileBytes(folder + "/openssl.cnf", kOpensslConfig);
-    WriteFileBytes(folder + "/make.sh", kScript);
-    const std::string command = "cd '" + folder + "' && /bin/sh ./make.sh > make.log 2>&1";
-    if (std::system(command.c_str()) != 0) {
-        throw std::runtime_error("making test certificates failed:\n" +
-                                 ReadFileBytes(folder + "/make.log"));
+    const ProgramResult made = RunProgram({"/bin/sh", "-c", kScript, "sh", folder});
+    if (made.exitCode != 0) {
+        throw std::runtime_error("making test certificates failed:\n" + made.out + made.err);
     }
     return {folder + "/ca.pem", folder};
 }
@@ -102,7 +113,7 @@ void StartOnFreePorts(
     }
 }
 
-// A server block on `port`, over TLS with the test certificate `certificate` unless it is null.
+// Over TLS unless `certificate` is null.
 std::string ServerBlock(std::uint16_t port, const char* certificate, const std::string& common) {
     std::string block = "server {\nlisten 127.0.0.1:" + std::to_string(port);
     if (certificate != nullptr) {
@@ -113,6 +124,101 @@ std::string ServerBlock(std::uint16_t port, const char* certificate, const std::
 }
 
 }  // namespace
+
+ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::string& logFile,
+                           const std::string& errFile, const std::string& input) {
+    // Everything the child needs is prepared before fork: after it, only exec-safe calls.
+    std::vector<char*> arguments;
+    for (const auto& argument : argv) arguments.push_back(const_cast<char*>(argument.c_str()));
+    arguments.push_back(nullptr);
+    const int flags = O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC;
+    const int log = open(logFile.c_str(), flags, 0644);
+    const int err = errFile.empty() ? log : open(errFile.c_str(), flags, 0644);
+    const int in = open(input.c_str(), O_RDONLY | O_CLOEXEC);
+    const pid_t parent = getpid();
+    if (log >= 0 && err >= 0 && in >= 0) pid_ = fork();
+    if (pid_ == 0) {
+        // A test process that dies without running destructors takes its servers with it (the
+        // signal follows the forking thread, so servers belong to long-lived threads).
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (getppid() != parent) _exit(1);
+        // Stop and Ctrl-C must reach the program even when the test runner ignores them.
+        for (int signal : {SIGINT, SIGTERM, SIGPIPE}) ::signal(signal, SIG_DFL);
+        const sigset_t none{};
+        sigprocmask(SIG_SETMASK, &none, nullptr);
+        dup2(in, STDIN_FILENO);
+        dup2(log, STDOUT_FILENO);
+        dup2(err, STDERR_FILENO);
+        close_range(3, ~0U, 0);  // our sockets must not keep connections open in the program
+        execv(arguments[0], arguments.data());
+        _exit(127);
+    }
+    for (int fd : {log, in, err == log ? -1 : err}) {
+        if (fd >= 0) close(fd);
+    }
+    if (pid_ < 0) throw std::runtime_error("cannot start " + argv[0] + " logging to " + logFile);
+}
+
+bool ChildProcess::Running() {
+    int status = 0;
+    const pid_t reaped = pid_ > 0 ? waitpid(pid_, &status, WNOHANG) : 0;
+    if (reaped != 0) {  // exited, or not ours
+        exitCode_ = reaped > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        pid_ = -1;
+    }
+    return pid_ > 0;
+}
+
+int ChildProcess::Stop(int signal, std::chrono::milliseconds grace) {
+    if (!Running()) return exitCode_;
+    if (signal != 0) kill(pid_, signal);
+    if (!PollUntil([this] { return !Running(); }, grace, std::chrono::milliseconds(10))) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+        pid_ = exitCode_ = -1;
+    }
+    return exitCode_;
+}
+
+ProgramResult RunProgram(const std::vector<std::string>& argv, const std::string& input,
+                         std::chrono::seconds limit) {
+    const TempDir folder;
+    const int exitCode =
+        ChildProcess(argv, folder.File("out"), folder.File("err"), input).Stop(0, limit);
+    return {exitCode, ReadFileBytes(folder.File("out")), ReadFileBytes(folder.File("err"))};
+}
+
+std::string ChildEnd::Describe() const {
+    if (timedOut) return "the child was still running at its time limit";
+    if (exited) return "the child exited with " + std::to_string(code);
+    return "the child was ended by signal " + std::to_string(signal);
+}
+
+ChildEnd RunInChild(const std::function<int()>& body, const std::function<void()>& whileRunning,
+                    std::chrono::seconds limit) {
+    ChildEnd end;
+    const pid_t child = fork();
+    if (child < 0) return end;
+    if (child == 0) _exit(body());
+    if (whileRunning) whileRunning();
+    int status = 0;
+    end.timedOut = !PollUntil([&] { return waitpid(child, &status, WNOHANG) == child; }, limit,
+                              std::chrono::milliseconds(20));
+    if (end.timedOut) {
+        kill(child, SIGKILL);
+        waitpid(child, &status, 0);
+    }
+    end.exited = WIFEXITED(status) && !end.timedOut;
+    if (WIFEXITED(status)) end.code = WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) end.signal = WTERMSIG(status);
+    return end;
+}
+
+std::string RunCommand(const std::string& commandLine) {
+    const ProgramResult result = RunProgram({"/bin/sh", "-c", commandLine});
+    if (result.exitCode == 0) return result.out;
+    return result.out + result.err + "exit status " + std::to_string(result.exitCode) + "\n";
+}
 
 TempDir::TempDir() {
     const char* base = std::getenv("TMPDIR");

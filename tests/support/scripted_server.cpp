@@ -17,7 +17,6 @@
 #include <set>
 #include <stdexcept>
 
-#include "support/child_process.h"
 #include "support/real_servers.h"
 
 namespace testing_support {
@@ -52,7 +51,6 @@ sockaddr_in LoopbackAddress(std::uint16_t port) {
     return address;
 }
 
-// A socket bound to 127.0.0.1 on a free port, which `port` receives.
 int BoundToFreePort(std::uint16_t& port, bool listening) {
     // Non-blocking: accept runs under the lock and must never wait there.
     const int fd = TrackedSocket(

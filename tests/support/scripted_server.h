@@ -19,7 +19,6 @@ namespace testing_support {
 
 class ScriptedServer;
 
-// One accepted connection, handed to the script on its own thread.
 class ScriptedConnection {
   public:
     ScriptedConnection(int fd, ScriptedServer& owner) : fd_(fd), owner_(owner) {}
@@ -30,10 +29,8 @@ class ScriptedConnection {
     // The head up to the blank line and the body its Content-Length announces ("" when the
     // peer closed first).
     std::string ReadRequest(std::chrono::milliseconds timeout = std::chrono::seconds(10));
-    // Whatever arrives until the peer closes or the time-out passes.
     std::string ReadUntilClosed(std::chrono::milliseconds timeout = std::chrono::seconds(10));
     bool Send(const std::string& bytes);
-    // Sends the bytes in pieces of `piece` with a pause between them.
     bool Trickle(const std::string& bytes, std::size_t piece, std::chrono::milliseconds pause);
     // Waits until the client has read every byte sent so far (none unacknowledged here, none
     // unread in its socket). False on time-out.
@@ -50,10 +47,8 @@ class ScriptedConnection {
     std::string pending_;  // bytes read past the last request
 };
 
-// Reads each request and answers it with `response`.
 std::function<void(ScriptedConnection&)> Answer(std::string response);
 
-// A complete HTTP/1.0 answer, with a Content-Length unless `withLength` is false.
 std::string HttpResponse(int status, const std::string& body,
                          const std::vector<std::string>& extraHeaders = {}, bool withLength = true);
 
@@ -64,7 +59,7 @@ class ScriptedServer {
     // Listens on a free 127.0.0.1 port; each connection runs `script` on its own thread and is
     // closed when the script returns.
     explicit ScriptedServer(Script script);
-    ~ScriptedServer();  // stops accepting, joins every connection thread
+    ~ScriptedServer();
     ScriptedServer(const ScriptedServer&) = delete;
     ScriptedServer& operator=(const ScriptedServer&) = delete;
 
@@ -101,7 +96,6 @@ class EventCount {
         ++count_;
         raised_.notify_all();
     }
-    // False when the count has not reached `count` within the time-out.
     bool AwaitAtLeast(int count, std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
         std::unique_lock<std::mutex> lock(mutex_);
         return raised_.wait_for(lock, timeout, [&] { return count_ >= count; });
@@ -119,7 +113,6 @@ int CountOpenDescriptors();
 // A proxy that asks for nothing and tunnels each CONNECT to the loopback port it names.
 ScriptedServer::Script TunnelingProxy();
 
-// Parts of a raw request, for assertions.
 struct ParsedRequest {
     std::string requestLine;                                   // "GET /x HTTP/1.0"
     std::vector<std::pair<std::string, std::string>> headers;  // in order, as sent

@@ -20,8 +20,7 @@ namespace {
 
 using Send = std::function<httplib::Result(httplib::Client&)>;
 
-// The service on a free loopback port over a fresh folder, listening once constructed;
-// `prepareRoot` may fill the folder first.
+// Listening once constructed; `prepareRoot` may fill its folder first.
 struct FileService {
     explicit FileService(const std::vector<std::string>& options = {},
                          const std::function<void(const std::string&)>& prepareRoot = {}) {
@@ -61,7 +60,6 @@ httplib::Params Download(const std::string& session, const std::string& name) {
     return {{"x", "kivStuff"}, {"act", "download"}, {"session_id", session}, {"filename", name}};
 }
 
-// `form` (multipart or urlencoded) posted to `target`, with `bearer` as the token if not empty.
 template <typename Body>
 Send Post(const Body& form, const std::string& target = "/files", const std::string& bearer = "") {
     return [=](httplib::Client& client) {
@@ -119,8 +117,8 @@ TEST(FileService, AnswersEachRequestAndStoresOnlyWhatItAccepts) {
         std::vector<std::string> options;
         Send send;
         int status;
-        // The file it stores next to old/a.bin (a path), or how the answer begins; "" for no
-        // file and an answer of "OK" or "ERROR" by the status.
+        // The file stored beside old/a.bin (a path), or how the answer begins; "" for no file
+        // and "OK" or "ERROR" by the status.
         std::string expected;
     };
     const auto upload = [](const std::string& name) { return Post(Upload("s", 10, name)); };
@@ -210,7 +208,6 @@ TEST(FileService, StartUpClearsStagedFilesAndWarnsWhenOpenBeyondLoopback) {
         WriteFileBytes(root + "/old/.upload-kept", "a session's own file");
     });
     EXPECT_EQ(FilesUnder(service.root.path()), std::vector<std::string>{"old/.upload-kept"});
-    // Stopped as a service manager would.
     EXPECT_EQ(service.process.Stop(SIGTERM), 0);
     EXPECT_EQ(ReadFileBytes(service.log.File("log")),
               "zemuser-file-service: removed 1 unfinished upload(s) left by an earlier run\n"

@@ -8,7 +8,6 @@
 namespace wine_testing {
 namespace {
 
-// The text of wininet.dll's message table for a code, without its line end.
 std::string WinInetText(DWORD code) {
     char text[512] = {};
     FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE, GetModuleHandleA("wininet.dll"), code, 0x400, text,
