@@ -38,7 +38,6 @@ struct Blob {
     std::string name, content;
 };
 
-// The file service holds the blobs in its session "soak" and takes the uploads.
 struct World {
     World() {
         if (!WaitUntilAccepting(std::stoi(port), service))
