@@ -288,10 +288,6 @@ std::string NginxServer::AddFile(const std::string& name, const std::string& con
     return "/" + name;
 }
 
-std::string NginxServer::url(const std::string& path) const {
-    return "http://127.0.0.1:" + std::to_string(ports_[0]) + path;
-}
-
 std::string NginxServer::Config(const std::string& extraLocations) const {
     const TestCertificates& c = TestCertificates::Get();
     const std::string folder = folder_.path();
@@ -334,10 +330,6 @@ AuthProxy::AuthProxy(const std::string& user, const std::string& password) {
         return std::vector<std::string>{"/usr/bin/tinyproxy", "-d", "-c",
                                         folder + "/tinyproxy.conf"};
     });
-}
-
-std::string AuthProxy::url() const {
-    return "http://127.0.0.1:" + std::to_string(port_);
 }
 
 }  // namespace testing_support

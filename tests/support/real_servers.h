@@ -137,7 +137,9 @@ class NginxServer {
     std::uint16_t clientCertPort() const { return ports_[5]; }
     // Writes a file under the document root and returns its URL path ("/name").
     std::string AddFile(const std::string& name, const std::string& content);
-    std::string url(const std::string& path) const;  // http://127.0.0.1:<port><path>
+    std::string url(const std::string& path) const {
+        return "http://127.0.0.1:" + std::to_string(ports_[0]) + path;
+    }
 
   private:
     std::string Config(const std::string& extraLocations) const;
@@ -155,7 +157,7 @@ class AuthProxy {
     ~AuthProxy() { process_.Stop(SIGTERM); }
     AuthProxy(const AuthProxy&) = delete;
     AuthProxy& operator=(const AuthProxy&) = delete;
-    std::string url() const;  // http://127.0.0.1:<port>
+    std::string url() const { return "http://127.0.0.1:" + std::to_string(port_); }
 
   private:
     TempDir folder_;
