@@ -109,7 +109,8 @@ TEST(FileDownloads, AnnouncedNamesStayInTheFolder) {
 TEST(FileDownloads, TraceLinesAndNameCutToTheBuffer) {
     ScriptedServer server(
         Answer(HttpResponse(200, "r", {"Content-Disposition: attachment; filename=report.txt"})));
-    ScriptedServer missing(Answer(HttpResponse(404, "missing")));
+    ScriptedServer missing(Answer(HttpResponse(404, "missing"))),
+        unnamed(Answer(HttpResponse(200, "r")));
     const std::string begin = "ZEMUrlDownloadFile Begin: {url}, {path}\n";
     const struct {
         const char* name;
@@ -124,6 +125,11 @@ TEST(FileDownloads, TraceLinesAndNameCutToTheBuffer) {
         {"no name size", Named, server, 0, 1, "##", ""},
         {"error status", Named, missing, 8, 0, std::string(1, '\0') + std::string(9, '#'),
          begin + "ZEMNormalDownloadFile QueryResult: 404\nZEMNormalDownloadFile Result: 0\n"},
+        {"no name announced", Named, unnamed, 2, 1, std::string(2, '\0') + "##",
+         begin +
+             "ZEMNormalDownloadFile QueryResult: 200\n[ {url} ] query content-disposition failed"
+             "...\n[12150, 0x00002f76] The answer carries no header of that kind.\r\n\n"
+             "ZEMNormalDownloadFile Result: 1\n"},
         {"wide", UrlW, server, 0, 1, "##",
          begin + "ZEMUrlDownloadFile QueryResult: 200\nZEMUrlDownloadFile Result: 1\n"},
     };

@@ -66,6 +66,10 @@ TEST(FailureRows, ResultsAndTraceLines) {
         {"get refused, lowest level", Get, "refused", -1, "", "[ {url} ] request failed...\n",
          INT32_MIN},
         {"get refused, level 3", Get, "refused", -1, ""},
+        {"get plain as secure", Get, "tls", -1, "",
+         "[12175, 0x00002f8f] The secure channel to the server failed.\r\n"},
+        {"get a name too long to look up", Get, "http://" + std::string(64, 'n') + ".invalid/", -1,
+         "", "[12007, 0x00002ee7] The host name could not be turned into an address.\r\n"},
         {"conference upload answered, level 1", KivUp, "live", 0, "", "", 1},
     };
     for (const FailureRow& row : rows) {
@@ -77,8 +81,10 @@ TEST(FailureRows, ResultsAndTraceLines) {
         WriteFileBytes(folder.File("up.bin"), "content");
         OwnedHandle handle = BeginHandle();
         ScriptedServer live(Answer(HttpResponse(200, "ok")));
+        ScriptedServer hangingUp([](ScriptedConnection&) {});  // before any handshake
         const std::string url = row.url == "refused" ? RefusedUrl()
                                 : row.url == "live"  ? live.url()
+                                : row.url == "tls"   ? "https" + hangingUp.url().substr(4)
                                                      : row.url;
         TraceFile trace(row.level);
         const Outcome out = Perform(row.call, InMemory(row.call) ? nullptr : handle.get(),

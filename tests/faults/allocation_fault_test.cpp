@@ -170,8 +170,7 @@ TEST_P(AllocationFaults, EachAllocationFailingInTurn) {
     TraceFile trace;
     Scene scene;
     Outcome outcome;
-    // Runs the call with the failAt-th allocation failing (none for 0) and checks it: how many
-    // allocations it made.
+    // The call with its failAt-th allocation failing (none for 0), checked: its allocations.
     const auto run = [&](std::size_t failAt) {
         outcome = Outcome{};
         const auto start = Clock::now();
@@ -198,5 +197,18 @@ TEST_P(AllocationFaults, EachAllocationFailingInTurn) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Exports, AllocationFaults, ::testing::ValuesIn(kRows), kRowName);
+
+// An ended handle leaves nothing behind: a thousand begin-end pairs allocate a thousand times
+// what one pair does.
+TEST(HandleAllocations, EndedHandlesLeaveNothingBehind) {
+    const auto allocations = [](std::size_t pairs) {
+        ThreadFaults() = {true, false, 0, 0, 0, nullptr};  // counted, none failing
+        for (std::size_t i = 0; i < pairs; ++i) ZEMTransferEnd(ZEMTransferBegin());
+        ThreadFaults().armed = false;
+        return ThreadFaults().seen;
+    };
+    allocations(1);  // what lives for the process
+    EXPECT_EQ(allocations(1000), 1000 * allocations(1));
+}
 
 }  // namespace
