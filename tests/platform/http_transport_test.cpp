@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -143,9 +142,9 @@ TEST(HttpTransport, RedirectsFollowedUpToTen) {
 // the close arrive together, so the transfer ends as the bytes are read.
 TEST(HttpTransport, SwitchWithoutAStatusIsNoAnswer) {
     ScriptedServer server([](ScriptedConnection& connection) {
-        const std::string answer = "HTTP/1.1 101 Switching Protocols\r\n\r\nhello";
         connection.ReadRequest();
-        send(connection.fd(), answer.data(), answer.size(), MSG_MORE);  // held for the close
+        connection.Send("HTTP/1.1 101 Switching Protocols\r\n\r\nhello");
+        connection.ReadUntilClosed();
     });
     const SendResult sent =
         Opened("127.0.0.1", server.port(), Line("GET", "/")).request->Send(nullptr, nullptr, 0);

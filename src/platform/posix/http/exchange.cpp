@@ -265,6 +265,11 @@ size_t Exchange::OnBody(char* data, size_t size, size_t count, void* self) {
     Exchange& exchange = *static_cast<Exchange*>(self);
     const std::size_t bytes = size * count;
     exchange.Touch();
+    // Bytes after an unasked-for switch of protocols (101) are no answer: there is no status.
+    if (exchange.status_ == 0) {
+        exchange.invalidResponse_ = true;
+        return 0;
+    }
     exchange.answered_ = true;  // the library delivers no body of a challenge it answers
     if (exchange.pendingTaken_ < exchange.pending_.size()) {
         exchange.receivePaused_ = true;
