@@ -71,6 +71,8 @@ TEST(FailureRows, ResultsAndTraceLines) {
         {"get a name too long to look up", Get, "http://" + std::string(64, 'n') + ".invalid/", -1,
          "", "[12007, 0x00002ee7] The host name could not be turned into an address.\r\n"},
         {"conference upload answered, level 1", KivUp, "live", 0, "", "", 1},
+        {"post refused, level 1", Post, "refused", -1, "", "[ {url} ] request failed\n", 1},
+        {"download into a missing folder, level 3", Url, "live", 0, "", "", 3, "missing/got.bin"},
     };
     for (const FailureRow& row : rows) {
         SCOPED_TRACE(row.name);
