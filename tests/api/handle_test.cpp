@@ -13,6 +13,7 @@ TEST(TransferHandles, ProxyCredentialsAnsweringAProxyAndKeptSecret) {
     TempDir folder;
     const std::string debugPath = folder.File("debug.txt");
     ScopedEnv debug("ZEMUSER_DEBUG_OUTPUT", debugPath);
+    ScopedEnv netTrace("ZEMUSER_NET_TRACE", "1");  // the library's own lines too, blanked
     NginxServer nginx;
     nginx.AddFile("via-proxy.txt", "proxied body");
     AuthProxy proxy("agent", "s3cret");
@@ -56,6 +57,10 @@ TEST(TransferHandles, ProxyCredentialsAnsweringAProxyAndKeptSecret) {
     EXPECT_NE(debugged.find("request failed"), std::string::npos);
     EXPECT_EQ(traced.find(kPassword), std::string::npos);
     EXPECT_EQ(debugged.find(kPassword), std::string::npos);
+    EXPECT_EQ(debugged.find("YWdlbnQ6czNjcmV0"), std::string::npos);  // agent:s3cret, Base64
+    EXPECT_NE(debugged.find("\nProxy-Authorization: (not shown)\n"), std::string::npos);
+    const std::string requestLine = "net: > GET " + nginx.url("/via-proxy.txt") + " HTTP/1.0\n";
+    EXPECT_NE(debugged.find(requestLine), std::string::npos) << debugged.substr(0, 2000);
 }
 
 // Each row runs host processes one after another on one settings store.
