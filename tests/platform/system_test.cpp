@@ -99,6 +99,8 @@ TEST(SettingsStore, TwoProcessesLoseNoValues) {
         }
         return kept;
     };
+    // Open before the fork: the child must take a lock of its own, not share the parent's.
+    OpenUserSettingsKey(kKey)->WriteNumber("Parent", 0);
     const ChildEnd child =
         RunInChild([&] { return rounds("Child") ? 0 : 1; }, [&] { EXPECT_TRUE(rounds("Parent")); });
     EXPECT_TRUE(child.Succeeded()) << child.Describe();
