@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <regex>
 #include <sstream>
 
 namespace {
@@ -108,39 +109,22 @@ std::string LibraryReports::TakeNew() {
     return text;
 }
 
-namespace {
-
-// "[12029, 0x00002efd] text": the decimal code and the text.
-bool SplitCodeLine(const std::string& line, std::string* code, std::string* text) {
-    const std::size_t digits = line.find_first_not_of("0123456789", 1);
-    if (line.size() < 2 || line[0] != '[' || digits == 1 || digits == std::string::npos ||
-        line.compare(digits, 4, ", 0x") != 0 || line.size() < digits + 14 ||
-        line.compare(digits + 12, 2, "] ") != 0 ||
-        line.find_first_not_of("0123456789abcdef", digits + 4) != digits + 12) {
-        return false;
-    }
-    *code = line.substr(1, digits - 1);
-    *text = line.substr(digits + 14);
-    return true;
-}
-
-}  // namespace
-
 std::optional<std::string> LastFailureReason(const std::string& reports) {
+    static const std::regex kCodeLine(R"(\[(\d+), 0x[0-9a-f]{8}\] (.*))");
     std::optional<std::string> reason;
     bool afterFirstLine = false;
     std::istringstream lines(reports);
     std::string line;
     while (std::getline(lines, line)) {
         line = WithoutTrailing(line, "\r");
-        std::string code, text;
+        std::smatch code;
         const std::size_t bracket = line.find(" ] ");
         if (line.compare(0, 2, "[ ") == 0 && bracket != std::string::npos) {
             reason = InPlainWords(WithoutTrailing(line.substr(bracket + 3), ". "));
             afterFirstLine = true;
-        } else if (afterFirstLine && SplitCodeLine(line, &code, &text)) {
+        } else if (afterFirstLine && std::regex_match(line, code, kCodeLine)) {
             // The library's text is a sentence; the code follows it as curl shows its own.
-            reason = WithoutTrailing(text, ". ") + " (" + code + ")";
+            reason = WithoutTrailing(code[2].str(), ". ") + " (" + code[1].str() + ")";
             afterFirstLine = false;
         } else {
             afterFirstLine = false;
