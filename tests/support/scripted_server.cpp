@@ -1,12 +1,10 @@
 #include "support/scripted_server.h"
 
-#include <arpa/inet.h>
-#include <linux/sockios.h>
-#include <poll.h>
 #include <strings.h>
+#ifdef __linux__
+#include <linux/sockios.h>
 #include <sys/ioctl.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -16,8 +14,14 @@
 #include <fstream>
 #include <set>
 #include <stdexcept>
+#include <utility>
 
+#ifdef _WIN32
+#include "support/windows_stand_ins.h"
+#else
 #include "support/real_servers.h"
+#endif
+#include "support/socket_portability.h"
 
 namespace testing_support {
 namespace {
@@ -40,7 +44,7 @@ int TrackedSocket(Make make) {
 void CloseServerSocket(int fd) {
     std::lock_guard<std::mutex> lock(g_serverSocketsLock);
     g_serverSockets.erase(fd);
-    close(fd);
+    CloseSocket(fd);
 }
 
 sockaddr_in LoopbackAddress(std::uint16_t port) {
@@ -53,8 +57,7 @@ sockaddr_in LoopbackAddress(std::uint16_t port) {
 
 int BoundToFreePort(std::uint16_t& port, bool listening) {
     // Non-blocking: accept runs under the lock and must never wait there.
-    const int fd = TrackedSocket(
-        [] { return socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0); });
+    const int fd = TrackedSocket([] { return OpenSocket(false); });
     sockaddr_in address = LoopbackAddress(0);
     socklen_t length = sizeof address;
     if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
@@ -79,15 +82,16 @@ std::string Trim(const std::string& text) {
 bool ReadSome(int fd, std::string& into, Clock::time_point deadline) {
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    pollfd pfd{fd, POLLIN, 0};
+    pollfd pfd = PollIn(fd);
     char buffer[16384];
-    if (poll(&pfd, 1, static_cast<int>(std::max<long long>(left, 0))) <= 0) return false;
+    if (PollSockets(&pfd, 1, static_cast<int>(std::max<long long>(left, 0))) <= 0) return false;
     const ssize_t got = recv(fd, buffer, sizeof buffer, 0);
     if (got <= 0) return false;
     into.append(buffer, static_cast<std::size_t>(got));
     return true;
 }
 
+#ifdef __linux__
 // Bytes unread in the receive queue of the loopback socket bound to `local`, as the kernel lists
 // it; -1 when there is no such socket.
 long UnreadBytesOf(const sockaddr_in& local) {
@@ -103,6 +107,7 @@ long UnreadBytesOf(const sockaddr_in& local) {
     }
     return -1;
 }
+#endif
 
 }  // namespace
 
@@ -112,6 +117,7 @@ std::uint16_t FreeLoopbackPort() {
     return port;
 }
 
+#ifndef _WIN32
 bool WaitUntilAccepting(std::uint16_t port, ChildProcess& process) {
     const sockaddr_in address = LoopbackAddress(port);
     for (int attempt = 0; attempt < 250 && process.Running(); ++attempt) {
@@ -124,6 +130,7 @@ bool WaitUntilAccepting(std::uint16_t port, ChildProcess& process) {
     }
     return false;
 }
+#endif
 
 std::string ScriptedConnection::ReadRequest(std::chrono::milliseconds timeout) {
     const auto deadline = Clock::now() + timeout;
@@ -152,7 +159,7 @@ std::string ScriptedConnection::ReadUntilClosed(std::chrono::milliseconds timeou
 
 bool ScriptedConnection::Send(const std::string& bytes) {
     for (std::size_t sent = 0; fd_ >= 0 && sent < bytes.size();) {
-        const ssize_t done = send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+        const ssize_t done = send(fd_, bytes.data() + sent, bytes.size() - sent, kNoSignal);
         if (done <= 0) return false;
         sent += static_cast<std::size_t>(done);
     }
@@ -168,6 +175,7 @@ bool ScriptedConnection::Trickle(const std::string& bytes, std::size_t piece,
     return true;
 }
 
+#ifdef __linux__  // no portable way to see the peer's queue
 bool ScriptedConnection::AwaitClientRead(std::chrono::milliseconds timeout) {
     sockaddr_in client{};
     socklen_t length = sizeof client;
@@ -184,12 +192,13 @@ bool ScriptedConnection::AwaitClientRead(std::chrono::milliseconds timeout) {
     }
     return false;
 }
+#endif
 
 void ScriptedConnection::Close() {
     if (fd_ < 0) return;
     // Half-close and drain briefly: closing with unread input would send RST and could destroy
     // the answer before the peer has read it.
-    shutdown(fd_, SHUT_WR);
+    shutdown(fd_, kShutWrite);
     const auto deadline = Clock::now() + std::chrono::milliseconds(250);
     for (std::string discarded; ReadSome(fd_, discarded, deadline);) discarded.clear();
     Release();
@@ -198,7 +207,8 @@ void ScriptedConnection::Close() {
 void ScriptedConnection::Reset() {
     if (fd_ < 0) return;
     linger abortive{1, 0};
-    setsockopt(fd_, SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
+    setsockopt(fd_, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abortive),
+               sizeof abortive);
     Release();
 }
 
@@ -215,10 +225,9 @@ ScriptedServer::ScriptedServer(Script script) : script_(std::move(script)) {
     listenFd_ = BoundToFreePort(port_, true);
     acceptThread_ = std::thread([this] {
         while (!stopping_) {
-            pollfd pfd{listenFd_, POLLIN, 0};
-            if (poll(&pfd, 1, 20) <= 0) continue;
-            const int fd = TrackedSocket(
-                [this] { return accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC); });
+            pollfd pfd = PollIn(listenFd_);
+            if (PollSockets(&pfd, 1, 20) <= 0) continue;
+            const int fd = TrackedSocket([this] { return AcceptSocket(listenFd_); });
             if (fd < 0) continue;
             ++connections_;
             std::lock_guard<std::mutex> lock(mutex_);
@@ -240,7 +249,7 @@ ScriptedServer::~ScriptedServer() {
     {
         // Wakes scripts blocked in a read or a write; their threads then close their sockets.
         std::lock_guard<std::mutex> lock(mutex_);
-        for (int fd : openFds_) shutdown(fd, SHUT_RDWR);
+        for (int fd : openFds_) shutdown(fd, kShutBoth);
     }
     for (auto& worker : workers_) worker.join();  // no new ones once the accept thread ended
     CloseServerSocket(listenFd_);
@@ -299,19 +308,18 @@ ScriptedServer::Script TunnelingProxy() {
     return [](ScriptedConnection& client) {
         unsigned port = 0;
         if (std::sscanf(client.ReadRequest().c_str(), "CONNECT 127.0.0.1:%u", &port) != 1) return;
-        const int upstream =
-            TrackedSocket([] { return socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0); });
+        const int upstream = TrackedSocket([] { return OpenSocket(); });
         const sockaddr_in address = LoopbackAddress(static_cast<std::uint16_t>(port));
         if (connect(upstream, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
             client.Send("HTTP/1.0 200 Connection established\r\n\r\n")) {
-            pollfd ends[2] = {{client.fd(), POLLIN, 0}, {upstream, POLLIN, 0}};
+            pollfd ends[2] = {PollIn(client.fd()), PollIn(upstream)};
             char buffer[16384];
-            for (bool open = true; open && poll(ends, 2, 10000) > 0;) {
+            for (bool open = true; open && PollSockets(ends, 2, 10000) > 0;) {
                 for (int i = 0; i < 2 && open; ++i) {
                     if (ends[i].revents == 0) continue;
                     const ssize_t got = recv(ends[i].fd, buffer, sizeof buffer, 0);
                     open = got > 0 && send(ends[1 - i].fd, buffer, static_cast<std::size_t>(got),
-                                           MSG_NOSIGNAL) == got;
+                                           kNoSignal) == got;
                 }
             }
         }
@@ -319,6 +327,7 @@ ScriptedServer::Script TunnelingProxy() {
     };
 }
 
+#ifdef __linux__
 int CountOpenDescriptors() {
     std::lock_guard<std::mutex> lock(g_serverSocketsLock);
     int count = -1;  // the iterator's own descriptor to the folder is counted as well
@@ -327,5 +336,6 @@ int CountOpenDescriptors() {
     }
     return count;
 }
+#endif
 
 }  // namespace testing_support

@@ -3,7 +3,9 @@
 // trickle, cut or reset a connection.
 #pragma once
 
+#ifndef _WIN32
 #include <netinet/in.h>
+#endif
 
 #include <atomic>
 #include <chrono>
