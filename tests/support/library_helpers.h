@@ -5,11 +5,17 @@
 #include <zemuser.h>
 
 #include <cstdint>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <sstream>
 #include <string>
 
+#ifdef _WIN32
+#include "support/windows_stand_ins.h"
+#else
 #include "support/real_servers.h"
+#endif
 
 namespace testing_support {
 
@@ -28,7 +34,10 @@ class TraceFile {
     TraceFile& operator=(const TraceFile&) = delete;
 
     const std::string& path() const { return path_; }
-    std::string Text() const { return ReadFileBytes(path_); }
+    std::string Text() const {  // read as written, in text mode (CR LF line ends on Windows)
+        std::ifstream in(path_);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
     bool Contains(const std::string& text) const { return Text().find(text) != std::string::npos; }
     // Without the failure reports ("[" lines, then the platform's text and an empty line).
     std::string OwnLines() const {

@@ -9,15 +9,15 @@ namespace {
 TEST(WineNames, AnnouncedNameIsStoredInsideTheFolderUnderAWindowsName) {
     ASSERT_EQ(GetACP(), 1252u) << "the rows are written for the ANSI code page 1252";
     // clang-format off
-    // The announced name percent-encoded for the query; the file made in the folder, in UTF-8.
+    // The announced name in ANSI bytes; the file made in the folder, in UTF-8.
     const struct { const char* name; const char* filename; const char* stored; } rows[] = {
-        {"ANSI letters", "r%E9sum%E9.txt", "r\u00e9sum\u00e9.txt"},
-        {"backslash climb", "..%5C..%5Cup.txt", "up.txt"},
-        {"drive colon, refused characters", "c%3Aa%3Cb%3E%7C%3F%2A.txt", "cab.txt"},
+        {"ANSI letters", "r\xE9sum\xE9.txt", "r\u00e9sum\u00e9.txt"},
+        {"backslash climb", "..\\..\\up.txt", "up.txt"},
+        {"drive colon, refused characters", "c:a<b>|?*.txt", "cab.txt"},
         {"device with extension", "nul.txt", "unknown"},
         {"numbered device", "Lpt9.tar.gz", "unknown"},
         {"device, blank", "com1 .log", "unknown"},
-        {"device, superscript one", "COM%B9", "unknown"},
+        {"device, superscript one", "COM\xB9", "unknown"},
         {"trailing dot", "report.txt.", "unknown"},
         {"no device", "COM10", "COM10"},
     };
@@ -25,11 +25,12 @@ TEST(WineNames, AnnouncedNameIsStoredInsideTheFolderUnderAWindowsName) {
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         ScratchFolder folder(L"-d\u00e9p\u00f4t-\u4e2d\u6587");
-        Handle handle = BeginHandle();
-        PostFields fields;
-        std::string url =
-            kHttp + "/x?body=payload&disposition=attachment%3B filename%3D" + row.filename;
-        EXPECT_EQ(ZEMUrlTransferFileW(handle.get(), url.c_str(), &fields, folder.path.c_str(), 0),
+        OwnedHandle handle = BeginHandle();
+        ScriptedServer server(Answer(HttpResponse(
+            200, "payload",
+            {"Content-Disposition: attachment; filename=" + std::string(row.filename)})));
+        EXPECT_EQ(ZEMUrlTransferFileW(handle.get(), server.url().c_str(), nullptr,
+                                      folder.path.c_str(), 0),
                   1);
         EXPECT_EQ(FolderContents(folder.path), row.stored + std::string("=payload;"));
     }
@@ -56,8 +57,8 @@ TEST(WinePaths, NamesMakeTheRoundTrip) {
         const fs::path stored = kFileRoot + L"\\" + Widen(session);
         ASSERT_TRUE(std::ofstream(fs::path(source), std::ios::binary) << content);
         ASSERT_TRUE(fs::create_directory(stored));
-        Handle handle = BeginHandle();
-        TraceCapture trace;
+        OwnedHandle handle = BeginHandle();
+        TraceFile trace;
         auto transfer = [&](const wchar_t* name, const std::wstring& path, std::int32_t upload) {
             const char* server = kFileService.c_str();
             return row.wide ? ZEMKIVTransferFileW(handle.get(), server, session.c_str(), name,
@@ -69,9 +70,9 @@ TEST(WinePaths, NamesMakeTheRoundTrip) {
         EXPECT_EQ(transfer(nullptr, source, 1), 1);
         EXPECT_EQ(transfer(row.file, local.File(L"copy"), 0), 1);
         // A wide path is traced in UTF-8, a narrow one as its bytes.
-        EXPECT_TRUE(trace.Has(
+        EXPECT_TRUE(trace.Contains(
             (row.wide ? "ZEMKIVUploadFileW Begin: " : "ZEMKIVUploadFile Begin: ") + kFileService +
-            ", " + session + ", " + (row.wide ? Utf8(source) : Ansi(source))));
+            ", " + session + ", " + (row.wide ? Utf8(source) : Ansi(source)) + "\n"));
         EXPECT_EQ(ReadFileBytes(local.File(L"copy")), content);
         EXPECT_EQ(FolderContents(stored), row.stored + ("=" + content + ";"));
     }

@@ -21,7 +21,8 @@ std::string Http11Settings() {
 }
 
 TEST(WineRegistry, Http11SettingsAreHeldOffWhileASessionLives) {
-    Handle first, second;
+    OwnedHandle first, second;
+    ScriptedServer server(Answer(HttpResponse(200, "")));
     std::int32_t status = 0;
     // clang-format off
     const struct { const char* name; std::function<void()> step; const char* settings; } rows[] = {
@@ -29,7 +30,7 @@ TEST(WineRegistry, Http11SettingsAreHeldOffWhileASessionLives) {
         {"one handle", [&] { first = BeginHandle(); }, "0 0 "},
         {"a second handle, the first ended", [&] { second = BeginHandle(); first.reset(); }, "0 0 "},
         {"a call's own session came and went",
-         [&] { ZEMUrlGet((kHttp + "/x").c_str(), &status, nullptr, 0, nullptr); }, "0 0 "},
+         [&] { ZEMUrlGet(server.url().c_str(), &status, nullptr, 0, nullptr); }, "0 0 "},
         {"the last handle ended", [&] { second.reset(); }, "1 1 "},
         {"one left open until the process ends", [] { ZEMTransferBegin(); }, "0 0 "},
     };

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Cross-builds zemuser.dll for i686 and x86_64 and checks their exports and imports; starts the
-# answer server (HTTP, HTTPS) and the file service on 127.0.0.1; runs the test program under Wine
-# in a throwaway prefix, then its registry test again, which must find the user's HTTP/1.1
-# settings restored by the first process. Arguments go to the test program. ZEMUSER_SKIP_WINE=1
-# skips; ZEMUSER_WINE_BUILD (build-wine/), ZEMUSER_FILE_SERVICE_BINARY, ZEMUSER_WINE_PREFIX.
+# file service and a self-signed HTTPS server (openssl s_server) on 127.0.0.1; runs the test
+# program (the export tables of tests/api, whose scripted servers it starts itself, and the
+# Windows-only rows) under Wine in a throwaway prefix, then its registry test again, which must
+# find the user's HTTP/1.1 settings restored by the first process. Arguments go to the test
+# program. ZEMUSER_SKIP_WINE=1 skips; ZEMUSER_WINE_BUILD (build-wine/),
+# ZEMUSER_FILE_SERVICE_BINARY, ZEMUSER_WINE_PREFIX.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 repo=$(cd "$here/../.." && pwd)
@@ -11,7 +13,7 @@ build=${ZEMUSER_WINE_BUILD:-$repo/build-wine}
 say() { echo "run-wine-tests: [$SECONDS s] $*"; }
 
 if [[ ${ZEMUSER_SKIP_WINE:-} == 1 ]]; then say "skipped: ZEMUSER_SKIP_WINE=1"; exit 0; fi
-for tool in wine wineserver {x86_64,i686}-w64-mingw32-g++-posix python3 openssl; do
+for tool in wine wineserver {x86_64,i686}-w64-mingw32-g++-posix openssl; do
     command -v $tool > /dev/null ||
         { say "FAILED: $tool is missing (scripts/install-deps.sh windows)" && exit 1; }
 done
@@ -24,7 +26,7 @@ pids=()
 export WINEPREFIX=${ZEMUSER_WINE_PREFIX:-$work/prefix} WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 stop_all() { kill "${pids[@]}" 2> /dev/null; wait; wineserver -k 2> /dev/null; rm -rf "$work"; }
 trap 'stop_all || true' EXIT
-mkdir -p "$WINEPREFIX" "$work/files" "$work/scratch"
+mkdir -p "$WINEPREFIX" "$work/files" "$work/scratch" "$work/https"
 wine wineboot.exe -i > "$work/wineboot.log" 2>&1 & pids+=($!)  # a minute, while the builds run
 
 build() {  # <folder> <targets> <configure arguments...>
@@ -54,20 +56,20 @@ for dll in i686/zemuser.dll:i686/zemuser.exports x86_64/bin/zemuser.dll:x86_64/z
         imports_are_system_dlls "$arch-w64-mingw32-objdump" "$dll"
 done
 
-listening() {  # <output file>: waits for the server's "listening on" line and prints it
-    for _ in {1..200}; do grep -m 1 '^listening on ' "$1" && return 0 || sleep 0.1; done
+listening() {  # <output file> <first word>: waits for the server's line saying where it listens
+    for _ in {1..200}; do grep -m 1 "^$2 " "$1" && return 0 || sleep 0.1; done
     cat "$1" >&2 && return 1
 }
 "${ZEMUSER_FILE_SERVICE_BINARY:-$repo/build/bin/zemuser-file-service}" --root "$work/files" \
     --port 0 > "$work/files.out" 2>&1 & pids+=($!)  # test.sh builds the file service
-files_line=$(listening "$work/files.out") || abort "the file service did not start"
+files_line=$(listening "$work/files.out" listening) || abort "the file service did not start"
 openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=127.0.0.1" \
     -keyout "$work/key.pem" -out "$work/cert.pem" > /dev/null 2>&1
-python3 "$here/answer_server.py" "$work/scratch" "$work/cert.pem" "$work/key.pem" \
-    > "$work/answers.out" 2>&1 & pids+=($!)
-answers_line=$(listening "$work/answers.out") || abort "the answer server did not start"
-read -r _ _ ZEMUSER_WINE_HTTP ZEMUSER_WINE_HTTPS <<< "$answers_line"
-export ZEMUSER_WINE_HTTP ZEMUSER_WINE_HTTPS ZEMUSER_WINE_FILE_SERVICE=${files_line##* }
+printf 'HTTP/1.0 200 OK\r\nContent-Length: 7\r\n\r\narrived' > "$work/https/start"  # served whole
+(cd "$work/https" && exec openssl s_server -accept 127.0.0.1:0 -cert "$work/cert.pem" \
+    -key "$work/key.pem" -HTTP) > "$work/https.out" 2>&1 & pids+=($!)
+https_line=$(listening "$work/https.out" ACCEPT) || abort "the HTTPS server did not start"
+export ZEMUSER_WINE_HTTPS=https://${https_line#ACCEPT } ZEMUSER_WINE_FILE_SERVICE=${files_line##* }
 z="Z:${work//\//\\}"  # the work folder through Wine's drive Z:
 export ZEMUSER_WINE_FILE_ROOT="$z\\files" ZEMUSER_WINE_WORK="$z\\scratch"
 

@@ -1,22 +1,15 @@
-// What the tests under Wine share: the loopback servers and folders of run-wine-tests.sh (in the
-// environment), files by wide path, the trace, and handles.
+// What the tests under Wine add to the export tables' helpers: the file service and folders of
+// run-wine-tests.sh (in the environment), and files by wide path.
 #pragma once
 
-#include <gtest/gtest.h>
 #include <windows.h>
-#include <zemuser.h>
 
-#include <algorithm>
-#include <atomic>
-#include <filesystem>
-#include <fstream>
 #include <map>
-#include <memory>
 #include <stdexcept>
-#include <string>
+
+#include "api/api_support.h"
 
 namespace wine_testing {
-namespace fs = std::filesystem;
 
 inline std::string Variable(const char* name) {
     if (const char* value = std::getenv(name)) return value;
@@ -37,8 +30,6 @@ inline std::string Ansi(const std::wstring& wide) {
 }
 
 // Windows paths: the script's folders seen through drive Z:.
-inline const std::string kHttp = Variable("ZEMUSER_WINE_HTTP");
-inline const std::string kHttps = Variable("ZEMUSER_WINE_HTTPS");
 inline const std::string kFileService = Variable("ZEMUSER_WINE_FILE_SERVICE");
 inline const std::wstring kFileRoot = Widen(Variable("ZEMUSER_WINE_FILE_ROOT"));
 inline const std::wstring kWork = Widen(Variable("ZEMUSER_WINE_WORK"));
@@ -74,26 +65,5 @@ struct ScratchFolder {
     std::wstring File(const std::wstring& name) const { return path + L"\\" + name; }
     const std::wstring path;
 };
-
-// The library's trace in a file of its own, at level 0, while it lives.
-struct TraceCapture {
-    TraceCapture() { ZEMUser_SetTraceFile(Ansi(folder.File(L"trace.txt")).c_str()); }
-    ~TraceCapture() { ZEMUser_SetTraceFile(nullptr); }
-    // Whether the trace holds this whole line (the CRs of text mode, and of texts, left out).
-    bool Has(const std::string& line) const {
-        std::string text = "\n" + ReadFileBytes(folder.File(L"trace.txt"));
-        text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
-        return text.find("\n" + line + "\n") != std::string::npos;
-    }
-    ScratchFolder folder;
-};
-
-struct HandleEnd {
-    void operator()(void* handle) const { ZEMTransferEnd(handle); }
-};
-using Handle = std::unique_ptr<void, HandleEnd>;
-inline Handle BeginHandle() {
-    return Handle(ZEMTransferBegin());
-}
 
 }  // namespace wine_testing
