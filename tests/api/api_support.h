@@ -12,6 +12,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <type_traits>
 
 #include "support/library_helpers.h"
 #include "support/multipart_reference.h"
@@ -37,11 +38,8 @@ inline std::string RunHostProbe(const TempDir& settings, const std::string& comm
 }
 #endif
 
-#ifdef _WIN32
-constexpr bool kWindows = true;  // under WinINet, which some rows meet in its own way
-#else
-constexpr bool kWindows = false;
-#endif
+// Under WinINet, which meets some rows in its own way (ZEMWideChar is wchar_t on Windows alone).
+constexpr bool kWindows = std::is_same_v<ZEMWideChar, wchar_t>;
 // Under Windows, whether a row is for POSIX only (`reason` set): then says so and why.
 inline bool SkippedOnWindows(const std::string& row, const char* reason) {
     if (!kWindows || reason == nullptr) return false;

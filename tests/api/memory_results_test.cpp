@@ -75,11 +75,8 @@ TEST(InMemoryResults, EachAnswerExportAndBuffer) {
         SCOPED_TRACE(row.name);
         ScriptedServer server([&row](ScriptedConnection& connection) {
             connection.ReadRequest();
-            if (row.trickle) {
-                connection.Trickle(row.answer, 777, std::chrono::milliseconds(2));
-            } else {
-                connection.Send(row.answer);
-            }
+            connection.Trickle(row.answer, row.trickle ? 777 : row.answer.size(),
+                               std::chrono::milliseconds(2));
         });
         TraceFile trace;
         const Outcome out = Perform(row.call, nullptr, server.url().c_str(), row.size);

@@ -1,5 +1,7 @@
 // The three request shapes on the wire, byte for byte (none that a value can break), and the
 // send loop's retry rules for each: resets, proxy demands, redirects, certificates.
+#include <map>
+
 #include "api_support.h"
 
 namespace {
@@ -172,20 +174,20 @@ TEST(RetryRules, EachRuleForEachRequestShape) {
 // An unknown authority costs one failed start, then the request goes out; a certificate for
 // another name or past its date is taken at once.
 TEST(RetryRules, CertificatesOfHttpsServers) {
-    std::vector<std::pair<std::string, std::string>> servers;  // the certificate's kind, the URL
 #ifdef _WIN32  // the runner's self-signed server (openssl s_server, which answers GETs only)
-    const char* https = std::getenv("ZEMUSER_WINE_HTTPS");
-    ASSERT_NE(https, nullptr) << "run-wine-tests.sh sets it";
-    servers = {{"self-signed", https}};
+    const std::map<std::string, std::string> servers{
+        {"self-signed", std::getenv("ZEMUSER_WINE_HTTPS")}};
     const std::vector<Call> families = {Get2};
 #else
     ScopedEnv trust("SSL_CERT_FILE", TestCertificates::Get().caFile);
     NginxServer nginx("location = /start { return 200 \"arrived\"; }");
-    for (const auto& [kind, name] : {std::pair(CertificateKind::SelfSigned, "self-signed"),
-                                     {CertificateKind::OtherName, "other name"},
-                                     {CertificateKind::Expired, "expired"}}) {
-        servers.emplace_back(name, "https://127.0.0.1:" + std::to_string(nginx.httpsPort(kind)));
-    }
+    const auto url = [&](CertificateKind kind) {
+        return "https://127.0.0.1:" + std::to_string(nginx.httpsPort(kind));
+    };
+    const std::map<std::string, std::string> servers{
+        {"self-signed", url(CertificateKind::SelfSigned)},
+        {"other name", url(CertificateKind::OtherName)},
+        {"expired", url(CertificateKind::Expired)}};
     const std::vector<Call> families = {Get2, Kiv, Post};
 #endif
     for (const auto& [kind, server] : servers) {

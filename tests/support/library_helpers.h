@@ -6,7 +6,6 @@
 
 #include <cstdint>
 #include <fstream>
-#include <iterator>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -34,9 +33,10 @@ class TraceFile {
     TraceFile& operator=(const TraceFile&) = delete;
 
     const std::string& path() const { return path_; }
-    std::string Text() const {  // read as written, in text mode (CR LF line ends on Windows)
-        std::ifstream in(path_);
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    std::string Text() const {  // as written, in text mode (CR LF line ends on Windows)
+        std::ostringstream text;
+        text << std::ifstream(path_).rdbuf();
+        return text.str();
     }
     bool Contains(const std::string& text) const { return Text().find(text) != std::string::npos; }
     // Without the failure reports ("[" lines, then the platform's text and an empty line).

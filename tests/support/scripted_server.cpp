@@ -44,7 +44,7 @@ int TrackedSocket(Make make) {
 void CloseServerSocket(int fd) {
     std::lock_guard<std::mutex> lock(g_serverSocketsLock);
     g_serverSockets.erase(fd);
-    CloseSocket(fd);
+    close(fd);
 }
 
 sockaddr_in LoopbackAddress(std::uint16_t port) {
@@ -57,7 +57,8 @@ sockaddr_in LoopbackAddress(std::uint16_t port) {
 
 int BoundToFreePort(std::uint16_t& port, bool listening) {
     // Non-blocking: accept runs under the lock and must never wait there.
-    const int fd = TrackedSocket([] { return OpenSocket(false); });
+    const int fd = TrackedSocket(
+        [] { return socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0); });
     sockaddr_in address = LoopbackAddress(0);
     socklen_t length = sizeof address;
     if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
@@ -82,32 +83,14 @@ std::string Trim(const std::string& text) {
 bool ReadSome(int fd, std::string& into, Clock::time_point deadline) {
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    pollfd pfd = PollIn(fd);
+    pollfd pfd{SocketOf(fd), POLLIN, 0};
     char buffer[16384];
-    if (PollSockets(&pfd, 1, static_cast<int>(std::max<long long>(left, 0))) <= 0) return false;
+    if (poll(&pfd, 1, static_cast<int>(std::max<long long>(left, 0))) <= 0) return false;
     const ssize_t got = recv(fd, buffer, sizeof buffer, 0);
     if (got <= 0) return false;
     into.append(buffer, static_cast<std::size_t>(got));
     return true;
 }
-
-#ifdef __linux__
-// Bytes unread in the receive queue of the loopback socket bound to `local`, as the kernel lists
-// it; -1 when there is no such socket.
-long UnreadBytesOf(const sockaddr_in& local) {
-    char wanted[16], address[16];
-    std::snprintf(wanted, sizeof wanted, "%08X:%04X", local.sin_addr.s_addr, ntohs(local.sin_port));
-    std::ifstream table("/proc/net/tcp");
-    long unread = 0;
-    for (std::string line; std::getline(table, line);) {
-        if (std::sscanf(line.c_str(), "%*s %15s %*s %*s %*x:%lx", address, &unread) == 2 &&
-            std::strcmp(address, wanted) == 0) {
-            return unread;
-        }
-    }
-    return -1;
-}
-#endif
 
 }  // namespace
 
@@ -116,21 +99,6 @@ std::uint16_t FreeLoopbackPort() {
     CloseServerSocket(BoundToFreePort(port, false));
     return port;
 }
-
-#ifndef _WIN32
-bool WaitUntilAccepting(std::uint16_t port, ChildProcess& process) {
-    const sockaddr_in address = LoopbackAddress(port);
-    for (int attempt = 0; attempt < 250 && process.Running(); ++attempt) {
-        const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        const bool accepted =
-            connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
-        close(fd);
-        if (accepted) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));  // polls the start
-    }
-    return false;
-}
-#endif
 
 std::string ScriptedConnection::ReadRequest(std::chrono::milliseconds timeout) {
     const auto deadline = Clock::now() + timeout;
@@ -159,7 +127,7 @@ std::string ScriptedConnection::ReadUntilClosed(std::chrono::milliseconds timeou
 
 bool ScriptedConnection::Send(const std::string& bytes) {
     for (std::size_t sent = 0; fd_ >= 0 && sent < bytes.size();) {
-        const ssize_t done = send(fd_, bytes.data() + sent, bytes.size() - sent, kNoSignal);
+        const ssize_t done = send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
         if (done <= 0) return false;
         sent += static_cast<std::size_t>(done);
     }
@@ -175,30 +143,11 @@ bool ScriptedConnection::Trickle(const std::string& bytes, std::size_t piece,
     return true;
 }
 
-#ifdef __linux__  // no portable way to see the peer's queue
-bool ScriptedConnection::AwaitClientRead(std::chrono::milliseconds timeout) {
-    sockaddr_in client{};
-    socklen_t length = sizeof client;
-    if (fd_ < 0 || getpeername(fd_, reinterpret_cast<sockaddr*>(&client), &length) != 0) {
-        return false;
-    }
-    for (const auto deadline = Clock::now() + timeout; Clock::now() < deadline;) {
-        int unacknowledged = -1;
-        if (ioctl(fd_, SIOCOUTQ, &unacknowledged) == 0 && unacknowledged == 0 &&
-            UnreadBytesOf(client) == 0) {
-            return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));  // a poll, not an ordering
-    }
-    return false;
-}
-#endif
-
 void ScriptedConnection::Close() {
     if (fd_ < 0) return;
     // Half-close and drain briefly: closing with unread input would send RST and could destroy
     // the answer before the peer has read it.
-    shutdown(fd_, kShutWrite);
+    shutdown(fd_, SHUT_WR);
     const auto deadline = Clock::now() + std::chrono::milliseconds(250);
     for (std::string discarded; ReadSome(fd_, discarded, deadline);) discarded.clear();
     Release();
@@ -225,9 +174,10 @@ ScriptedServer::ScriptedServer(Script script) : script_(std::move(script)) {
     listenFd_ = BoundToFreePort(port_, true);
     acceptThread_ = std::thread([this] {
         while (!stopping_) {
-            pollfd pfd = PollIn(listenFd_);
-            if (PollSockets(&pfd, 1, 20) <= 0) continue;
-            const int fd = TrackedSocket([this] { return AcceptSocket(listenFd_); });
+            pollfd pfd{SocketOf(listenFd_), POLLIN, 0};
+            if (poll(&pfd, 1, 20) <= 0) continue;
+            const int fd = TrackedSocket(
+                [this] { return accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC); });
             if (fd < 0) continue;
             ++connections_;
             std::lock_guard<std::mutex> lock(mutex_);
@@ -249,7 +199,7 @@ ScriptedServer::~ScriptedServer() {
     {
         // Wakes scripts blocked in a read or a write; their threads then close their sockets.
         std::lock_guard<std::mutex> lock(mutex_);
-        for (int fd : openFds_) shutdown(fd, kShutBoth);
+        for (int fd : openFds_) shutdown(fd, SHUT_RDWR);
     }
     for (auto& worker : workers_) worker.join();  // no new ones once the accept thread ended
     CloseServerSocket(listenFd_);
@@ -308,18 +258,19 @@ ScriptedServer::Script TunnelingProxy() {
     return [](ScriptedConnection& client) {
         unsigned port = 0;
         if (std::sscanf(client.ReadRequest().c_str(), "CONNECT 127.0.0.1:%u", &port) != 1) return;
-        const int upstream = TrackedSocket([] { return OpenSocket(); });
+        const int upstream =
+            TrackedSocket([] { return socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0); });
         const sockaddr_in address = LoopbackAddress(static_cast<std::uint16_t>(port));
         if (connect(upstream, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
             client.Send("HTTP/1.0 200 Connection established\r\n\r\n")) {
-            pollfd ends[2] = {PollIn(client.fd()), PollIn(upstream)};
+            pollfd ends[2] = {{SocketOf(client.fd()), POLLIN, 0}, {SocketOf(upstream), POLLIN, 0}};
             char buffer[16384];
-            for (bool open = true; open && PollSockets(ends, 2, 10000) > 0;) {
+            for (bool open = true; open && poll(ends, 2, 10000) > 0;) {
                 for (int i = 0; i < 2 && open; ++i) {
                     if (ends[i].revents == 0) continue;
                     const ssize_t got = recv(ends[i].fd, buffer, sizeof buffer, 0);
                     open = got > 0 && send(ends[1 - i].fd, buffer, static_cast<std::size_t>(got),
-                                           kNoSignal) == got;
+                                           MSG_NOSIGNAL) == got;
                 }
             }
         }
@@ -327,7 +278,54 @@ ScriptedServer::Script TunnelingProxy() {
     };
 }
 
-#ifdef __linux__
+#ifdef __linux__  // what Linux alone shows (queues, descriptors), and child processes
+
+// Bytes unread in the receive queue of the loopback socket bound to `local`, as the kernel lists
+// it; -1 when there is no such socket.
+static long UnreadBytesOf(const sockaddr_in& local) {
+    char wanted[16], address[16];
+    std::snprintf(wanted, sizeof wanted, "%08X:%04X", local.sin_addr.s_addr, ntohs(local.sin_port));
+    std::ifstream table("/proc/net/tcp");
+    long unread = 0;
+    for (std::string line; std::getline(table, line);) {
+        if (std::sscanf(line.c_str(), "%*s %15s %*s %*s %*x:%lx", address, &unread) == 2 &&
+            std::strcmp(address, wanted) == 0) {
+            return unread;
+        }
+    }
+    return -1;
+}
+
+bool ScriptedConnection::AwaitClientRead(std::chrono::milliseconds timeout) {
+    sockaddr_in client{};
+    socklen_t length = sizeof client;
+    if (fd_ < 0 || getpeername(fd_, reinterpret_cast<sockaddr*>(&client), &length) != 0) {
+        return false;
+    }
+    for (const auto deadline = Clock::now() + timeout; Clock::now() < deadline;) {
+        int unacknowledged = -1;
+        if (ioctl(fd_, SIOCOUTQ, &unacknowledged) == 0 && unacknowledged == 0 &&
+            UnreadBytesOf(client) == 0) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));  // a poll, not an ordering
+    }
+    return false;
+}
+
+bool WaitUntilAccepting(std::uint16_t port, ChildProcess& process) {
+    const sockaddr_in address = LoopbackAddress(port);
+    for (int attempt = 0; attempt < 250 && process.Running(); ++attempt) {
+        const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const bool accepted =
+            connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+        close(fd);
+        if (accepted) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));  // polls the start
+    }
+    return false;
+}
+
 int CountOpenDescriptors() {
     std::lock_guard<std::mutex> lock(g_serverSocketsLock);
     int count = -1;  // the iterator's own descriptor to the folder is counted as well

@@ -3,10 +3,6 @@
 // trickle, cut or reset a connection.
 #pragma once
 
-#ifndef _WIN32
-#include <netinet/in.h>
-#endif
-
 #include <atomic>
 #include <chrono>
 #include <condition_variable>

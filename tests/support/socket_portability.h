@@ -1,65 +1,44 @@
-// The few socket calls the scripted servers make, the same on POSIX and on Winsock, where a
-// socket fits an int too and no send raises SIGPIPE.
+// The POSIX socket calls of the scripted servers on Winsock too, where a socket fits an int, no
+// send raises SIGPIPE, no handle is inherited, and WSAStartup comes first.
 #pragma once
 
 #ifdef _WIN32
 #include <winsock2.h>
 #include <ws2tcpip.h>
-constexpr int kNoSignal = 0, kShutWrite = SD_SEND, kShutBoth = SD_BOTH;
+
+namespace testing_support {
+
+constexpr int MSG_NOSIGNAL = 0, SOCK_CLOEXEC = 0, SOCK_NONBLOCK = 1 << 30;
+constexpr int SHUT_WR = SD_SEND, SHUT_RDWR = SD_BOTH;
+
+inline int WithMode(SOCKET fd, u_long nonBlocking) {  // -1 for no socket
+    if (fd == INVALID_SOCKET) return -1;
+    ioctlsocket(fd, FIONBIO, &nonBlocking);
+    return static_cast<int>(fd);
+}
+inline int socket(int family, int type, int protocol) {
+    static const int started = [] {
+        WSADATA data;
+        return WSAStartup(MAKEWORD(2, 2), &data);
+    }();
+    if (started != 0) return -1;
+    return WithMode(::socket(family, type & ~SOCK_NONBLOCK, protocol), (type & SOCK_NONBLOCK) != 0);
+}
+inline int accept4(int listening, sockaddr* address, int* length, int) {
+    return WithMode(::accept(listening, address, length), 0);  // not the listening one's mode
+}
+inline int close(int fd) {
+    return closesocket(fd);
+}
+inline int poll(pollfd* fds, unsigned count, int timeout) {
+    return WSAPoll(fds, count, timeout);
+}
+
+}  // namespace testing_support
 #else
 #include <arpa/inet.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
-constexpr int kNoSignal = MSG_NOSIGNAL, kShutWrite = SHUT_WR, kShutBoth = SHUT_RDWR;
 #endif
-
-namespace testing_support {
-
-#ifdef _WIN32
-inline void SetBlocking(int fd, bool blocking) {
-    u_long nonBlocking = blocking ? 0 : 1;
-    ioctlsocket(static_cast<SOCKET>(fd), FIONBIO, &nonBlocking);
-}
-inline int OpenSocket(bool blocking = true) {
-    static const bool started = [] {
-        WSADATA data;
-        return WSAStartup(MAKEWORD(2, 2), &data) == 0;
-    }();
-    const int fd = started ? static_cast<int>(socket(AF_INET, SOCK_STREAM, 0)) : -1;
-    if (fd >= 0) SetBlocking(fd, blocking);
-    return fd;
-}
-inline int AcceptSocket(int listening) {  // a socket accepted here would inherit non-blocking
-    const int fd = static_cast<int>(accept(static_cast<SOCKET>(listening), nullptr, nullptr));
-    if (fd >= 0) SetBlocking(fd, true);
-    return fd;
-}
-inline void CloseSocket(int fd) {
-    closesocket(static_cast<SOCKET>(fd));
-}
-inline int PollSockets(pollfd* fds, unsigned count, int timeout) {
-    return WSAPoll(fds, count, timeout);
-}
-#else
-inline int OpenSocket(bool blocking = true) {
-    return socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | (blocking ? 0 : SOCK_NONBLOCK), 0);
-}
-inline int AcceptSocket(int listening) {
-    return accept4(listening, nullptr, nullptr, SOCK_CLOEXEC);
-}
-inline void CloseSocket(int fd) {
-    close(fd);
-}
-inline int PollSockets(pollfd* fds, unsigned count, int timeout) {
-    return poll(fds, count, timeout);
-}
-#endif
-inline pollfd PollIn(int fd) {
-    pollfd wanted{};
-    wanted.fd = fd;
-    wanted.events = POLLIN;
-    return wanted;
-}
-
-}  // namespace testing_support
+using SocketOf = decltype(pollfd::fd);  // int, or Winsock's SOCKET, for a pollfd

@@ -1,65 +1,48 @@
-// On Windows, what the shared tables take from real_servers.h (a POSIX file): folders, files,
-// the environment, pattern text and a free port.
+// On Windows, what the shared tables take from real_servers.h (a POSIX file).
 #pragma once
 
 #include <process.h>
 
 #include <atomic>
 #include <cstdint>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
-#include <stdexcept>
+#include <sstream>
 #include <string>
 
 namespace testing_support {
 
 std::uint16_t FreeLoopbackPort();
 
-class ScopedEnv {  // the runtime's environment, which the DLL shares (msvcrt)
-  public:
-    ScopedEnv(const std::string& name, const std::string& value) : name_(name) {
-        if (const char* old = std::getenv(name.c_str())) old_ = old;
+struct ScopedEnv {  // in msvcrt's environment, which the DLL shares; the tables set unset ones
+    ScopedEnv(const std::string& name, const std::string& value) : name(name) {
         _putenv_s(name.c_str(), value.c_str());
     }
-    ~ScopedEnv() { _putenv_s(name_.c_str(), old_.c_str()); }  // "" removes it
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-  private:
-    std::string name_, old_;
+    ~ScopedEnv() { _putenv_s(name.c_str(), ""); }  // removes it
+    const std::string name;
 };
 
-class TempDir {
-  public:
-    TempDir() {
-        static std::atomic<int> made{0};
-        path_ = (std::filesystem::temp_directory_path() /
-                 ("zemuser-test-" + std::to_string(_getpid()) + "-" + std::to_string(++made)))
-                    .string();
-        std::filesystem::create_directory(path_);
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
+struct TempDir {
+    TempDir() { std::filesystem::create_directory(path_); }
     TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
+    ~TempDir() { std::filesystem::remove_all(path_); }
     const std::string& path() const { return path_; }
     std::string File(const std::string& name) const { return path_ + "\\" + name; }
 
-  private:
-    std::string path_;
+    static inline std::atomic<int> made{0};
+    const std::string path_ =
+        (std::filesystem::temp_directory_path() /
+         ("zemuser-" + std::to_string(_getpid()) + "-" + std::to_string(++made)))
+            .string();
 };
 
-inline std::string ReadFileBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw std::runtime_error("cannot read " + path);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+inline std::string ReadFileBytes(const std::filesystem::path& path) {  // "" for none
+    std::ostringstream bytes;
+    bytes << std::ifstream(path, std::ios::binary).rdbuf();
+    return bytes.str();
 }
 inline void WriteFileBytes(const std::string& path, const std::string& bytes) {
-    if (!(std::ofstream(path, std::ios::binary) << bytes)) throw std::runtime_error(path);
+    std::ofstream(path, std::ios::binary) << bytes;
 }
 inline std::string PatternText(std::size_t size, unsigned seed = 0) {
     std::string text(size, ' ');

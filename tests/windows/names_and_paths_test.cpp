@@ -53,7 +53,8 @@ TEST(WinePaths, NamesMakeTheRoundTrip) {
         SCOPED_TRACE(row.name);
         ScratchFolder local;
         const std::wstring source = local.File(row.file);
-        const std::string content = std::string("content of ") + row.name, session = NewTag();
+        const std::string content = std::string("content of ") + row.name,
+                          session = fs::path(local.base.path()).filename().string();  // unique
         const fs::path stored = kFileRoot + L"\\" + Widen(session);
         ASSERT_TRUE(std::ofstream(fs::path(source), std::ios::binary) << content);
         ASSERT_TRUE(fs::create_directory(stored));
@@ -70,9 +71,10 @@ TEST(WinePaths, NamesMakeTheRoundTrip) {
         EXPECT_EQ(transfer(nullptr, source, 1), 1);
         EXPECT_EQ(transfer(row.file, local.File(L"copy"), 0), 1);
         // A wide path is traced in UTF-8, a narrow one as its bytes.
-        EXPECT_TRUE(trace.Contains(
-            (row.wide ? "ZEMKIVUploadFileW Begin: " : "ZEMKIVUploadFile Begin: ") + kFileService +
-            ", " + session + ", " + (row.wide ? Utf8(source) : Ansi(source)) + "\n"));
+        EXPECT_TRUE(
+            trace.Contains((row.wide ? "ZEMKIVUploadFileW Begin: " : "ZEMKIVUploadFile Begin: ") +
+                           kFileService + ", " + session + ", " +
+                           (row.wide ? fs::path(source).u8string() : Ansi(source)) + "\n"));
         EXPECT_EQ(ReadFileBytes(local.File(L"copy")), content);
         EXPECT_EQ(FolderContents(stored), row.stored + ("=" + content + ";"));
     }

@@ -26,7 +26,7 @@ pids=()
 export WINEPREFIX=${ZEMUSER_WINE_PREFIX:-$work/prefix} WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 stop_all() { kill "${pids[@]}" 2> /dev/null; wait; wineserver -k 2> /dev/null; rm -rf "$work"; }
 trap 'stop_all || true' EXIT
-mkdir -p "$WINEPREFIX" "$work/files" "$work/scratch" "$work/https"
+mkdir -p "$WINEPREFIX" "$work/files" "$work/https"
 wine wineboot.exe -i > "$work/wineboot.log" 2>&1 & pids+=($!)  # a minute, while the builds run
 
 build() {  # <folder> <targets> <configure arguments...>
@@ -70,8 +70,7 @@ printf 'HTTP/1.0 200 OK\r\nContent-Length: 7\r\n\r\narrived' > "$work/https/star
     -key "$work/key.pem" -HTTP) > "$work/https.out" 2>&1 & pids+=($!)
 https_line=$(listening "$work/https.out" ACCEPT) || abort "the HTTPS server did not start"
 export ZEMUSER_WINE_HTTPS=https://${https_line#ACCEPT } ZEMUSER_WINE_FILE_SERVICE=${files_line##* }
-z="Z:${work//\//\\}"  # the work folder through Wine's drive Z:
-export ZEMUSER_WINE_FILE_ROOT="$z\\files" ZEMUSER_WINE_WORK="$z\\scratch"
+export ZEMUSER_WINE_FILE_ROOT="Z:${work//\//\\}\\files"  # through Wine's drive Z:
 
 say "waiting for the Wine prefix"
 wait "${pids[0]}" || { cat "$work/wineboot.log"; abort "wineboot failed"; }
