@@ -137,9 +137,7 @@ stage_fuzz() {
 }
 
 stage_windows() {
-  # The Wine tests need the reference file service, a native program.
-  step "build (release: the file service)" build release zemuser_file_service
-  ZEMUSER_FILE_SERVICE_BINARY="$PWD/build/bin/zemuser-file-service" tests/windows/run-wine-tests.sh
+  tests/windows/run-wine-tests.sh
 }
 
 stage_docs() {

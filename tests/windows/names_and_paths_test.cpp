@@ -36,47 +36,57 @@ TEST(WineNames, AnnouncedNameIsStoredInsideTheFolderUnderAWindowsName) {
     }
 }
 
-// Each file goes up to the conference server's file service and comes back from there by its
-// name, through the wide exports or the narrow ones with the ANSI path.
+// Each file goes up to a conference server and comes back from it by its name, through the wide
+// exports or the narrow ones with the ANSI path: names and paths go as UTF-8 (wide) or as their
+// ANSI bytes (narrow), on the wire and in the trace.
 TEST(WinePaths, NamesMakeTheRoundTrip) {
     ASSERT_EQ(GetACP(), 1252u) << "the rows are written for the ANSI code page 1252";
-    // clang-format off
-    // The name on the server as Wine shows it (the service keeps the name's bytes; Wine shows a
-    // byte E9 as U+FFFD).
-    const struct { const char* name; const wchar_t* file; bool wide; const char* stored; } rows[] = {
-        {"narrow ANSI", L"r\u00e9sum\u00e9.txt", false, "r\ufffdsum\ufffd.txt"},
+    const struct {
+        const char* name;
+        const wchar_t* file;
+        bool wide;
+        const char* sent;
+    } rows[] = {
+        {"narrow ANSI", L"r\u00e9sum\u00e9.txt", false, "r\xE9sum\xE9.txt"},
         {"wide beyond ANSI", L"donn\u00e9es-\u4f1a\u8bae-\U0001F4C4.bin", true,
-         "donn\u00e9es-\u4f1a\u8bae-\U0001F4C4.bin"},
+         u8"donn\u00e9es-\u4f1a\u8bae-\U0001F4C4.bin"},
     };
-    // clang-format on
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
+        const std::string content = std::string("content of ") + row.name;
+        ScriptedServer server([&content](ScriptedConnection& connection) {
+            const bool download =
+                connection.ReadRequest().find("&act=download&") != std::string::npos;
+            connection.Send(HttpResponse(200, download ? content : "OK"));
+        });
+        const std::string url = server.url();
         ScratchFolder local;
         const std::wstring source = local.File(row.file);
-        const std::string content = std::string("content of ") + row.name,
-                          session = fs::path(local.base.path()).filename().string();  // unique
-        const fs::path stored = kFileRoot + L"\\" + Widen(session);
+        const std::string sent = row.wide ? fs::path(source).u8string() : Ansi(source);
         ASSERT_TRUE(std::ofstream(fs::path(source), std::ios::binary) << content);
-        ASSERT_TRUE(fs::create_directory(stored));
         OwnedHandle handle = BeginHandle();
         TraceFile trace;
         auto transfer = [&](const wchar_t* name, const std::wstring& path, std::int32_t upload) {
-            const char* server = kFileService.c_str();
-            return row.wide ? ZEMKIVTransferFileW(handle.get(), server, session.c_str(), name,
+            return row.wide ? ZEMKIVTransferFileW(handle.get(), url.c_str(), "s", name,
                                                   path.c_str(), upload)
-                            : ZEMKIVTransferFile(handle.get(), server, session.c_str(),
+                            : ZEMKIVTransferFile(handle.get(), url.c_str(), "s",
                                                  name ? Ansi(name).c_str() : nullptr,
                                                  Ansi(path).c_str(), upload);
         };
         EXPECT_EQ(transfer(nullptr, source, 1), 1);
         EXPECT_EQ(transfer(row.file, local.File(L"copy"), 0), 1);
-        // A wide path is traced in UTF-8, a narrow one as its bytes.
         EXPECT_TRUE(
             trace.Contains((row.wide ? "ZEMKIVUploadFileW Begin: " : "ZEMKIVUploadFile Begin: ") +
-                           kFileService + ", " + session + ", " +
-                           (row.wide ? fs::path(source).u8string() : Ansi(source)) + "\n"));
+                           url + ", s, " + sent + "\n"));
+        const std::vector<std::string> requests = server.requests();
+        ASSERT_EQ(requests.size(), 2u);
+        EXPECT_EQ(ParseRequest(requests[0]).body,
+                  TextPart("x", "kivStuff") + TextPart("act", "upload") +
+                      TextPart("session_id", "s") + TextPart("file_num", "1") +
+                      FilePart("file1", sent, &content) + ClosingDelimiter());
+        EXPECT_EQ(ParseRequest(requests[1]).body,
+                  "x=kivStuff&act=download&session_id=s&filename=" + std::string(row.sent));
         EXPECT_EQ(ReadFileBytes(local.File(L"copy")), content);
-        EXPECT_EQ(FolderContents(stored), row.stored + ("=" + content + ";"));
     }
 }
 

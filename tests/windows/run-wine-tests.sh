@@ -1,11 +1,10 @@
 #!/usr/bin/env bash
-# Cross-builds zemuser.dll for i686 and x86_64 and checks their exports and imports; starts the
-# file service and a self-signed HTTPS server (openssl s_server) on 127.0.0.1; runs the test
-# program (the export tables of tests/api, whose scripted servers it starts itself, and the
-# Windows-only rows) under Wine in a throwaway prefix, then its registry test again, which must
-# find the user's HTTP/1.1 settings restored by the first process. Arguments go to the test
-# program. ZEMUSER_SKIP_WINE=1 skips; ZEMUSER_WINE_BUILD (build-wine/),
-# ZEMUSER_FILE_SERVICE_BINARY, ZEMUSER_WINE_PREFIX.
+# Cross-builds zemuser.dll for i686 and x86_64 and checks their exports and imports; starts a
+# self-signed HTTPS server (openssl s_server) on 127.0.0.1; runs the test program (the export
+# tables of tests/api, whose scripted servers it starts itself, and the Windows-only rows) under
+# Wine in a throwaway prefix, then its registry test again, which must find the user's HTTP/1.1
+# settings restored by the first process. Arguments go to the test program.
+# ZEMUSER_SKIP_WINE=1 skips; ZEMUSER_WINE_BUILD (build-wine/), ZEMUSER_WINE_PREFIX.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 repo=$(cd "$here/../.." && pwd)
@@ -26,7 +25,7 @@ pids=()
 export WINEPREFIX=${ZEMUSER_WINE_PREFIX:-$work/prefix} WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 stop_all() { kill "${pids[@]}" 2> /dev/null; wait; wineserver -k 2> /dev/null; rm -rf "$work"; }
 trap 'stop_all || true' EXIT
-mkdir -p "$WINEPREFIX" "$work/files" "$work/https"
+mkdir -p "$WINEPREFIX" "$work/https"
 wine wineboot.exe -i > "$work/wineboot.log" 2>&1 & pids+=($!)  # a minute, while the builds run
 
 build() {  # <folder> <targets> <configure arguments...>
@@ -56,21 +55,14 @@ for dll in i686/zemuser.dll:i686/zemuser.exports x86_64/bin/zemuser.dll:x86_64/z
         imports_are_system_dlls "$arch-w64-mingw32-objdump" "$dll"
 done
 
-listening() {  # <output file> <first word>: waits for the server's line saying where it listens
-    for _ in {1..200}; do grep -m 1 "^$2 " "$1" && return 0 || sleep 0.1; done
-    cat "$1" >&2 && return 1
-}
-"${ZEMUSER_FILE_SERVICE_BINARY:-$repo/build/bin/zemuser-file-service}" --root "$work/files" \
-    --port 0 > "$work/files.out" 2>&1 & pids+=($!)  # test.sh builds the file service
-files_line=$(listening "$work/files.out" listening) || abort "the file service did not start"
 openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=127.0.0.1" \
     -keyout "$work/key.pem" -out "$work/cert.pem" > /dev/null 2>&1
 printf 'HTTP/1.0 200 OK\r\nContent-Length: 7\r\n\r\narrived' > "$work/https/start"  # served whole
 (cd "$work/https" && exec openssl s_server -accept 127.0.0.1:0 -cert "$work/cert.pem" \
     -key "$work/key.pem" -HTTP) > "$work/https.out" 2>&1 & pids+=($!)
-https_line=$(listening "$work/https.out" ACCEPT) || abort "the HTTPS server did not start"
-export ZEMUSER_WINE_HTTPS=https://${https_line#ACCEPT } ZEMUSER_WINE_FILE_SERVICE=${files_line##* }
-export ZEMUSER_WINE_FILE_ROOT="Z:${work//\//\\}\\files"  # through Wine's drive Z:
+for _ in {1..200}; do line=$(grep -m 1 ^ACCEPT "$work/https.out") && break || sleep 0.1; done
+[[ -n ${line:-} ]] || { cat "$work/https.out"; abort "the HTTPS server did not start"; }
+export ZEMUSER_WINE_HTTPS=https://${line#ACCEPT }
 
 say "waiting for the Wine prefix"
 wait "${pids[0]}" || { cat "$work/wineboot.log"; abort "wineboot failed"; }

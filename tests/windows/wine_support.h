@@ -1,21 +1,16 @@
-// What the tests under Wine add to the export tables' helpers: the file service of
-// run-wine-tests.sh (in the environment), and files by wide path.
+// What the tests under Wine add to the export tables' helpers: paths in the ANSI code page,
+// folders with wide names, and what they hold.
 #pragma once
 
 #include <windows.h>
 
 #include <map>
-#include <stdexcept>
 #include <string>
 
 #include "api/api_support.h"
 
 namespace wine_testing {
 
-inline std::string Variable(const char* name) {
-    if (const char* value = std::getenv(name)) return value;
-    throw std::runtime_error(std::string(name) + " unset: use run-wine-tests.sh");
-}
 // In the ANSI code page, as a narrow export takes a path.
 inline std::string Ansi(const std::wstring& wide) {
     std::string text(wide.size() * 2, '\0');
@@ -23,10 +18,6 @@ inline std::string Ansi(const std::wstring& wide) {
                                     text.data(), static_cast<int>(text.size()), nullptr, nullptr));
     return text;
 }
-
-// The file service, and its folder seen through drive Z: (ASCII).
-inline const std::string kFileService = Variable("ZEMUSER_WINE_FILE_SERVICE");
-inline const std::wstring kFileRoot = Widen(Variable("ZEMUSER_WINE_FILE_ROOT"));
 
 // "name=content;" for each file of the folder, in name order, names in UTF-8.
 inline std::string FolderContents(const fs::path& folder) {
