@@ -7,7 +7,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <iostream>
 #include <set>
 #include <sstream>
 #include <string>
@@ -22,9 +21,7 @@ using namespace testing_support;
 namespace fs = std::filesystem;
 using WideString = std::basic_string<ZEMWideChar>;
 
-#ifndef _WIN32  // the real servers and processes of POSIX; Windows keeps settings in the registry
-#include "support/real_servers.h"
-
+#ifndef _WIN32  // Windows keeps the settings in the registry
 // Sessions write the user's HTTP/1.1 settings: into the build tree unless a folder is chosen.
 inline const char* const kSettings = std::getenv("ZEMUSER_SETTINGS_DIR");
 inline const ScopedEnv kSettingsKept("ZEMUSER_SETTINGS_DIR", kSettings ? kSettings
@@ -40,12 +37,6 @@ inline std::string RunHostProbe(const TempDir& settings, const std::string& comm
 
 // Under WinINet, which meets some rows in its own way (ZEMWideChar is wchar_t on Windows alone).
 constexpr bool kWindows = std::is_same_v<ZEMWideChar, wchar_t>;
-// Under Windows, whether a row is for POSIX only (`reason` set): then says so and why.
-inline bool SkippedOnWindows(const std::string& row, const char* reason) {
-    if (!kWindows || reason == nullptr) return false;
-    std::cout << "[  SKIPPED ] " << row << ": " << reason << std::endl;
-    return true;
-}
 
 inline OwnedHandle BeginHandle() {
     return OwnedHandle(ZEMTransferBegin());

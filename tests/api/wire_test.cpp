@@ -1,6 +1,6 @@
 // The three request shapes on the wire, byte for byte (none that a value can break), and the
 // send loop's retry rules for each: resets, proxy demands, redirects, certificates.
-#include <map>
+#include <iostream>
 
 #include "api_support.h"
 
@@ -147,9 +147,12 @@ TEST(RetryRules, EachRuleForEachRequestShape) {
         {"redirect", Post, 7, {post, target}, "", "", redirect},
     };
     for (const RetryRow& row : rows) {
-        const std::string name = std::string(row.rule) + " / " + Name(row.family);
-        if (SkippedOnWindows(name, row.posixOnly)) continue;
-        SCOPED_TRACE(name);
+        if (kWindows && row.posixOnly != nullptr) {
+            std::cout << "[  SKIPPED ] " << row.rule << " / " << Name(row.family) << ": "
+                      << row.posixOnly << std::endl;
+            continue;
+        }
+        SCOPED_TRACE(std::string(row.rule) + " / " + Name(row.family));
         ScriptedServer server(RuleServer(row.rule));
         OwnedHandle handle(ZEMTransferBeginV2("who", "wrong"));
         TempDir folder;
@@ -175,32 +178,25 @@ TEST(RetryRules, EachRuleForEachRequestShape) {
 // another name or past its date is taken at once.
 TEST(RetryRules, CertificatesOfHttpsServers) {
 #ifdef _WIN32  // the runner's self-signed server (openssl s_server, which answers GETs only)
-    const std::map<std::string, std::string> servers{
-        {"self-signed", std::getenv("ZEMUSER_WINE_HTTPS")}};
-    const std::vector<Call> families = {Get2};
+    OwnedHandle handle = BeginHandle();
+    const std::string url = std::string(std::getenv("ZEMUSER_WINE_HTTPS")) + "/start";
+    EXPECT_EQ(Perform(Get2, handle.get(), url.c_str(), 63).result, 7);
 #else
     ScopedEnv trust("SSL_CERT_FILE", TestCertificates::Get().caFile);
     NginxServer nginx("location = /start { return 200 \"arrived\"; }");
-    const auto url = [&](CertificateKind kind) {
-        return "https://127.0.0.1:" + std::to_string(nginx.httpsPort(kind));
-    };
-    const std::map<std::string, std::string> servers{
-        {"self-signed", url(CertificateKind::SelfSigned)},
-        {"other name", url(CertificateKind::OtherName)},
-        {"expired", url(CertificateKind::Expired)}};
-    const std::vector<Call> families = {Get2, Kiv, Post};
-#endif
-    for (const auto& [kind, server] : servers) {
-        for (Call family : families) {
-            SCOPED_TRACE(Name(family) + " / " + kind);
+    for (CertificateKind kind :
+         {CertificateKind::SelfSigned, CertificateKind::OtherName, CertificateKind::Expired}) {
+        for (Call family : {Get2, Kiv, Post}) {
+            SCOPED_TRACE(Name(family) + " / kind " + std::to_string(static_cast<int>(kind)));
             OwnedHandle handle = BeginHandle();
             TempDir folder;
-            EXPECT_EQ(
-                Perform(family, handle.get(), (server + "/start").c_str(), 63, folder.File("got"))
-                    .result,
-                family == Kiv ? 1 : 7);
+            const std::string url =
+                "https://127.0.0.1:" + std::to_string(nginx.httpsPort(kind)) + "/start";
+            EXPECT_EQ(Perform(family, handle.get(), url.c_str(), 63, folder.File("got")).result,
+                      family == Kiv ? 1 : 7);
         }
     }
+#endif
 }
 
 // A value or a file holding the body's delimiter would end its part early for the server: the

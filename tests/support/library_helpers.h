@@ -10,11 +10,7 @@
 #include <sstream>
 #include <string>
 
-#ifdef _WIN32
-#include "support/windows_stand_ins.h"
-#else
-#include "support/real_servers.h"
-#endif
+#include "support/portable_helpers.h"
 
 namespace testing_support {
 

@@ -16,11 +16,7 @@
 #include <stdexcept>
 #include <utility>
 
-#ifdef _WIN32
-#include "support/windows_stand_ins.h"
-#else
-#include "support/real_servers.h"
-#endif
+#include "support/portable_helpers.h"
 #include "support/socket_portability.h"
 
 namespace testing_support {

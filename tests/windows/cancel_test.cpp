@@ -1,6 +1,6 @@
-// A cancel from another thread through WinINet, once the body flows (the unfinished file beside
-// the target exists): the download gives 0 and leaves no file, and the handle serves the next.
-// Under Wine a blocked read ends only when data arrives: the server trickles for minutes.
+// A cancel from another thread through WinINet once the body flows (the unfinished file exists):
+// 0, no file left, the handle serves the next. Under Wine a blocked read ends only when data
+// arrives: the server trickles for minutes.
 #include <future>
 
 #include "wine_support.h"

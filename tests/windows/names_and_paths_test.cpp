@@ -24,15 +24,16 @@ TEST(WineNames, AnnouncedNameIsStoredInsideTheFolderUnderAWindowsName) {
     // clang-format on
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        ScratchFolder folder(L"-d\u00e9p\u00f4t-\u4e2d\u6587");
+        TempDir base;
+        const std::wstring folder = Widen(base.path()) + L"\\d\u00e9p\u00f4t-\u4e2d\u6587";
+        ASSERT_TRUE(fs::create_directory(folder));
         OwnedHandle handle = BeginHandle();
         ScriptedServer server(Answer(HttpResponse(
             200, "payload",
             {"Content-Disposition: attachment; filename=" + std::string(row.filename)})));
-        EXPECT_EQ(ZEMUrlTransferFileW(handle.get(), server.url().c_str(), nullptr,
-                                      folder.path.c_str(), 0),
-                  1);
-        EXPECT_EQ(FolderContents(folder.path), row.stored + std::string("=payload;"));
+        EXPECT_EQ(
+            ZEMUrlTransferFileW(handle.get(), server.url().c_str(), nullptr, folder.c_str(), 0), 1);
+        EXPECT_EQ(FolderContents(folder), row.stored + std::string("=payload;"));
     }
 }
 
@@ -60,8 +61,9 @@ TEST(WinePaths, NamesMakeTheRoundTrip) {
             connection.Send(HttpResponse(200, download ? content : "OK"));
         });
         const std::string url = server.url();
-        ScratchFolder local;
-        const std::wstring source = local.File(row.file);
+        TempDir local;
+        const std::wstring source = Widen(local.path()) + L"\\" + row.file,
+                           copy = Widen(local.path()) + L"\\copy";
         const std::string sent = row.wide ? fs::path(source).u8string() : Ansi(source);
         ASSERT_TRUE(std::ofstream(fs::path(source), std::ios::binary) << content);
         OwnedHandle handle = BeginHandle();
@@ -74,7 +76,7 @@ TEST(WinePaths, NamesMakeTheRoundTrip) {
                                                  Ansi(path).c_str(), upload);
         };
         EXPECT_EQ(transfer(nullptr, source, 1), 1);
-        EXPECT_EQ(transfer(row.file, local.File(L"copy"), 0), 1);
+        EXPECT_EQ(transfer(row.file, copy, 0), 1);
         EXPECT_TRUE(
             trace.Contains((row.wide ? "ZEMKIVUploadFileW Begin: " : "ZEMKIVUploadFile Begin: ") +
                            url + ", s, " + sent + "\n"));
@@ -86,7 +88,7 @@ TEST(WinePaths, NamesMakeTheRoundTrip) {
                       FilePart("file1", sent, &content) + ClosingDelimiter());
         EXPECT_EQ(ParseRequest(requests[1]).body,
                   "x=kivStuff&act=download&session_id=s&filename=" + std::string(row.sent));
-        EXPECT_EQ(ReadFileBytes(local.File(L"copy")), content);
+        EXPECT_EQ(ReadFileBytes(copy), content);
     }
 }
 

@@ -1,5 +1,5 @@
-// What the tests under Wine add to the export tables' helpers: paths in the ANSI code page,
-// folders with wide names, and what they hold.
+// What the tests under Wine add to the export tables' helpers: paths in the ANSI code page and
+// what a folder holds.
 #pragma once
 
 #include <windows.h>
@@ -29,16 +29,5 @@ inline std::string FolderContents(const fs::path& folder) {
     for (const auto& [name, bytes] : files) contents += name + "=" + bytes + ";";
     return contents;
 }
-
-// A fresh folder named `name`, removed with its files.
-struct ScratchFolder {
-    explicit ScratchFolder(const std::wstring& name = L"scratch")
-        : path(Widen(base.path()) + L"\\" + name) {
-        EXPECT_TRUE(fs::create_directory(path));
-    }
-    std::wstring File(const std::wstring& name) const { return path + L"\\" + name; }
-    const TempDir base;
-    const std::wstring path;
-};
 
 }  // namespace wine_testing

@@ -1,6 +1,10 @@
-// On Windows, what the shared tables take from real_servers.h (a POSIX file).
+// Folders, files, the environment, pattern text and free ports for the tables: real_servers.h
+// on POSIX, stand-ins on Windows (where the rest of that file has no meaning).
 #pragma once
 
+#ifndef _WIN32
+#include "support/real_servers.h"
+#else
 #include <process.h>
 
 #include <atomic>
@@ -53,3 +57,4 @@ inline std::string PatternText(std::size_t size, unsigned seed = 0) {
 }
 
 }  // namespace testing_support
+#endif
