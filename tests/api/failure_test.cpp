@@ -35,8 +35,7 @@ TEST(FailureRows, ResultsAndTraceLines) {
         {"get2 no host", Get2, "http://", -1, ""},
         {"get3 null url", Get3, kNull, -1, ""},
         {"get refused", Get, "refused", -1, "",
-         kWindows ? "[ {url} ] request failed...\n[12029, 0x00002efd] The attempt to connect to "
-                    "the server failed.\r\n"
+         kWindows ? "[12029, 0x00002efd] The attempt to connect to the server failed.\r\n"
                   : "[ {url} ] request failed...\n"},
         {"post ftp", Post, ftp, -1, begin},
         {"post3 null url", Post3, kNull, -1, "ZEMUrlPost Begin: \n"},

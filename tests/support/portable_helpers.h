@@ -1,5 +1,4 @@
-// Folders, files, the environment, pattern text and free ports for the tables: real_servers.h
-// on POSIX, stand-ins on Windows (where the rest of that file has no meaning).
+// Folders, files and the environment for the tables: real_servers.h, or stand-ins on Windows.
 #pragma once
 
 #ifndef _WIN32

@@ -275,7 +275,6 @@ ScriptedServer::Script TunnelingProxy() {
 }
 
 #ifdef __linux__  // what Linux alone shows (queues, descriptors), and child processes
-
 // Bytes unread in the receive queue of the loopback socket bound to `local`, as the kernel lists
 // it; -1 when there is no such socket.
 static long UnreadBytesOf(const sockaddr_in& local) {

@@ -15,8 +15,7 @@ TEST(WineCancel, FromAnotherThreadWhileTheBodyFlows) {
     OwnedHandle handle = BeginHandle();
     const std::string target = folder.File("got.bin");
     auto download = [&](const char* path) {
-        return ZEMUrlTransferFile(handle.get(), server.url(path).c_str(), nullptr, target.c_str(),
-                                  0);
+        return Perform(Url, handle.get(), server.url(path).c_str(), 0, target).result;
     };
     TraceFile trace;
     auto cancelled = std::async(std::launch::async, download, "/slow");

@@ -41,17 +41,13 @@ TEST(WineNames, AnnouncedNameIsStoredInsideTheFolderUnderAWindowsName) {
 // exports or the narrow ones with the ANSI path: names and paths go as UTF-8 (wide) or as their
 // ANSI bytes (narrow), on the wire and in the trace.
 TEST(WinePaths, NamesMakeTheRoundTrip) {
-    ASSERT_EQ(GetACP(), 1252u) << "the rows are written for the ANSI code page 1252";
-    const struct {
-        const char* name;
-        const wchar_t* file;
-        bool wide;
-        const char* sent;
-    } rows[] = {
-        {"narrow ANSI", L"r\u00e9sum\u00e9.txt", false, "r\xE9sum\xE9.txt"},
+    // clang-format off
+    const struct { const char* name; const wchar_t* file; bool wide; const char* sent; } rows[] = {
+        {"narrow, ANSI code page 1252", L"r\u00e9sum\u00e9.txt", false, "r\xE9sum\xE9.txt"},
         {"wide beyond ANSI", L"donn\u00e9es-\u4f1a\u8bae-\U0001F4C4.bin", true,
          u8"donn\u00e9es-\u4f1a\u8bae-\U0001F4C4.bin"},
     };
+    // clang-format on
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         const std::string content = std::string("content of ") + row.name;
@@ -60,7 +56,6 @@ TEST(WinePaths, NamesMakeTheRoundTrip) {
                 connection.ReadRequest().find("&act=download&") != std::string::npos;
             connection.Send(HttpResponse(200, download ? content : "OK"));
         });
-        const std::string url = server.url();
         TempDir local;
         const std::wstring source = Widen(local.path()) + L"\\" + row.file,
                            copy = Widen(local.path()) + L"\\copy";
@@ -69,9 +64,9 @@ TEST(WinePaths, NamesMakeTheRoundTrip) {
         OwnedHandle handle = BeginHandle();
         TraceFile trace;
         auto transfer = [&](const wchar_t* name, const std::wstring& path, std::int32_t upload) {
-            return row.wide ? ZEMKIVTransferFileW(handle.get(), url.c_str(), "s", name,
+            return row.wide ? ZEMKIVTransferFileW(handle.get(), server.url().c_str(), "s", name,
                                                   path.c_str(), upload)
-                            : ZEMKIVTransferFile(handle.get(), url.c_str(), "s",
+                            : ZEMKIVTransferFile(handle.get(), server.url().c_str(), "s",
                                                  name ? Ansi(name).c_str() : nullptr,
                                                  Ansi(path).c_str(), upload);
         };
@@ -79,7 +74,7 @@ TEST(WinePaths, NamesMakeTheRoundTrip) {
         EXPECT_EQ(transfer(row.file, copy, 0), 1);
         EXPECT_TRUE(
             trace.Contains((row.wide ? "ZEMKIVUploadFileW Begin: " : "ZEMKIVUploadFile Begin: ") +
-                           url + ", s, " + sent + "\n"));
+                           server.url() + ", s, " + sent + "\n"));
         const std::vector<std::string> requests = server.requests();
         ASSERT_EQ(requests.size(), 2u);
         EXPECT_EQ(ParseRequest(requests[0]).body,
