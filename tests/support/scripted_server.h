@@ -31,7 +31,7 @@ class ScriptedConnection {
     bool Send(const std::string& bytes);
     bool Trickle(const std::string& bytes, std::size_t piece, std::chrono::milliseconds pause);
     // Waits until the client has read every byte sent so far (none unacknowledged here, none
-    // unread in its socket). False on time-out.
+    // unread in its socket; Linux only). False on time-out.
     bool AwaitClientRead(std::chrono::milliseconds timeout = std::chrono::seconds(20));
     void Close();  // orderly close (FIN)
     void Reset();  // abortive close (RST)

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Cross-builds zemuser.dll for i686 and x86_64 and checks their exports and imports; starts a
 # self-signed HTTPS server (openssl s_server) on 127.0.0.1; runs the test program (tests/api's
-# export tables, with their own scripted servers, and the Windows-only rows) under Wine in a
-# throwaway prefix, then its registry test again, to find the HTTP/1.1 settings restored.
-# Arguments go to the test program. ZEMUSER_SKIP_WINE=1 skips; ZEMUSER_WINE_BUILD, _PREFIX.
+# export tables, with their own scripted servers, and the Windows-only rows) under Wine, then its
+# registry test again, to find the HTTP/1.1 settings restored. Arguments go to the test program.
+# ZEMUSER_SKIP_WINE=1 skips; ZEMUSER_WINE_BUILD, ZEMUSER_WINE_PREFIX choose the folders.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 repo=$(cd "$here/../.." && pwd)
