@@ -40,8 +40,6 @@ struct Blob {
 
 struct World {
     World() {
-        if (!WaitUntilAccepting(std::stoi(port), service))
-            throw std::runtime_error("no file service");
         fs::create_directory(root.File(kSession));
         unsigned seed = 1;
         for (std::size_t size : kBlobSizes) {
@@ -51,11 +49,9 @@ struct World {
         }
     }
     NginxServer nginx;
-    TempDir root, logs;
-    const std::string port = std::to_string(FreeLoopbackPort());
-    ChildProcess service{{ZEMUSER_FILE_SERVICE_PROGRAM, "--root", root.path(), "--port", port},
-                         logs.File("file-service.log")};
-    const std::string plainUrl = nginx.url("/"), serviceUrl = "http://127.0.0.1:" + port + "/files";
+    FileService service{ZEMUSER_FILE_SERVICE_PROGRAM};
+    const TempDir& root = service.root;
+    const std::string plainUrl = nginx.url("/"), serviceUrl = service.url();
     const std::string secureUrl =
         "https://127.0.0.1:" + std::to_string(nginx.httpsPort(CertificateKind::Good)) + "/";
     std::vector<Blob> blobs;
