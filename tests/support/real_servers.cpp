@@ -1,7 +1,6 @@
 // nginx runs in the foreground as our child, with its configuration, logs and temporary files in
 // its own folder, so stopping it never depends on a pid file or leaves a daemon behind.
 #include "support/real_servers.h"
-#include "support/scripted_server.h"
 
 #include <fcntl.h>
 #include <sys/prctl.h>
@@ -14,6 +13,8 @@
 #include <set>
 #include <stdexcept>
 #include <thread>
+
+#include "support/scripted_server.h"
 
 namespace testing_support {
 namespace {

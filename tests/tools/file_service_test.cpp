@@ -205,8 +205,8 @@ TEST(FileService, StartUpClearsStagedFilesAndWarnsWhenOpenBeyondLoopback) {
     const std::string cannotListen = "zemuser-file-service: cannot listen on 192.0.2.1:0\n";
     for (const bool withToken : {false, true}) {
         SCOPED_TRACE(withToken ? "with a token" : "without a token");
-        std::vector<std::string> argv{kProgram, "--root=" + service.root.path(),
-                                      "--host=192.0.2.1", "--port=0", "--token=t0ken"};
+        std::vector<std::string> argv{kProgram, "--root=" + service.root.path(), "--host=192.0.2.1",
+                                      "--port=0", "--token=t0ken"};
         if (!withToken) argv.pop_back();
         const auto result = RunProgram(argv);
         EXPECT_EQ(result.exitCode, 1);
