@@ -1,54 +1,10 @@
-// Host threads fetching at once, tracing while the trace file changes, and busy for the CPU meter.
+// Host threads tracing while the trace file changes, and busy for the CPU meter.
 #include <atomic>
 #include <chrono>
 
 #include "api_support.h"
 
 namespace {
-
-#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
-constexpr int kThreads = 8, kFetches = 24;
-#else
-constexpr int kThreads = 16, kFetches = 200;
-#endif
-
-// Runs the fetches on every thread, each of its own file, alternating between ZEMUrlGet2 and
-// ZEMUrlGet3 and between a null handle and the thread's own; gives the number of wrong results.
-int RunFetchers(const NginxServer& nginx, int fetches) {
-    std::atomic<int> wrong{0};
-    std::vector<std::thread> workers;
-    for (int t = 0; t < kThreads; ++t) {
-        workers.emplace_back([&nginx, &wrong, t, fetches] {
-            const std::string url = nginx.url("/t" + std::to_string(t));
-            const std::string body = PatternText(1000 + 37 * static_cast<std::size_t>(t), t);
-            const int32_t size = static_cast<int32_t>(body.size());
-            OwnedHandle own = BeginHandle();
-            for (int i = 0; i < fetches; ++i) {
-                const Outcome out = Perform(i % 4 < 2 ? Get2 : Get3,
-                                            i % 2 == 0 ? nullptr : own.get(), url.c_str(), size);
-                if (out.result != size || out.status != 200 ||
-                    out.buffer.substr(0, body.size() + 1) != body + '\0') {
-                    ++wrong;
-                }
-            }
-        });
-    }
-    for (std::thread& worker : workers) worker.join();
-    return wrong.load();
-}
-
-TEST(ConcurrentTransfers, ManyThreadsFetchWithNullAndOwnHandles) {
-    NginxServer nginx;
-    for (int t = 0; t < kThreads; ++t) {
-        nginx.AddFile("t" + std::to_string(t),
-                      PatternText(1000 + 37 * static_cast<std::size_t>(t), t));
-    }
-    // A first round settles what the process keeps; the second leaves the descriptors as found.
-    EXPECT_EQ(RunFetchers(nginx, 4), 0);
-    const int descriptors = CountOpenDescriptors();
-    EXPECT_EQ(RunFetchers(nginx, kFetches), 0);
-    EXPECT_EQ(CountOpenDescriptors(), descriptors);
-}
 
 // The trace file switched back and forth while threads trace: no line goes to a closed stream,
 // none is cut or mixed with another, and after the last switch none is lost.

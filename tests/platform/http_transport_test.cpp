@@ -153,12 +153,7 @@ TEST(HttpTransport, SwitchWithoutAStatusIsNoAnswer) {
 }
 
 TEST(HttpTransport, ProxyCredentialsGoOnlyToAProxyThatAsked) {
-    ScriptedServer proxy([](ScriptedConnection& connection) {
-        const bool without =
-            ParseRequest(connection.ReadRequest()).Header("Proxy-Authorization").empty();
-        connection.Send(
-            HttpResponse(without ? 407 : 200, "", {"Proxy-Authenticate: Basic realm=\"t\""}));
-    });
+    ScriptedServer proxy(ProxyDemanding("Basic dXNlcjpzZWNyZXQ=", ""));  // user:secret
     ScopedEnv http("http_proxy", proxy.url(""));
     Opened o("127.0.0.1", 8080, Line("GET", "/page"));
     o.connection->SetProxyCredentials("user", "secret", nullptr);  // before the proxy asked
@@ -167,8 +162,6 @@ TEST(HttpTransport, ProxyCredentialsGoOnlyToAProxyThatAsked) {
     EXPECT_EQ(o.Query(AnswerHeader::StatusCode), "200");
     ASSERT_EQ(proxy.requests().size(), 2u);
     EXPECT_EQ(ParseRequest(proxy.requests()[0]).HeaderCount("Proxy-Authorization"), 0);
-    EXPECT_EQ(ParseRequest(proxy.requests()[1]).Header("Proxy-Authorization"),
-              "Basic dXNlcjpzZWNyZXQ=");
 }
 
 TEST(HttpTransport, CertificateQuestionsAskedAgainOnAResumedSession) {

@@ -14,15 +14,12 @@
 
 namespace {
 
-std::string SettingsFile() {
-    const char* folder = std::getenv("ZEMUSER_SETTINGS_DIR");
-    return std::string(folder != nullptr ? folder : "") +
-           "/HKEY_CURRENT_USER/Software/Microsoft/Windows/CurrentVersion/Internet Settings.reg";
-}
-
 // The value of a line such as "EnableHttp1_1"=dword:00000000; "absent" when there is none.
 std::string ReadValue(const std::string& name) {
-    std::ifstream in(SettingsFile());
+    const char* folder = std::getenv("ZEMUSER_SETTINGS_DIR");
+    std::ifstream in(std::string(folder != nullptr ? folder : "") +
+                     "/HKEY_CURRENT_USER/Software/Microsoft/Windows/CurrentVersion/"
+                     "Internet Settings.reg");
     const std::string prefix = "\"" + name + "\"=dword:";
     std::string line, value = "absent";
     while (std::getline(in, line)) {

@@ -40,22 +40,18 @@ struct Blob {
 
 struct World {
     World() {
-        if (!WaitUntilAccepting(std::stoi(port), service))
-            throw std::runtime_error("no file service");
-        fs::create_directory(root.File(kSession));
+        fs::create_directory(service.root.File(kSession));
         unsigned seed = 1;
         for (std::size_t size : kBlobSizes) {
             blobs.push_back({"blob-" + std::to_string(size) + ".bin", PatternText(size, seed++)});
             nginx.AddFile(blobs.back().name, blobs.back().content);
-            WriteFileBytes(root.File(kSession + "/" + blobs.back().name), blobs.back().content);
+            WriteFileBytes(service.root.File(kSession + "/" + blobs.back().name),
+                           blobs.back().content);
         }
     }
     NginxServer nginx;
-    TempDir root, logs;
-    const std::string port = std::to_string(FreeLoopbackPort());
-    ChildProcess service{{ZEMUSER_FILE_SERVICE_PROGRAM, "--root", root.path(), "--port", port},
-                         logs.File("file-service.log")};
-    const std::string plainUrl = nginx.url("/"), serviceUrl = "http://127.0.0.1:" + port + "/files";
+    FileService service{ZEMUSER_FILE_SERVICE_PROGRAM};
+    const std::string plainUrl = nginx.url("/"), serviceUrl = service.url();
     const std::string secureUrl =
         "https://127.0.0.1:" + std::to_string(nginx.httpsPort(CertificateKind::Good)) + "/";
     std::vector<Blob> blobs;
@@ -135,7 +131,7 @@ class Worker {
             : family == 1 ? ZEMUrlPost3(url.c_str(), &fields, &status, &handed, &length, handle)
                           : ZEMUrlTransferFile(handle, url.c_str(), &fields, path.c_str(), up);
         const std::string stored =
-            up ? world.root.File(uploadSession_ + "/" + std::to_string(sequence_)) : path;
+            up ? world.service.root.File(uploadSession_ + "/" + std::to_string(sequence_)) : path;
         const bool cut = inMemory ? SoundReply(result, handed, length, -7, &blob->content)
                                   : result == 0 && (up || !FileExists(path));
         const bool whole =

@@ -1,6 +1,5 @@
-// nginx and tinyproxy run in the foreground as our children, each with its configuration, logs
-// and temporary files in its own folder, so stopping one never depends on a pid file or leaves a
-// daemon behind.
+// nginx runs in the foreground as our child, with its configuration, logs and temporary files in
+// its own folder, so stopping it never depends on a pid file or leaves a daemon behind.
 #include "support/real_servers.h"
 
 #include <fcntl.h>
@@ -14,6 +13,8 @@
 #include <set>
 #include <stdexcept>
 #include <thread>
+
+#include "support/scripted_server.h"
 
 namespace testing_support {
 namespace {
@@ -87,30 +88,6 @@ TestCertificates Make(const std::string& folder) {
         throw std::runtime_error("making test certificates failed:\n" + made.out + made.err);
     }
     return {folder + "/ca.pem", folder};
-}
-
-// Another process may take a free port between our probe and the server's bind, so each attempt
-// has `prepare` pick fresh ports, write the configuration and give the command and its ports.
-void StartOnFreePorts(
-    ChildProcess& process, const std::string& folder,
-    const std::function<std::vector<std::string>(std::set<std::uint16_t>&)>& prepare) {
-    const std::string output = folder + "/output.log";
-    for (int attempt = 1;; ++attempt) {
-        std::set<std::uint16_t> ports;
-        const std::vector<std::string> argv = prepare(ports);
-        WriteFileBytes(output, "");
-        process = ChildProcess(argv, output);
-        bool up = true;
-        for (std::uint16_t port : ports) up = up && WaitUntilAccepting(port, process);
-        if (up) return;
-        process.Stop(SIGTERM);
-        const std::string log = ReadFileBytes(output);
-        const bool portTaken = log.find("Address already in use") != std::string::npos ||
-                               log.find("Could not create listening") != std::string::npos;
-        if (!portTaken || attempt == 5) {
-            throw std::runtime_error(argv[0] + " did not start:\n" + log);
-        }
-    }
 }
 
 // Over TLS unless `certificate` is null.
@@ -268,17 +245,28 @@ const TestCertificates& TestCertificates::Get() {
 NginxServer::NginxServer(const std::string& extraLocations) {
     std::filesystem::create_directories(folder_.File("docroot"));
     std::filesystem::create_directories(folder_.File("temp"));
-    StartOnFreePorts(process_, folder_.path(), [&](std::set<std::uint16_t>& chosen) {
-        // Probes can return a port again; the six must differ, or nginx would merge servers.
+    const std::string output = folder_.File("output.log");
+    // Another process may take a free port between our probe and nginx's bind: try again.
+    for (int attempt = 1;; ++attempt) {
+        std::set<std::uint16_t> chosen;  // probes can return a port again; nginx would merge
         for (auto& port : ports_) {
             while (!chosen.insert(port = FreeLoopbackPort()).second) {
             }
         }
         WriteFileBytes(folder_.File("nginx.conf"), Config(extraLocations));
-        return std::vector<std::string>{
-            "/usr/sbin/nginx",         "-p", folder_.path(), "-e", "stderr", "-c",
-            folder_.File("nginx.conf")};
-    });
+        WriteFileBytes(output, "");
+        process_ = ChildProcess({"/usr/sbin/nginx", "-p", folder_.path(), "-e", "stderr", "-c",
+                                 folder_.File("nginx.conf")},
+                                output);
+        bool up = true;
+        for (std::uint16_t port : chosen) up = up && WaitUntilAccepting(port, process_);
+        if (up) return;
+        process_.Stop(SIGTERM);
+        const std::string log = ReadFileBytes(output);
+        if (log.find("Address already in use") == std::string::npos || attempt == 5) {
+            throw std::runtime_error("nginx did not start:\n" + log);
+        }
+    }
 }
 
 std::string NginxServer::AddFile(const std::string& name, const std::string& content) {
@@ -316,20 +304,24 @@ std::string NginxServer::Config(const std::string& extraLocations) const {
     return config + "}\n";
 }
 
-AuthProxy::AuthProxy(const std::string& user, const std::string& password) {
-    const std::string folder = folder_.path();
-    StartOnFreePorts(process_, folder, [&](std::set<std::uint16_t>& ports) {
-        ports = {port_ = FreeLoopbackPort()};
-        // No ConnectPort line: CONNECT may reach every port, as the HTTPS ports are chosen at
-        // run time. No User line: the proxy keeps our identity and can write into our folder.
-        WriteFileBytes(folder + "/tinyproxy.conf",
-                       "Port " + std::to_string(port_) +
-                           "\nListen 127.0.0.1\nAllow 127.0.0.1\nTimeout 60\nMaxClients 64\n"
-                           "PidFile \"" +
-                           folder + "/tinyproxy.pid\"\nBasicAuth " + user + " " + password + "\n");
-        return std::vector<std::string>{"/usr/bin/tinyproxy", "-d", "-c",
-                                        folder + "/tinyproxy.conf"};
-    });
+FileService::FileService(const std::string& program, const std::vector<std::string>& options,
+                         const std::function<void(const std::string&)>& prepareRoot) {
+    if (prepareRoot) prepareRoot(root.path());
+    std::vector<std::string> argv{program, "--root", root.path(), "--port", std::to_string(port)};
+    argv.insert(argv.end(), options.begin(), options.end());
+    process = ChildProcess(argv, log.File("log"));
+    if (!WaitUntilAccepting(port, process)) throw std::runtime_error("no file service");
+}
+
+std::function<void(ScriptedConnection&)> ProxyDemanding(const std::string& credentials,
+                                                        const std::string& body) {
+    return [=](ScriptedConnection& connection) {
+        const std::string request = connection.ReadRequest();
+        if (request.empty()) return;
+        connection.Send(ParseRequest(request).Header("Proxy-Authorization") == credentials
+                            ? HttpResponse(200, body)
+                            : HttpResponse(407, "who?", {"Proxy-Authenticate: Basic realm=\"p\""}));
+    };
 }
 
 }  // namespace testing_support

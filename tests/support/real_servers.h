@@ -1,6 +1,6 @@
-// Real servers the tests start and stop on loopback (nginx for static files and HTTPS, a proxy
-// with Basic authentication), the child processes that run them and other programs, and the
-// files, folders and environment they share.
+// Real servers the tests start and stop on loopback (nginx for static files and HTTPS, the
+// reference file service), the child processes that run them and other programs, and the files,
+// folders and environment they share.
 #pragma once
 
 #include <chrono>
@@ -149,20 +149,22 @@ class NginxServer {
     std::uint16_t ports_[6] = {};  // plain, one per CertificateKind, client certificate
 };
 
-// A forward proxy that demands Basic authentication (tinyproxy), with CONNECT allowed to the
-// loopback ports the tests use.
-class AuthProxy {
-  public:
-    AuthProxy(const std::string& user, const std::string& password);
-    ~AuthProxy() { process_.Stop(SIGTERM); }
-    AuthProxy(const AuthProxy&) = delete;
-    AuthProxy& operator=(const AuthProxy&) = delete;
-    std::string url() const { return "http://127.0.0.1:" + std::to_string(port_); }
+// The reference file service on a free port, listening once constructed; `prepareRoot` may fill
+// its folder first.
+struct FileService {
+    explicit FileService(const std::string& program, const std::vector<std::string>& options = {},
+                         const std::function<void(const std::string&)>& prepareRoot = {});
+    std::string url() const { return "http://127.0.0.1:" + std::to_string(port) + "/files"; }
 
-  private:
-    TempDir folder_;
-    ChildProcess process_;
-    std::uint16_t port_ = 0;
+    TempDir root, log;
+    const std::uint16_t port = FreeLoopbackPort();
+    ChildProcess process;
 };
+
+class ScriptedConnection;
+// A forward proxy that answers every request itself: with 200 and `body` when it carries the
+// Proxy-Authorization `credentials`, else with 407 "who?" asking for Basic credentials.
+std::function<void(ScriptedConnection&)> ProxyDemanding(const std::string& credentials,
+                                                        const std::string& body);
 
 }  // namespace testing_support

@@ -20,23 +20,7 @@ namespace {
 
 using Send = std::function<httplib::Result(httplib::Client&)>;
 
-// Listening once constructed; `prepareRoot` may fill its folder first.
-struct FileService {
-    explicit FileService(const std::vector<std::string>& options = {},
-                         const std::function<void(const std::string&)>& prepareRoot = {}) {
-        if (prepareRoot) prepareRoot(root.path());
-        std::vector<std::string> argv{ZEMUSER_FILE_SERVICE_PROGRAM, "--root", root.path(), "--port",
-                                      std::to_string(port)};
-        argv.insert(argv.end(), options.begin(), options.end());
-        process = ChildProcess(argv, log.File("log"));
-        if (!WaitUntilAccepting(port, process)) throw std::runtime_error("no file service");
-    }
-    std::string url() const { return "http://127.0.0.1:" + std::to_string(port) + "/files"; }
-
-    TempDir root, log;
-    const std::uint16_t port = FreeLoopbackPort();
-    ChildProcess process;
-};
+constexpr const char* kProgram = ZEMUSER_FILE_SERVICE_PROGRAM;
 
 // Every byte value, zero and CR LF included.
 std::string Binary(std::size_t size, unsigned seed) {
@@ -82,7 +66,7 @@ std::vector<std::string> FilesUnder(const std::string& folder) {
 // Six uploads at once under one name: one whole upload wins, none is mixed with another, and
 // nothing staged is left behind.
 TEST(FileService, ConcurrentUploadsToOneSession) {
-    FileService service;
+    FileService service(kProgram);
     TempDir local;
     std::vector<std::string> contents;
     std::vector<std::thread> uploaders;
@@ -182,7 +166,7 @@ TEST(FileService, AnswersEachRequestAndStoresOnlyWhatItAccepts) {
     signal(SIGPIPE, SIG_IGN);
     for (const Case& row : cases) {
         SCOPED_TRACE(row.name);
-        FileService service(row.options, [](const std::string& root) {
+        FileService service(kProgram, row.options, [](const std::string& root) {
             fs::create_directory(root + "/old");
             WriteFileBytes(root + "/old/a.bin", std::string(40000, 'a'));
         });
@@ -202,7 +186,7 @@ TEST(FileService, AnswersEachRequestAndStoresOnlyWhatItAccepts) {
 }
 
 TEST(FileService, StartUpClearsStagedFilesAndWarnsWhenOpenBeyondLoopback) {
-    FileService service({}, [](const std::string& root) {
+    FileService service(kProgram, {}, [](const std::string& root) {
         WriteFileBytes(root + "/.upload-Ab12Cd", "half an upload");
         fs::create_directory(root + "/old");
         WriteFileBytes(root + "/old/.upload-kept", "a session's own file");
@@ -221,8 +205,8 @@ TEST(FileService, StartUpClearsStagedFilesAndWarnsWhenOpenBeyondLoopback) {
     const std::string cannotListen = "zemuser-file-service: cannot listen on 192.0.2.1:0\n";
     for (const bool withToken : {false, true}) {
         SCOPED_TRACE(withToken ? "with a token" : "without a token");
-        std::vector<std::string> argv{ZEMUSER_FILE_SERVICE_PROGRAM, "--root=" + service.root.path(),
-                                      "--host=192.0.2.1", "--port=0", "--token=t0ken"};
+        std::vector<std::string> argv{kProgram, "--root=" + service.root.path(), "--host=192.0.2.1",
+                                      "--port=0", "--token=t0ken"};
         if (!withToken) argv.pop_back();
         const auto result = RunProgram(argv);
         EXPECT_EQ(result.exitCode, 1);

@@ -106,9 +106,8 @@ TEST(Host, CtrlCCancelsASlowTransfer) {
 }
 
 TEST(Host, ProxyPasswordFromTheCommandLineTheEnvironmentOrStandardInput) {
-    ScriptedServer origin(Answer(HttpResponse(200, "proxied body")));
-    AuthProxy proxy("agent", "s3cret");
-    ScopedEnv httpProxy("http_proxy", proxy.url());
+    ScriptedServer proxy(ProxyDemanding("Basic YWdlbnQ6czNjcmV0", "proxied body"));  // agent:s3cret
+    ScopedEnv httpProxy("http_proxy", proxy.url(""));
     ScopedEnv noProxy("no_proxy", "");
     TempDir folder;
     WriteFileBytes(folder.File("password"), "s3cret\n");
@@ -130,7 +129,7 @@ TEST(Host, ProxyPasswordFromTheCommandLineTheEnvironmentOrStandardInput) {
         SCOPED_TRACE(row.name);
         ScopedEnv environment("ZEMUSER_PROXY_PASSWORD", row.environment ? row.environment : "");
         if (!row.environment) unsetenv("ZEMUSER_PROXY_PASSWORD");
-        std::vector<std::string> arguments{"get", origin.url("/"), "--proxy-user", "agent"};
+        std::vector<std::string> arguments{"get", "http://127.0.0.1:1/", "--proxy-user", "agent"};
         arguments.insert(arguments.end(), row.options.begin(), row.options.end());
         const auto result = RunHost(arguments, row.input);
         EXPECT_EQ(result.exitCode, row.exitCode) << result.err;

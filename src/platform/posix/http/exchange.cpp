@@ -29,7 +29,6 @@ constexpr std::pair<CURLcode, ErrorCode> kPlainFailures[] = {
     {CURLE_URL_MALFORMAT, kInvalidUrl},
     {CURLE_COULDNT_RESOLVE_HOST, kNameNotResolved},
     {CURLE_COULDNT_RESOLVE_PROXY, kNameNotResolved},
-    {CURLE_COULDNT_CONNECT, kCannotConnect},
     {CURLE_PROXY, kCannotConnect},
     {CURLE_OPERATION_TIMEDOUT, kTimeout},
     {CURLE_PARTIAL_FILE, kConnectionAborted},
@@ -148,9 +147,14 @@ ErrorCode Exchange::FailureCode(CURLcode code, long connectCode) const {
     }
     // A server that demanded a certificate often just resets the connection afterwards.
     if (tls.clientCertificateRequested) return kClientCertificateNeeded;
+    long osErrno = 0;
+    curl_easy_getinfo(pair_->easy, CURLINFO_OS_ERRNO, &osErrno);
+    // A reset while the library still confirms the connect comes after the server accepted
+    // it: the same dropped connection as a reset seen a moment later, by a read.
+    if (code == CURLE_COULDNT_CONNECT) {
+        return osErrno == ECONNRESET ? kConnectionReset : kCannotConnect;
+    }
     if (code == CURLE_SEND_ERROR || code == CURLE_RECV_ERROR) {
-        long osErrno = 0;
-        curl_easy_getinfo(pair_->easy, CURLINFO_OS_ERRNO, &osErrno);
         return osErrno == ECONNRESET ? kConnectionReset : kConnectionAborted;
     }
     // The library refuses a giant header line this way.
