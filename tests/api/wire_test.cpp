@@ -122,9 +122,9 @@ TEST(RetryRules, EachRuleForEachRequestShape) {
     const RetryRow rows[] = {
         // The multipart request starts again after a failed start, at most 10 times, but a
         // reset seen when it ends fails it at once.
-        {"reset", Get2, -1, {}, "", "/start ] request failed...\n", resetAsAnswer, 10, 10},
-        {"reset", Kiv, 0, {}, "", "/start ] request failed...\n", resetAsAnswer, 10, 10},
-        {"reset", Post, -1, {}, "", "/start ] request failed\n", resetAsAnswer, 1, 10},
+        {"reset", Get2, -1, {}, "", "/start ] request failed...\n" + reset, resetAsAnswer, 10, 10},
+        {"reset", Kiv, 0, {}, "", "/start ] request failed...\n" + reset, resetAsAnswer, 10, 10},
+        {"reset", Post, -1, {}, "", "/start ] request failed\n" + reset, resetAsAnswer, 1, 10},
         // Reset once the request is in: the answer is certain to meet it.
         {"reset late", Get2, -1, std::vector<std::string>(10, get), "", "failed...\n" + reset},
         {"407", Get2, 5, threeGets, "", "", proxy},
