@@ -9,7 +9,7 @@
 #            static analysers, the benchmarks' libraries and ccache (the test command's builds
 #            share their compilations through it)
 #   windows  mingw-w64 and Wine for the Windows DLLs and their tests (with the GoogleTest
-#            sources, openssl and python3, which those tests use)
+#            sources, and openssl, which those tests use)
 #   docs     Doxygen, the manual-page tools and dpkg's for the reference, the examples and the
 #            Debian packages
 #
@@ -29,11 +29,11 @@ TEST_PACKAGES=(
     clang-14 libclang-rt-14-dev clang-tidy cppcheck clang-format ccache
 )
 # wine64 alone puts no program on the PATH; the wine package holds wine, wineboot and wineserver.
-# The Wine tests cross-build GoogleTest from its sources (googletest); their loopback server is
-# python3 with a certificate that openssl makes.
+# The Wine tests cross-build GoogleTest from its sources (googletest); their HTTPS server is
+# openssl's, with a certificate that openssl makes.
 WINDOWS_PACKAGES=(
     mingw-w64 wine wine64
-    googletest openssl python3
+    googletest openssl
 )
 # The examples run against a small python3 server.
 DOCS_PACKAGES=(
