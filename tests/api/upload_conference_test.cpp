@@ -111,8 +111,7 @@ TEST(Uploads, ReplyMustStartWithOk) {
 TEST(ConferenceDownloads, FourFieldsAndTheReplyStored) {
     Transfers t;
     const std::string lines =
-        "ZEMKIVDownloadFile QueryResult: {status}\nZEMKIVDownloadFile "
-        "Result: 1\n";
+        "ZEMKIVDownloadFile QueryResult: {status}\nZEMKIVDownloadFile Result: 1\n";
     const std::string begin = "ZEMKIVDownloadFile Begin: {url}, s, n, {got}\n";
     const struct {
         const char* name;
