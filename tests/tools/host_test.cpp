@@ -47,12 +47,7 @@ TEST(Host, AnswersFailuresAndUsageErrors) {
     ScriptedServer proxy(ProxyDemanding("Basic YWdlbnQ6czNjcmV0", "proxied\n"));  // agent:s3cret
     ScopedEnv httpProxy("http_proxy", proxy.url("")), noProxy("no_proxy", "127.0.0.1");
     WriteFileBytes(dir.File("password"), "s3cret\n");
-    const std::vector<std::string> viaProxy{"get", "http://origin.invalid/", "--proxy-user",
-                                            "agent"};
-    const auto proxied = [&](std::vector<std::string> options) {
-        options.insert(options.begin(), viaProxy.begin(), viaProxy.end());
-        return options;
-    };
+    const std::string origin = "http://origin.invalid/";
     struct Case {
         const char* name;
         std::vector<std::string> arguments;
@@ -84,12 +79,14 @@ TEST(Host, AnswersFailuresAndUsageErrors) {
         {"no command", {}, 2, "", "A subcommand is required\n"},
         {"unknown command", {"frobnicate"}, 2, "",
          "COMMAND: expected get, post, download, upload, conf or cpu, got 'frobnicate'\n"},
-        {"proxy password given", proxied({"--proxy-password", "s3cret"}), 0, "proxied\n", ok},
-        {"proxy password from the environment", viaProxy, 0, "proxied\n", ok, "s3cret"},
-        {"proxy password from standard input", proxied({"--proxy-password", "-"}), 0, "proxied\n",
-         ok, "wrong", dir.File("password")},
-        {"proxy password given goes first", proxied({"--proxy-password", "wrong"}), 3, "",
-         "HTTP 407\n", "s3cret"},
+        {"proxy password given", {"get", origin, "--proxy-user", "agent", "--proxy-password", "s3cret"},
+         0, "proxied\n", ok},
+        {"proxy password from the environment", {"get", origin, "--proxy-user", "agent"}, 0,
+         "proxied\n", ok, "s3cret"},
+        {"proxy password from standard input", {"get", origin, "--proxy-user", "agent",
+         "--proxy-password", "-"}, 0, "proxied\n", ok, "wrong", dir.File("password")},
+        {"proxy password given goes first", {"get", origin, "--proxy-user", "agent",
+         "--proxy-password", "wrong"}, 3, "", "HTTP 407\n", "s3cret"},
     };
     // clang-format on
     for (const Case& row : cases) {
