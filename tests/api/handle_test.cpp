@@ -72,36 +72,28 @@ TEST(HttpSettingsOverride, HeldOffWhileHandlesLiveOnAnyThread) {
         connection.Send(HttpResponse(200, "done"));
     });
     const std::string off = "EnableHttp1_1=0 ProxyHttp1.1=0\n",
-                      user = "EnableHttp1_1=1 ProxyHttp1.1=7\n";
+                      user = "EnableHttp1_1=1 ProxyHttp1.1=7\n",
+                      absent = "EnableHttp1_1=absent ProxyHttp1.1=absent\n";
     const std::string file =
-        "/HKEY_CURRENT_USER/Software/Microsoft/Windows/CurrentVersion/"
-        "Internet Settings.reg";
+        "/HKEY_CURRENT_USER/Software/Microsoft/Windows/CurrentVersion/Internet Settings.reg";
     const struct {
         const char* name;
         bool seeded;                                            // the user's values 1 and 7
         std::vector<std::pair<std::string, std::string>> runs;  // commands, output
     } rows[] = {
-        {"until the last handle or call ends",
-         true,
-         {{"print begin begin print get-start " + server.url() + " await " + arrived +
-               " end print end print touch " + release + " get-wait print",
-           user + off + off + off + "get=4 status=200\n" + user}}},
+        // clang-format off
+        {"until the last handle or call ends", true, {{"print begin begin print get-start " +
+         server.url() + " await " + arrived + " end print end print touch " + release +
+         " get-wait print", user + off + off + off + "get=4 status=200\n" + user}}},
         // Emptied between two handles: a second reading would restore absent values as 1.
-        {"read only once",
-         true,
+        {"read only once", true,
          {{"begin print end print touch {file} begin print end print", off + user + off + user}}},
-        {"absent values restored as 1",
-         false,
-         {{"print begin print end print", "EnableHttp1_1=absent ProxyHttp1.1=absent\n" + off +
-                                              "EnableHttp1_1=1 ProxyHttp1.1=1\n"}}},
+        {"absent values restored as 1", false, {{"print begin print end print",
+         absent + off + "EnableHttp1_1=1 ProxyHttp1.1=1\n"}}},
         {"restored at exit", true, {{"begin begin print exit", off}, {"print", user}}},
-        {"nothing written without handles",
-         false,
-         {{"print exit", "EnableHttp1_1=absent ProxyHttp1.1=absent\n"},
-          {"print", "EnableHttp1_1=absent ProxyHttp1.1=absent\n"}}},
-        {"concurrent threads",
-         true,
-         {{"storm 8 300 print begin print end print", user + off + user}}},
+        {"nothing written without handles", false, {{"print exit", absent}, {"print", absent}}},
+        {"concurrent threads", true, {{"storm 8 300 print begin print end print", user + off + user}}},
+        // clang-format on
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);

@@ -1,7 +1,6 @@
-// Every export family with each of its allocations failing in turn (counted in a first run): the
-// call gives its normal result or its failure value, with every side effect matching the value,
-// and leaves no descriptor, no session and (as the leak check at exit shows) no memory behind.
-// The trace's lines may fail as well.
+// Every export family with each of its allocations failing in turn: the call gives its normal
+// result or its failure value, its side effects match the value, and it leaves no descriptor,
+// session or (the leak check at exit shows) memory behind.
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -16,16 +15,14 @@ extern "C" void* __real_malloc(std::size_t size);
 extern "C" void* __real_calloc(std::size_t count, std::size_t size);
 extern "C" void* __real_realloc(void* block, std::size_t size);
 
-namespace fault_testing {
-
-AllocationFaults& ThreadFaults() {
+fault_testing::AllocationFaults& fault_testing::ThreadFaults() {
     static thread_local AllocationFaults faults{};
     return faults;
 }
 
 // Counts one allocation; true when it must fail. `watchedSize` is 0 for operator new.
 static bool FailThisOne(std::size_t watchedSize) {
-    AllocationFaults& faults = ThreadFaults();
+    fault_testing::AllocationFaults& faults = fault_testing::ThreadFaults();
     if (faults.watchAction != nullptr && watchedSize != 0 && watchedSize >= faults.watchBytes) {
         void (*action)() = faults.watchAction;
         faults.watchAction = nullptr;  // once, and never from inside the action itself
@@ -36,10 +33,6 @@ static bool FailThisOne(std::size_t watchedSize) {
     errno = ENOMEM;
     return true;
 }
-
-}  // namespace fault_testing
-
-using fault_testing::FailThisOne;
 
 // clang-format off
 extern "C" {
@@ -80,9 +73,7 @@ constexpr std::int32_t kUntouched = -7;
 const std::string kBody = PatternText(3000, 1);
 
 // A handle ended with the call's expression: each run takes the library from no session and back.
-OwnedHandle Begun() {
-    return OwnedHandle(ZEMTransferBegin());
-}
+const auto Begun = [] { return OwnedHandle(ZEMTransferBegin()); };
 
 // The servers and files every row uses, set up before any allocation is counted.
 struct Scene {

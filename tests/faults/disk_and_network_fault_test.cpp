@@ -1,8 +1,6 @@
-// The disk and the network failing under the exports: a file size limit, a settings folder that
-// cannot be made, an upload file resized while it is sent (each in a forked child, where limits
-// and signals stay); a reset mid-body, a server gone during a large upload, heads that trickle or
-// never come. What a call reports matches what reached the disk or the server; a failing call
-// ends with its failure value and report within its time-out, and no signal reaches the host.
+// The disk and the network failing under the exports (disk faults in forked children, where
+// limits and signals stay): what a call reports matches what reached the disk or the server; a
+// failing call ends with its failure value and report within its time-out, raising no signal.
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/socket.h>

@@ -1,7 +1,7 @@
 // Worker threads run random transfers against nginx and the reference file service, cancelling
-// each other's handles. A call may end short or fail only when a cancel on its handle ran during
-// it, and the open descriptors end at their starting count. ZEMUSER_SOAK_SECONDS (default 60, 20
-// under ThreadSanitizer), ZEMUSER_SOAK_THREADS (16) and ZEMUSER_SOAK_SEED (printed) shape a run.
+// each other's handles: a call may end short or fail only when a cancel on its handle ran during
+// it; the descriptors end at their starting count. ZEMUSER_SOAK_SECONDS (60, 20 under
+// ThreadSanitizer), ZEMUSER_SOAK_THREADS (16) and ZEMUSER_SOAK_SEED (printed) shape a run.
 #include <zemuser.h>
 
 #include <atomic>
@@ -87,9 +87,7 @@ class Worker {
     // Fetch, post, download, upload, a new public handle, or a cancel of another's.
     void Run(int family) {
         ++shared_.operations;
-        if (family < 4) Transfer(family);
-        if (family == 4) CycleHandle();
-        if (family == 5) CancelAnother();
+        family < 4 ? Transfer(family) : family == 4 ? CycleHandle() : CancelAnother();
     }
     int Below(int bound) { return std::uniform_int_distribution<int>(0, bound - 1)(random_); }
 
@@ -138,9 +136,15 @@ class Worker {
             inMemory
                 ? cut && result == static_cast<std::int32_t>(blob->content.size()) && status == 200
                 : result == 1 && FileExists(stored) && ReadFileBytes(stored) == blob->content;
-        static const std::string kCalls[] = {"ZEMUrlGet3 ", "ZEMUrlPost3 ",
+        static const char* const kCalls[] = {"ZEMUrlGet3 ", "ZEMUrlPost3 ",
                                              "ZEMUrlTransferFile down ", "ZEMUrlTransferFile up "};
-        Judge(kCalls[family] + blob->name, whole, cut, landed(), result);
+        const bool cancelled = landed();
+        if (cancelled && cut && !whole) ++shared_.interrupted;
+        if (!whole && !(cancelled && cut)) {
+            shared_.Inconsistent("worker " + std::to_string(index_) + ", " + kCalls[family] +
+                                 blob->name + ": result " + std::to_string(result) +
+                                 (cancelled ? "" : ", no cancel issued"));
+        }
         ZEMReleaseBuffer(handed);
         fs::remove(path);
         if (up) fs::remove(stored);
@@ -160,13 +164,6 @@ class Worker {
         ++other.cancelsBegun;
         CancelTransferFile(other.handle.load());
         ++other.cancelsEnded;
-    }
-
-    void Judge(const std::string& call, bool whole, bool cut, bool cancelled, std::int32_t result) {
-        if (whole) return;
-        if (cancelled && cut) return void(++shared_.interrupted);
-        shared_.Inconsistent("worker " + std::to_string(index_) + ", " + call + ": result " +
-                             std::to_string(result) + (cancelled ? "" : ", no cancel issued"));
     }
 
     Slot& slot() const { return shared_.slots[index_]; }

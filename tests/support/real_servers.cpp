@@ -291,7 +291,6 @@ std::string NginxServer::Config(const std::string& extraLocations) const {
     for (const char* temp : {"client_body", "proxy", "fastcgi", "uwsgi", "scgi"}) {
         config += std::string(temp) + "_temp_path " + folder + "/temp/" + temp + ";\n";
     }
-    config += "types { text/html html htm; text/plain txt; application/json json; }\n";
     config += ServerBlock(ports_[0], nullptr, common);
     // One port per CertificateKind, then the one that demands a client certificate.
     int next = 1;

@@ -1,6 +1,5 @@
-// Real servers the tests start and stop on loopback (nginx for static files and HTTPS, the
-// reference file service), the child processes that run them and other programs, and the files,
-// folders and environment they share.
+// Real servers the tests start and stop on loopback (nginx, the reference file service), the
+// child processes that run them and other programs, and the files, folders and environment.
 #pragma once
 
 #include <chrono>
@@ -62,9 +61,8 @@ struct ChildEnd {
     std::string Describe() const;
 };
 
-// Runs `body` in a forked child whose exit status is its result, while this process runs
-// `whileRunning` (if any); a child still running after `limit` is killed. The child is a copy of
-// this process (our servers keep answering it) and must not use the framework's assertions.
+// Runs `body` in a forked child (our servers keep answering it; no framework assertions there)
+// whose exit status is its result, while this process runs `whileRunning`; killed after `limit`.
 ChildEnd RunInChild(const std::function<int()>& body,
                     const std::function<void()>& whileRunning = nullptr,
                     std::chrono::seconds limit = std::chrono::seconds(60));
@@ -113,16 +111,13 @@ std::uint16_t FreeLoopbackPort();
 // Certificates for the HTTPS cases, made once per test process in a temporary folder.
 struct TestCertificates {
     std::string caFile;  // the test CA; trust it with SSL_CERT_FILE
-    // Where "<name>.pem" and "<name>.key" are, issued by the test CA for 127.0.0.1 and localhost
-    // ("good"), for another host name ("other"), expired ("expired"), or self-signed
-    // ("selfsigned").
+    // Where "<name>.pem" and "<name>.key" are: "good", "other", "expired", "selfsigned".
     std::string folder;
     static const TestCertificates& Get();
 };
 
 enum class CertificateKind { Good, OtherName, Expired, SelfSigned };
 
-// nginx with its prefix, configuration and logs in a temporary folder.
 class NginxServer {
   public:
     // `extraLocations` is pasted into every server block (e.g. "location /x { return 200; }").

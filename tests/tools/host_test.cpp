@@ -20,6 +20,7 @@ ProgramResult RunHost(std::vector<std::string> arguments, const std::string& inp
 
 }  // namespace
 
+// Also the proxy password's sources: the command line, the environment, standard input.
 TEST(Host, AnswersFailuresAndUsageErrors) {
     // Answers by path; "/ok" is an upload's reply, any other unknown path a refused one.
     ScriptedServer server([](ScriptedConnection& connection) {
@@ -42,11 +43,18 @@ TEST(Host, AnswersFailuresAndUsageErrors) {
     const std::string noConnection = ": No connection to the server could be made (12029)\n";
     const std::string checkTrace = " failed (run again with --trace FILE for details)\n";
     const std::string missing = server.url("/404");
+    // Only the rows for origin.invalid go through the proxy.
+    ScriptedServer proxy(ProxyDemanding("Basic YWdlbnQ6czNjcmV0", "proxied\n"));  // agent:s3cret
+    ScopedEnv httpProxy("http_proxy", proxy.url("")), noProxy("no_proxy", "127.0.0.1");
+    WriteFileBytes(dir.File("password"), "s3cret\n");
+    const std::string origin = "http://origin.invalid/";
     struct Case {
         const char* name;
         std::vector<std::string> arguments;
         int exitCode;
-        std::string out, err;  // the first lines
+        std::string out, err;            // the first lines
+        const char* password = nullptr;  // ZEMUSER_PROXY_PASSWORD; none: unset
+        std::string input = "/dev/null";
     };
     // clang-format off
     const Case cases[] = {
@@ -71,11 +79,21 @@ TEST(Host, AnswersFailuresAndUsageErrors) {
         {"no command", {}, 2, "", "A subcommand is required\n"},
         {"unknown command", {"frobnicate"}, 2, "",
          "COMMAND: expected get, post, download, upload, conf or cpu, got 'frobnicate'\n"},
+        {"proxy password given", {"get", origin, "--proxy-user", "agent", "--proxy-password", "s3cret"},
+         0, "proxied\n", ok},
+        {"proxy password from the environment", {"get", origin, "--proxy-user", "agent"}, 0,
+         "proxied\n", ok, "s3cret"},
+        {"proxy password from standard input", {"get", origin, "--proxy-user", "agent",
+         "--proxy-password", "-"}, 0, "proxied\n", ok, "wrong", dir.File("password")},
+        {"proxy password given goes first", {"get", origin, "--proxy-user", "agent",
+         "--proxy-password", "wrong"}, 3, "", "HTTP 407\n", "s3cret"},
     };
     // clang-format on
     for (const Case& row : cases) {
         SCOPED_TRACE(row.name);
-        const auto result = RunHost(row.arguments);
+        ScopedEnv password("ZEMUSER_PROXY_PASSWORD", row.password ? row.password : "");
+        if (!row.password) unsetenv("ZEMUSER_PROXY_PASSWORD");
+        const auto result = RunHost(row.arguments, row.input);
         EXPECT_EQ(result.exitCode, row.exitCode) << result.err;
         EXPECT_EQ(FirstLine(result.out), row.out);
         EXPECT_EQ(FirstLine(result.err), row.err);
@@ -103,36 +121,4 @@ TEST(Host, CtrlCCancelsASlowTransfer) {
     EXPECT_EQ(host.Stop(SIGINT, std::chrono::seconds(60)), 130);
     EXPECT_EQ(ReadFileBytes(dir.File("err")), "zemuser: cancelled\n");
     EXPECT_EQ(ReadFileBytes(dir.File("out")), "");
-}
-
-TEST(Host, ProxyPasswordFromTheCommandLineTheEnvironmentOrStandardInput) {
-    ScriptedServer proxy(ProxyDemanding("Basic YWdlbnQ6czNjcmV0", "proxied body"));  // agent:s3cret
-    ScopedEnv httpProxy("http_proxy", proxy.url(""));
-    ScopedEnv noProxy("no_proxy", "");
-    TempDir folder;
-    WriteFileBytes(folder.File("password"), "s3cret\n");
-    struct Case {
-        const char* name;
-        std::vector<std::string> options;
-        const char* environment;  // none: unset
-        std::string input;
-        int exitCode;  // an unsatisfied proxy refuses
-    };
-    const std::string password = folder.File("password");
-    const Case cases[] = {
-        {"command line", {"--proxy-password", "s3cret"}, nullptr, "/dev/null", 0},
-        {"environment", {}, "s3cret", "/dev/null", 0},
-        {"standard input", {"--proxy-password", "-"}, "wrong", password, 0},
-        {"command line first", {"--proxy-password", "wrong"}, "s3cret", "/dev/null", 3},
-    };
-    for (const Case& row : cases) {
-        SCOPED_TRACE(row.name);
-        ScopedEnv environment("ZEMUSER_PROXY_PASSWORD", row.environment ? row.environment : "");
-        if (!row.environment) unsetenv("ZEMUSER_PROXY_PASSWORD");
-        std::vector<std::string> arguments{"get", "http://127.0.0.1:1/", "--proxy-user", "agent"};
-        arguments.insert(arguments.end(), row.options.begin(), row.options.end());
-        const auto result = RunHost(arguments, row.input);
-        EXPECT_EQ(result.exitCode, row.exitCode) << result.err;
-        EXPECT_EQ(result.out == "proxied body", row.exitCode == 0) << result.out;
-    }
 }

@@ -25,8 +25,6 @@ TEST(FailureReport, TextsInTraceAndDebuggerOutput) {
         const char* second = nullptr;  // none: the code has no internet text
     } rows[] = {
         // clang-format off
-        {"request, internet code", "files.test", "/files/a.txt", 80, 1, {"query content-length failed...", 12029},
-         "[ http://files.test:80/files/a.txt ] query content-length failed...", noConnection},
         {"unknown mode", "h", "/x?q=1", 443, 7, {"response failed..."}, "[ h:443/x?q=1 ] response failed..."},
         {"connection, port as passed", "127.0.0.1", nullptr, 0, 2, {"connect failed...", 12029},
          "[ https://127.0.0.1:0 ] connect failed...", noConnection},
