@@ -15,6 +15,8 @@ TEST(TransferHandles, ProxyCredentialsAnsweringAProxyAndKeptSecret) {
     ScopedEnv netTrace("ZEMUSER_NET_TRACE", "1");  // the library's own lines too, blanked
     const std::string agent = "YWdlbnQ6czNjcmV0", page = "http://127.0.0.1:1/via-proxy.txt";
     ScriptedServer proxy(ProxyDemanding("Basic " + agent, "proxied body"));  // agent:s3cret
+    ScriptedServer origin(Answer(HttpResponse(200, "proxied body")));
+    AuthProxy realProxy("agent", "s3cret");
     ScriptedServer asking(Answer(HttpResponse(407, "", {"Proxy-Authenticate: Basic realm=\"r\""})));
     ScriptedServer resetting([](ScriptedConnection& connection) { connection.Reset(); });
     OwnedHandle right(ZEMTransferBeginV2("agent", "s3cret")),
@@ -27,19 +29,20 @@ TEST(TransferHandles, ProxyCredentialsAnsweringAProxyAndKeptSecret) {
         const char* name;
         TransferHandle handle;
         std::string url;
-        bool viaProxy;
+        std::string proxy;
         int32_t result, status;
     } rows[] = {
-        {"right", right.get(), page, true, 12, 200},
-        {"wrong", wrong.get(), page, true, 4, 407},
-        {"none", none.get(), page, true, 4, 407},
-        {"null", nullptr, page, true, 4, 407},
-        {"asking server", wrong.get(), asking.url(), false, 0, 407},
-        {"resetting server", wrong.get(), resetting.url(), false, -1, 0},
+        {"right", right.get(), page, proxy.url(""), 12, 200},
+        {"right, through tinyproxy", right.get(), origin.url("/"), realProxy.url(), 12, 200},
+        {"wrong", wrong.get(), page, proxy.url(""), 4, 407},
+        {"none", none.get(), page, proxy.url(""), 4, 407},
+        {"null", nullptr, page, proxy.url(""), 4, 407},
+        {"asking server", wrong.get(), asking.url(), "", 0, 407},
+        {"resetting server", wrong.get(), resetting.url(), "", -1, 0},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        ScopedEnv httpProxy("http_proxy", row.viaProxy ? proxy.url("") : "");
+        ScopedEnv httpProxy("http_proxy", row.proxy);
         ScopedEnv noProxy("no_proxy", "");
         for (Call call : {Get2, Post}) {
             SCOPED_TRACE(Name(call));

@@ -312,6 +312,22 @@ FileService::FileService(const std::string& program, const std::vector<std::stri
     if (!WaitUntilAccepting(port, process)) throw std::runtime_error("no file service");
 }
 
+AuthProxy::AuthProxy(const std::string& user, const std::string& password) {
+    const std::string config = folder_.File("tinyproxy.conf");
+    // Another process may take the free port before the proxy binds it: try again.
+    for (int attempt = 0; attempt < 5 && !process_.Running(); ++attempt) {
+        port_ = FreeLoopbackPort();
+        // No User line: the proxy keeps our identity and can write into our folder.
+        WriteFileBytes(config, "Port " + std::to_string(port_) +
+                                   "\nListen 127.0.0.1\nAllow 127.0.0.1\nTimeout 60\nPidFile \"" +
+                                   folder_.File("pid") + "\"\nBasicAuth " + user + " " + password +
+                                   "\n");
+        process_ = ChildProcess({"/usr/bin/tinyproxy", "-d", "-c", config}, folder_.File("log"));
+        if (!WaitUntilAccepting(port_, process_)) process_.Stop(SIGTERM);
+    }
+    if (!process_.Running()) throw std::runtime_error("tinyproxy did not start");
+}
+
 std::function<void(ScriptedConnection&)> ProxyDemanding(const std::string& credentials,
                                                         const std::string& body) {
     return [=](ScriptedConnection& connection) {

@@ -156,6 +156,21 @@ struct FileService {
     ChildProcess process;
 };
 
+// tinyproxy on a free port, demanding Basic authentication: a real proxy's answers.
+class AuthProxy {
+  public:
+    AuthProxy(const std::string& user, const std::string& password);
+    ~AuthProxy() { process_.Stop(SIGTERM); }
+    AuthProxy(const AuthProxy&) = delete;
+    AuthProxy& operator=(const AuthProxy&) = delete;
+    std::string url() const { return "http://127.0.0.1:" + std::to_string(port_); }
+
+  private:
+    TempDir folder_;
+    ChildProcess process_;
+    std::uint16_t port_ = 0;
+};
+
 class ScriptedConnection;
 // A forward proxy that answers every request itself: with 200 and `body` when it carries the
 // Proxy-Authorization `credentials`, else with 407 "who?" asking for Basic credentials.
