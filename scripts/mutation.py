@@ -2,6 +2,7 @@
 """Mutation testing: how many small faults planted in src/ do the suites catch?
 
     scripts/mutation.py [-n 150] [--seed 1] [--from 1] [--timeout 300] [--keep]
+    scripts/mutation.py --recheck LOG [--only REGEX] [--timeout 300] [--keep]
 
 Works in a scratch worktree of HEAD (the checkout is never touched) with a Release build of its
 own. It samples N mutants with the seed, each one small change to one line of a Linux-built
@@ -16,6 +17,10 @@ For each mutant it rebuilds what the change touches and runs the suites (fail-fa
 the time-out), then restores the file. It prints each result and a summary: killed, survived,
 timed out, did not compile, and the survivors with their change. The sample depends only on the
 seed and on src/, so --from K resumes a stopped run at its K-th mutant.
+
+--recheck plants again the mutants an earlier run printed in LOG (those whose file matches
+--only), found by their line's text, so that today's suites answer for an earlier sample after
+src/ or the tests changed. A mutant whose line is gone is counted as not found.
 """
 import argparse
 import os
@@ -74,6 +79,32 @@ def candidates(root):
     return found
 
 
+LOGGED = re.compile(r"^\[\d+/\d+\] .+?\d+ s  (\S+):(\d+) (\w+): (.*?)  =>  (.*)$")
+
+
+def logged_mutants(root, log, only):
+    """The mutants printed in `log` as (file, line number, kind, new line), and how many of
+    them no longer have their line in the tree."""
+    found, missing = [], 0
+    for entry in Path(log).read_text().splitlines():
+        match = LOGGED.match(entry)
+        if not match or not re.search(only, match.group(1)):
+            continue
+        relative, number, kind, old, new = match.groups()
+        new = "" if new == "(deleted)" else new
+        path = root / relative
+        lines = path.read_text().splitlines() if path.exists() else []
+        # The nearest line with the same text: lines above it may have come or gone.
+        same = [i for i, line in enumerate(lines, 1) if line.strip() == old]
+        if not same:
+            missing += 1
+            continue
+        at = min(same, key=lambda i: abs(i - int(number)))
+        indent = lines[at - 1][: len(lines[at - 1]) - len(lines[at - 1].lstrip())]
+        found.append((Path(relative), at, kind, indent + new if new else ""))
+    return found, missing
+
+
 def run(command, cwd, timeout=None, env=None):
     try:
         done = subprocess.run(command, cwd=cwd, stdout=subprocess.DEVNULL,
@@ -91,6 +122,8 @@ def main():
                         help="start at this mutant of the sample, to resume a run (1)")
     parser.add_argument("--timeout", type=int, default=300, help="seconds per suite (300)")
     parser.add_argument("--keep", action="store_true", help="keep the scratch worktree")
+    parser.add_argument("--recheck", metavar="LOG", help="plant again the mutants of an earlier run")
+    parser.add_argument("--only", default="", help="with --recheck: files matching this")
     options = parser.parse_args()
 
     checkout = Path(subprocess.check_output(["git", "rev-parse", "--show-toplevel"], text=True).strip())
@@ -115,9 +148,14 @@ def main():
         if any(run([str(build / "tests" / suite)], tree, options.timeout, env) != 0 for suite in suites):
             sys.exit("mutation: the unmutated suites fail; fix them first")
 
-        pool = candidates(tree)
-        sample = random.Random(options.seed).sample(pool, min(options.n, len(pool)))
-        print(f"mutation: {len(sample)} of {len(pool)} candidate mutants, seed {options.seed}")
+        if options.recheck:
+            sample, missing = logged_mutants(tree, options.recheck, options.only)
+            print(f"mutation: {len(sample)} mutants of {options.recheck} again, "
+                  f"{missing} whose line is gone")
+        else:
+            pool = candidates(tree)
+            sample = random.Random(options.seed).sample(pool, min(options.n, len(pool)))
+            print(f"mutation: {len(sample)} of {len(pool)} candidate mutants, seed {options.seed}")
         tally = {"killed": 0, "survived": 0, "timed out": 0, "did not compile": 0}
         survivors = []
         for index, (relative, number, kind, new) in enumerate(sample, 1):
