@@ -262,7 +262,7 @@ TEST(HttpTransport, CloseFromAnotherThreadWakesTheBlockedCall) {
     }
 }
 
-// Case, dot segments, escapes, ports and user information are left to the URL fuzzer.
+// Dot segments and escapes are left to the URL fuzzer.
 TEST(HttpTransport, CrackUrl) {
     const std::string longPath(2082, 'p');
     const struct {
@@ -272,6 +272,7 @@ TEST(HttpTransport, CrackUrl) {
         // clang-format off
         {"just words", ""}, {"http:///no-host", ""}, {"ftp://h/f", "1 h 21 /f"}, {"http://h:0/", ""},
         {"http://[::1]:8080/", "3 ::1 8080 /"}, {"http://h/" + longPath, "3 h 80 /" + longPath},
+        {"https://u:pw@Secure.example:8443/p", "4 secure.example 8443 /p"},
         {"http://h/p" + longPath, ""}, {"gopher://h/g", "2 h 70 /g"}, {"mailto://h/m", "7 h 0 /m"},
         // clang-format on
     };
