@@ -13,6 +13,8 @@
 #include <sstream>
 #include <string>
 
+#include "support/pattern_text.h"
+
 namespace testing_support {
 
 std::uint16_t FreeLoopbackPort();
@@ -46,13 +48,6 @@ inline std::string ReadFileBytes(const std::filesystem::path& path) {  // "" for
 }
 inline void WriteFileBytes(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
-}
-inline std::string PatternText(std::size_t size, unsigned seed = 0) {
-    std::string text(size, ' ');
-    for (std::size_t i = 0; i < size; ++i) {
-        text[i] = static_cast<char>('!' + (i * 7 + i / 91 + seed * 13) % 90);
-    }
-    return text;
 }
 
 }  // namespace testing_support

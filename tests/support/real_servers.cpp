@@ -227,14 +227,6 @@ bool FileExists(const std::string& path) {
     return std::filesystem::exists(path, ignored);
 }
 
-std::string PatternText(std::size_t size, unsigned seed) {
-    std::string text(size, ' ');
-    for (std::size_t i = 0; i < size; ++i) {
-        text[i] = static_cast<char>('!' + (i * 7 + seed * 13 + i / 91) % 90);
-    }
-    return text;
-}
-
 const TestCertificates& TestCertificates::Get() {
     // The folder lives until the process ends; static initialisation makes it once, thread-safe.
     static const TempDir folder;

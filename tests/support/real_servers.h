@@ -12,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include "support/pattern_text.h"
+
 namespace testing_support {
 
 class ChildProcess {
@@ -103,9 +105,6 @@ class TempDir {
 std::string ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::string& bytes);
 bool FileExists(const std::string& path);
-// Printable bytes that show misplaced or lost ones, different for every seed (no zero bytes:
-// the text exports stop there).
-std::string PatternText(std::size_t size, unsigned seed = 0);
 std::uint16_t FreeLoopbackPort();
 
 // Certificates for the HTTPS cases, made once per test process in a temporary folder.
