@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """Mutation testing: how many small faults planted in src/ do the suites catch?
 
-    scripts/mutation.py [-n 150] [--seed 1] [--from 1] [--timeout 300] [--keep]
-    scripts/mutation.py --recheck LOG [--only REGEX] [--timeout 300] [--keep]
+    scripts/mutation.py [-n 150] [--seed 1] [--from 1] [--timeout 300] [--no-fuzz] [--keep]
+    scripts/mutation.py --recheck LOG [--only REGEX] [--timeout 300] [--no-fuzz] [--keep]
 
 Works in a scratch worktree of HEAD (the checkout is never touched) with a Release build of its
 own. It samples N mutants with the seed, each one small change to one line of a Linux-built
@@ -14,7 +14,10 @@ source file in src/:
     delete    a statement that is a call, removed
 
 For each mutant it rebuilds what the change touches and runs the suites (fail-fast, each under
-the time-out), then restores the file. It prints each result and a summary: killed, survived,
+the time-out), then restores the file. A mutant the suites miss meets the fuzzers next, as the
+test command's fuzz stage does, but briefly and repeatably: each target built as the preset fuzz
+builds it, run from its corpus for a fixed number of inputs with a fixed seed (--no-fuzz skips
+this; it needs clang 14). It prints each result and a summary: killed, survived,
 timed out, did not compile, and the survivors with their change. The sample depends only on the
 seed and on src/, so --from K resumes a stopped run at its K-th mutant.
 
@@ -37,6 +40,9 @@ from pathlib import Path
 # those the tree does not define are left out.
 SUITES = ["unit_tests", "platform_tests", "api_tests", "fault_tests"]
 HELPERS = ["host_probe"]
+# Each fuzz target and the inputs it runs: a few seconds each on one core.
+FUZZERS = {"fuzz_url": 2000, "fuzz_download_name": 2000, "fuzz_form_body": 500,
+           "fuzz_settings_file": 1000, "fuzz_server_answer": 150}
 FLIPS = {"==": "!=", "!=": "==", "<=": ">", ">=": "<", "&&": "||", "||": "&&"}
 FLIP_PATTERN = re.compile(r"(?<![<>=!&|])(==|!=|<=|>=|&&|\|\|)(?![<>=&|])")
 LESS_GREATER = re.compile(r"(?<=\s)(<|>)(?=\s)")  # spaced, so templates and shifts stay whole
@@ -114,6 +120,25 @@ def run(command, cwd, timeout=None, env=None):
         return None
 
 
+def run_fuzzers(build, scratch, timeout):
+    """None when every fuzz target passes its fixed run, else what ended it."""
+    for target, inputs in FUZZERS.items():
+        work = scratch / "fuzz-runs" / target
+        shutil.rmtree(work, ignore_errors=True)
+        (work / "tmp").mkdir(parents=True)
+        (work / "new").mkdir()
+        # New inputs go to a folder of their own; the corpus in the tree stays as it is.
+        code = run([str(build / "tests" / "fuzz" / target), "new",
+                    str(scratch / "tree" / "tests" / "fuzz" / "corpus" / target), f"-runs={inputs}",
+                    "-seed=1", "-max_len=6000", "-timeout=30"], work, timeout,
+                   dict(os.environ, TMPDIR=str(work / "tmp"), ASAN_OPTIONS="detect_leaks=1"))
+        if code is None:
+            return "timed out"
+        if code != 0:
+            return "killed"
+    return None
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("-n", type=int, default=150, help="mutants to sample (150)")
@@ -122,6 +147,7 @@ def main():
                         help="start at this mutant of the sample, to resume a run (1)")
     parser.add_argument("--timeout", type=int, default=300, help="seconds per suite (300)")
     parser.add_argument("--keep", action="store_true", help="keep the scratch worktree")
+    parser.add_argument("--no-fuzz", action="store_true", help="run the suites alone")
     parser.add_argument("--recheck", metavar="LOG", help="plant again the mutants of an earlier run")
     parser.add_argument("--only", default="", help="with --recheck: files matching this")
     options = parser.parse_args()
@@ -147,6 +173,15 @@ def main():
                               stdout=subprocess.DEVNULL)
         if any(run([str(build / "tests" / suite)], tree, options.timeout, env) != 0 for suite in suites):
             sys.exit("mutation: the unmutated suites fail; fix them first")
+        fuzz_build = scratch / "build-fuzz"
+        fuzz_targets = ["--target", *FUZZERS]
+        if not options.no_fuzz:
+            subprocess.check_call(["cmake", "-S", str(tree), "-B", str(fuzz_build), "--preset", "fuzz",
+                                   *launcher], cwd=tree, stdout=subprocess.DEVNULL)
+            subprocess.check_call(["cmake", "--build", str(fuzz_build), "-j", jobs, *fuzz_targets],
+                                  stdout=subprocess.DEVNULL)
+            if run_fuzzers(fuzz_build, scratch, options.timeout):
+                sys.exit("mutation: the unmutated fuzz targets fail; fix them first")
 
         if options.recheck:
             sample, missing = logged_mutants(tree, options.recheck, options.only)
@@ -183,6 +218,11 @@ def main():
                         if code != 0:
                             outcome = "killed"
                             break
+                    if outcome == "survived" and not options.no_fuzz:
+                        if run(["cmake", "--build", str(fuzz_build), "-j", jobs, *fuzz_targets], tree) != 0:
+                            outcome = "did not compile"
+                        else:
+                            outcome = run_fuzzers(fuzz_build, scratch, options.timeout) or outcome
             finally:
                 path.write_text(original)
             tally[outcome] += 1
@@ -193,6 +233,8 @@ def main():
                   flush=True)
         # Leave the build matching the sources for a rerun with --keep.
         run(["cmake", "--build", str(build), "-j", jobs, *targets], tree)
+        if not options.no_fuzz:
+            run(["cmake", "--build", str(fuzz_build), "-j", jobs, *fuzz_targets], tree)
 
         compiled = sum(tally.values()) - tally["did not compile"]
         caught = tally["killed"] + tally["timed out"]
