@@ -200,8 +200,17 @@ void ExpectCleanUploadFailures(ScriptedServer& server) {
     ExpectChildChecksHeld(RunInChild(child, nullptr, std::chrono::seconds(120)));
 }
 
+// The processor time of the calling thread, where a blocking call runs, in milliseconds.
+long ThreadProcessorMs() {
+    rusage usage{};
+    getrusage(RUSAGE_THREAD, &usage);
+    return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000 +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000;
+}
+
 // Every attempt ends with the receive time-out (a trickle does not stretch it) and the call
-// fails with its report; an upload makes one attempt.
+// fails with its report; an upload makes one attempt. A waiting call sleeps: it spends less
+// than a quarter of its time on the processor.
 void ExpectReceiveTimeouts(ScriptedServer& server) {
     ScopedEnv timeout("ZEMUSER_RECEIVE_TIMEOUT_MS", std::to_string(kReceiveTimeout.count()));
     const std::string url = server.url("/slow");
@@ -209,7 +218,11 @@ void ExpectReceiveTimeouts(ScriptedServer& server) {
     std::int32_t status = -1, length = kGetAttempts;
     char* reply = nullptr;
     auto start = Clock::now();
+    const long processorBefore = ThreadProcessorMs();
     EXPECT_EQ(ZEMUrlGet3(url.c_str(), &status, &reply, &length, nullptr), -1);
+    EXPECT_LT(
+        ThreadProcessorMs() - processorBefore,
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count() / 4);
     EXPECT_LT(Clock::now() - start, kGetAttempts * kReceiveTimeout + kSlack);
     EXPECT_EQ(status, 0);
     EXPECT_EQ(length, kGetAttempts);  // untouched
