@@ -79,6 +79,9 @@ TEST(HttpTransport, RequestBytesForEachHeaderMode) {
          "\r\nAccept: text/plain\r\nX-A: one\r\nX-D: extra\r\nUser-Agent: Mine/2\r\nX-S: s\r\n\r\n"},
         {"tunnel", Line("GET", "/s", true, true), 443, {}, nullptr, "CONNECT origin.invalid:443 HTTP/1.1\r\n"
          "Host: origin.invalid:443\r\nProxy-Connection: Keep-Alive\r\nUser-Agent: Mozilla/4.0 (compatible; )\r\n\r\n"},
+        {"no verb, no accept type", [] { RequestLine l = Line(nullptr, "/n"); l.acceptType = nullptr; return l; }(),
+         0, {}, nullptr, "GET /n HTTP/1.0\r\nHost: 127.0.0.1:" + std::to_string(server.port()) +
+         "\r\nUser-Agent: Mozilla/4.0 (compatible; )\r\n\r\n"},
         {"no Expect for a large body", Line("POST", "/", false, false, "HTTP/1.1"), 0, {}, nullptr, "POST / HTTP/1.1\r\nHost: 127.0.0.1:" +
          std::to_string(server.port()) + "\r\nUser-Agent: Mozilla/4.0 (compatible; )\r\nAccept: */*\r\nContent-Length: 1048577\r\n\r\n", 1048577},
         // clang-format on
@@ -96,6 +99,21 @@ TEST(HttpTransport, RequestBytesForEachHeaderMode) {
         EXPECT_TRUE(row.line.secure || sent.code == kNoError) << sent.code;
         ASSERT_FALSE(server.requests().empty());
         EXPECT_EQ(server.requests().back().substr(0, row.expected.size()), row.expected);
+    }
+}
+
+// What the engine never passes is refused or harmless, never dereferenced.
+TEST(HttpTransport, NoHostRefusedAndAReadIntoNoBufferTakesNothing) {
+    ScriptedServer server(Answer(HttpResponse(200, "body")));
+    Opened o("127.0.0.1", server.port(), Line("GET", "/"));
+    ASSERT_TRUE(o.request->Send(nullptr, nullptr, 0).answered);
+    std::uint32_t count = 7;
+    EXPECT_EQ(o.request->Read(nullptr, 0, &count), kNoError);
+    EXPECT_EQ(count, 0u);
+    for (const char* host : {static_cast<const char*>(nullptr), ""}) {
+        ErrorCode failure = kNoError;
+        EXPECT_EQ(o.session->Connect(host, 80, nullptr, nullptr, &failure), nullptr);
+        EXPECT_EQ(failure, 87u);  // an invalid parameter
     }
 }
 
