@@ -117,6 +117,21 @@ TEST(HttpTransport, NoHostRefusedAndAReadIntoNoBufferTakesNothing) {
     }
 }
 
+// A cookie set for a URL goes with the requests to its folder, from then on; a cookie without
+// a name, or with a control character, is refused.
+TEST(HttpTransport, CookiesSetForAUrl) {
+    ScriptedServer server(Answer(HttpResponse(200, "")));
+    const std::string page = server.url("/jar/page");
+    EXPECT_EQ(SetCookie(page.c_str(), "kept", "1"), kNoError);
+    EXPECT_EQ(SetCookie(page.c_str(), nullptr, "also=2"), kNoError);
+    EXPECT_EQ(SetCookie(page.c_str(), "", "=3"), 87u);
+    EXPECT_EQ(SetCookie(page.c_str(), "bad", "4\r\nX-Injected: 1"), 87u);
+    Opened o("127.0.0.1", server.port(), Line("GET", "/jar/other"));
+    ASSERT_TRUE(o.request->Send(nullptr, nullptr, 0).answered);
+    const std::string sent = ParseRequest(server.requests().back()).Header("Cookie");
+    EXPECT_TRUE(sent == "kept=1; also=2" || sent == "also=2; kept=1") << sent;  // either order
+}
+
 // Redirects are followed up to ten. Bytes after a switch of protocols nobody asked for are no
 // answer: no status came (they arrive with the connection still open).
 TEST(HttpTransport, RedirectsFollowedUpToTenAndUnaskedSwitches) {
