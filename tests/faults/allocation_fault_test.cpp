@@ -161,6 +161,7 @@ TEST_P(AllocationFaults, EachAllocationFailingInTurn) {
     TraceFile trace;
     Scene scene;
     Outcome outcome;
+    std::size_t reported = 0;  // of the trace's text
     // The call with its failAt-th allocation failing (none for 0), checked: its allocations.
     const auto run = [&](std::size_t failAt) {
         outcome = Outcome{};
@@ -170,6 +171,16 @@ TEST_P(AllocationFaults, EachAllocationFailingInTurn) {
         ThreadFaults().armed = false;
         EXPECT_LT(Clock::now() - start, kReceiveTimeout);
         Check(row.kind, scene, outcome, ThreadFaults().delivered);
+        // A failure the lack of memory caused is reported as that, not as another one.
+        const std::string text = trace.Text();
+        for (auto at = text.find("\n[", reported); at != std::string::npos;
+             at = text.find("\n[", at + 1)) {
+            const std::string line = text.substr(at + 1, text.find('\n', at + 1) - at - 1);
+            if (line.size() > 1 && std::isdigit(static_cast<unsigned char>(line[1]))) {
+                EXPECT_EQ(line.substr(0, 14), "[8, 0x00000008") << line;
+            }
+        }
+        reported = text.size();
         return ThreadFaults().seen;
     };
     run(0);  // the first call of a kind sets up what lives for the process
