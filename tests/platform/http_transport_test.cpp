@@ -132,6 +132,30 @@ TEST(HttpTransport, CookiesSetForAUrl) {
     EXPECT_TRUE(sent == "kept=1; also=2" || sent == "also=2; kept=1") << sent;  // either order
 }
 
+// The no-proxy list covers a name and the names under it, not a name that merely ends alike,
+// and an address only itself. ("*.localhost" is loopback to the transfer library, without DNS.)
+TEST(HttpTransport, NoProxyListCoversWholeNames) {
+    ScriptedServer direct(Answer(HttpResponse(200, ""))), proxy(Answer(HttpResponse(200, "")));
+    ScopedEnv http("http_proxy", proxy.url(""));
+    const struct {
+        const char *host, *list;
+        bool bypasses;
+    } rows[] = {
+        {"a.localhost", "localhost", true},     {"a.localhost", "x, .LOCALHOST", true},
+        {"xa.localhost", "a.localhost", false}, {"127.0.0.1", "0.0.1", false},
+        {"127.0.0.1", "127.0.0.1", true},       {"a.localhost", "*", true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.host) + " / " + row.list);
+        ScopedEnv noProxy("no_proxy", row.list);
+        const std::size_t before = direct.requests().size();
+        EXPECT_TRUE(Opened(row.host, direct.port(), Line("GET", "/"))
+                        .request->Send(nullptr, nullptr, 0)
+                        .answered);
+        EXPECT_EQ(direct.requests().size() - before, row.bypasses ? 1u : 0u);
+    }
+}
+
 // Redirects are followed up to ten. Bytes after a switch of protocols nobody asked for are no
 // answer: no status came (they arrive with the connection still open).
 TEST(HttpTransport, RedirectsFollowedUpToTenAndUnaskedSwitches) {
