@@ -37,6 +37,7 @@ TEST(InMemoryResults, EachAnswerExportAndBuffer) {
         "HTTP/1.0 200 OK\r\nContent-Length: 5000\r\n\r\n" + body.substr(0, 3000);
     const std::string unannounced = HttpResponse(200, "unannounced", {}, false);
     const std::string ceiling(100000, 'c'), huge = "HTTP/1.0 200 OK\r\nContent-Length: ";
+    const std::string zeros1021(1021, '0');
     ScopedEnv ceilingSet("ZEMUSER_MAX_REPLY_BYTES", "100000");
     const Row rows[] = {
         {"get reads once", Get, HttpResponse(200, body), 100, 100, 200,
@@ -70,6 +71,11 @@ TEST(InMemoryResults, EachAnswerExportAndBuffer) {
         {"get huge length", Get, huge + "4294972296\r\n\r\nb", kNone, INT32_MAX, 200, "##"},
         {"get2 huge length", Get2, huge + "2147488648\r\n\r\nb", 8, -INT32_MAX, 200, Marks(10)},
         {"get length with letters", Get, huge + "12abc\r\n\r\nb", kNone, 12, 200, "##"},
+        // The length is read into 1,024 bytes, its terminator included.
+        {"get length of 1,023 characters", Get, huge + zeros1021 + "12\r\n\r\nb", kNone, 12, 200,
+         "##"},
+        {"get length of 1,024 characters", Get, huge + zeros1021 + "012\r\n\r\nb", kNone, 0, 200,
+         "##", false, "/ ] query content-length failed...\n"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
