@@ -146,18 +146,6 @@ TEST(HttpTransport, RedirectsFollowedUpToTenAndUnaskedSwitches) {
     }
 }
 
-TEST(HttpTransport, ProxyCredentialsGoOnlyToAProxyThatAsked) {
-    ScriptedServer proxy(ProxyDemanding("Basic dXNlcjpzZWNyZXQ=", ""));  // user:secret
-    ScopedEnv http("http_proxy", proxy.url(""));
-    Opened o("127.0.0.1", 8080, Line("GET", "/page"));
-    o.connection->SetProxyCredentials("user", "secret", nullptr);  // before the proxy asked
-    EXPECT_EQ(o.request->Send(nullptr, nullptr, 0).signal, SendSignal::ProxyAuthentication);
-    EXPECT_EQ(o.request->Send(nullptr, nullptr, 0).signal, SendSignal::None);
-    EXPECT_EQ(o.Query(AnswerHeader::StatusCode), "200");
-    ASSERT_EQ(proxy.requests().size(), 2u);
-    EXPECT_EQ(ParseRequest(proxy.requests()[0]).HeaderCount("Proxy-Authorization"), 0);
-}
-
 TEST(HttpTransport, CertificateQuestionsAskedAgainOnAResumedSession) {
     const std::string ca = TestCertificates::Get().caFile;
     // The server resumes TLS sessions, as a client that keeps them would exploit.

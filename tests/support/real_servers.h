@@ -49,10 +49,9 @@ struct ProgramResult {
     int exitCode = -1;  // -1 when it did not exit by itself
     std::string out, err;
 };
-// Runs `argv[0]` to its end with stdin from `input`; one still running after `limit` is killed.
+// Runs `argv[0]` to its end with stdin from `input`; one still running after a minute is killed.
 ProgramResult RunProgram(const std::vector<std::string>& argv,
-                         const std::string& input = "/dev/null",
-                         std::chrono::seconds limit = std::chrono::seconds(60));
+                         const std::string& input = "/dev/null");
 
 struct ChildEnd {
     bool exited = false;  // ran to its end: `code` is its exit status
