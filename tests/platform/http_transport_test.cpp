@@ -44,10 +44,10 @@ struct Opened {
         connection = session->Connect(host, port, nullptr, nullptr, &failure);
         request = connection->OpenRequest(line, &failure);
     }
-    std::string Query(AnswerHeader header) const {
-        char buffer[256];
+    std::string Status() const {
+        char buffer[16];
         std::uint32_t length = sizeof buffer;
-        const ErrorCode error = request->QueryHeader(header, buffer, &length);
+        const ErrorCode error = request->QueryHeader(AnswerHeader::StatusCode, buffer, &length);
         return error != kNoError ? "<" + std::to_string(error) + ">" : std::string(buffer, length);
     }
     std::shared_ptr<InternetSession> session;
@@ -178,7 +178,7 @@ TEST(HttpTransport, CertificateQuestionsAskedAgainOnAResumedSession) {
             if (row.signal == SendSignal::UnknownAuthority) o.request->AcceptUnknownAuthority();
             if (row.signal != SendSignal::UnknownAuthority) o.request->ChooseClientCertificate();
             EXPECT_TRUE(o.request->Send(nullptr, nullptr, 0).answered);
-            EXPECT_EQ(o.Query(AnswerHeader::StatusCode), row.afterAnswer);
+            EXPECT_EQ(o.Status(), row.afterAnswer);
         }
     }
 }

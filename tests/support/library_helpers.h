@@ -28,7 +28,6 @@ class TraceFile {
     TraceFile(const TraceFile&) = delete;
     TraceFile& operator=(const TraceFile&) = delete;
 
-    const std::string& path() const { return path_; }
     std::string Text() const {  // as written, in text mode (CR LF line ends on Windows)
         std::ostringstream text;
         text << std::ifstream(path_).rdbuf();
