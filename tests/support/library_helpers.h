@@ -25,8 +25,6 @@ class TraceFile {
         ZEMUser_SetTraceFile(nullptr);
         ZEMUser_SetTraceLevel(0);
     }
-    TraceFile(const TraceFile&) = delete;
-    TraceFile& operator=(const TraceFile&) = delete;
 
     std::string Text() const {  // as written, in text mode (CR LF line ends on Windows)
         std::ostringstream text;
