@@ -53,7 +53,7 @@ TEST(TransferHandles, ProxyCredentialsAnsweringAProxyAndKeptSecret) {
         }
     }
     // Not sent before the proxy asked for them.
-    EXPECT_EQ(ParseRequest(proxy.requests()[0]).HeaderCount("Proxy-Authorization"), 0);
+    EXPECT_EQ(ParseRequest(proxy.requests().at(0)).HeaderCount("Proxy-Authorization"), 0);
     const std::string traced = trace.Text(), debugged = ReadFileBytes(debugPath);
     EXPECT_NE(traced.find("request failed"), std::string::npos);
     EXPECT_NE(debugged.find("request failed"), std::string::npos);
