@@ -52,6 +52,8 @@ TEST(TransferHandles, ProxyCredentialsAnsweringAProxyAndKeptSecret) {
             EXPECT_TRUE(row.status != 200 || out.buffer.rfind("proxied body", 0) == 0);
         }
     }
+    // Not sent before the proxy asked for them.
+    EXPECT_EQ(ParseRequest(proxy.requests().at(0)).HeaderCount("Proxy-Authorization"), 0);
     const std::string traced = trace.Text(), debugged = ReadFileBytes(debugPath);
     EXPECT_NE(traced.find("request failed"), std::string::npos);
     EXPECT_NE(debugged.find("request failed"), std::string::npos);

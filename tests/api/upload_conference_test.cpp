@@ -78,7 +78,6 @@ TEST(Uploads, ReplyMustStartWithOk) {
         {"more after ok", 200, "OKAY, stored", 1},
         {"error status", 500, "OK", 1},
         {"blank first", 200, " OK", 0},
-        {"lower case", 200, "ok", 0},
         {"two line breaks", 200, "\r\n\r\nOK", 0, "\\x0D\\x0A\\x0D\\x0AOK"},
         {"forged line", 200, "OK\tx\nZEMKIVUploadFile Result: 1\x1b[2J", 1,
          "OK\tx\\x0AZEMKIVUploadFile Result: 1\\x1B[2J"},

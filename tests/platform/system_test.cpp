@@ -51,9 +51,6 @@ TEST(SettingsStore, WritesAndReadsThroughANewKey) {
         std::vector<std::pair<const char*, std::int64_t>> reads;  // -1: missing
     } rows[] = {
         // clang-format off
-        {"new file", "", {{"EnableHttp1_1", 10}, {"ProxyHttp1.1", 0}},
-         "\"EnableHttp1_1\"=dword:0000000a\n\"ProxyHttp1.1\"=dword:00000000\n",
-         {{"enablehttp1_1", 10}, {"ProxyHttp1.1", 0}, {"Absent", -1}}},
         {"foreign lines and the stored spelling stay",
          foreign + "\"ENABLEHTTP1_1\"=dword:1\r\n\"EnableHttp1_1\"=dword:2\n", {{"EnableHttp1_1", 0}},
          foreign + "\"ENABLEHTTP1_1\"=dword:00000000\n", {{"EnableHttp1_1", 0}, {"T", -1}}},

@@ -25,10 +25,7 @@ class TraceFile {
         ZEMUser_SetTraceFile(nullptr);
         ZEMUser_SetTraceLevel(0);
     }
-    TraceFile(const TraceFile&) = delete;
-    TraceFile& operator=(const TraceFile&) = delete;
 
-    const std::string& path() const { return path_; }
     std::string Text() const {  // as written, in text mode (CR LF line ends on Windows)
         std::ostringstream text;
         text << std::ifstream(path_).rdbuf();

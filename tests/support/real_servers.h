@@ -19,8 +19,7 @@ namespace testing_support {
 class ChildProcess {
   public:
     ChildProcess() = default;  // runs nothing
-    // Starts `argv[0]` with stdin from `input` and stdout appended to `logFile`, stderr too
-    // unless `errFile` is given.
+    // Starts `argv[0]` on `input`; stdout, and stderr unless `errFile` is given, go to `logFile`.
     ChildProcess(const std::vector<std::string>& argv, const std::string& logFile,
                  const std::string& errFile = "", const std::string& input = "/dev/null");
     ~ChildProcess() { Stop(SIGKILL); }
@@ -32,8 +31,7 @@ class ChildProcess {
     }
 
     bool Running();  // false once it has exited (and then reaped)
-    // Sends `signal` (none if 0), waits up to `grace` for the exit, then kills it outright.
-    // Gives its exit status, or -1 when it did not exit by itself.
+    // Sends `signal` (if not 0), then kills it after `grace`: its exit status, or -1 if killed.
     int Stop(int signal, std::chrono::milliseconds grace = std::chrono::seconds(5));
 
   private:
@@ -41,18 +39,16 @@ class ChildProcess {
     int exitCode_ = -1;
 };
 
-// Waits until 127.0.0.1:`port` accepts a connection; false when `process` exited first or
-// after five seconds.
+// Waits until 127.0.0.1:`port` accepts; false once `process` has exited or after five seconds.
 bool WaitUntilAccepting(std::uint16_t port, ChildProcess& process);
 
 struct ProgramResult {
     int exitCode = -1;  // -1 when it did not exit by itself
     std::string out, err;
 };
-// Runs `argv[0]` to its end with stdin from `input`; one still running after `limit` is killed.
+// Runs `argv[0]` to its end with stdin from `input`; one still running after a minute is killed.
 ProgramResult RunProgram(const std::vector<std::string>& argv,
-                         const std::string& input = "/dev/null",
-                         std::chrono::seconds limit = std::chrono::seconds(60));
+                         const std::string& input = "/dev/null");
 
 struct ChildEnd {
     bool exited = false;  // ran to its end: `code` is its exit status
@@ -69,8 +65,7 @@ ChildEnd RunInChild(const std::function<int()>& body,
                     const std::function<void()>& whileRunning = nullptr,
                     std::chrono::seconds limit = std::chrono::seconds(60));
 
-// Runs a shell command line and gives what it printed, followed by its errors and "exit status
-// N" when it did not end with 0.
+// A shell command line's output, then its errors and "exit status N" when it fails.
 std::string RunCommand(const std::string& commandLine);
 
 class ScopedEnv {
@@ -122,8 +117,6 @@ class NginxServer {
     // `extraLocations` is pasted into every server block (e.g. "location /x { return 200; }").
     explicit NginxServer(const std::string& extraLocations = "");
     ~NginxServer() { process_.Stop(SIGTERM); }
-    NginxServer(const NginxServer&) = delete;
-    NginxServer& operator=(const NginxServer&) = delete;
 
     std::uint16_t httpsPort(CertificateKind kind) const {
         return ports_[1 + static_cast<int>(kind)];
@@ -143,8 +136,7 @@ class NginxServer {
     std::uint16_t ports_[6] = {};  // plain, one per CertificateKind, client certificate
 };
 
-// The reference file service on a free port, listening once constructed; `prepareRoot` may fill
-// its folder first.
+// The reference file service on a free port, listening once made; `prepareRoot` fills its root.
 struct FileService {
     explicit FileService(const std::string& program, const std::vector<std::string>& options = {},
                          const std::function<void(const std::string&)>& prepareRoot = {});
@@ -160,8 +152,6 @@ class AuthProxy {
   public:
     AuthProxy(const std::string& user, const std::string& password);
     ~AuthProxy() { process_.Stop(SIGTERM); }
-    AuthProxy(const AuthProxy&) = delete;
-    AuthProxy& operator=(const AuthProxy&) = delete;
     std::string url() const { return "http://127.0.0.1:" + std::to_string(port_); }
 
   private:
@@ -171,8 +161,7 @@ class AuthProxy {
 };
 
 class ScriptedConnection;
-// A forward proxy that answers every request itself: with 200 and `body` when it carries the
-// Proxy-Authorization `credentials`, else with 407 "who?" asking for Basic credentials.
+// A proxy answering 200 `body` to the Proxy-Authorization `credentials`, else 407 "who?".
 std::function<void(ScriptedConnection&)> ProxyDemanding(const std::string& credentials,
                                                         const std::string& body);
 

@@ -1,19 +1,10 @@
 // The reference file service, driven by the library as a host would and, for what the
 // library never sends, by a plain HTTP client.
-#include <gtest/gtest.h>
 #include <httplib.h>
 #include <signal.h>
-#include <zemuser.h>
 
-#include <filesystem>
-#include <set>
-#include <thread>
+#include "api/api_support.h"
 
-#include "support/library_helpers.h"
-#include "support/real_servers.h"
-
-namespace fs = std::filesystem;
-using namespace testing_support;
 using Form = httplib::MultipartFormDataItems;
 using namespace std::string_literals;
 
@@ -46,19 +37,11 @@ httplib::Params Download(const std::string& session, const std::string& name) {
 }
 
 template <typename Body>
-Send Post(const Body& form, const std::string& target = "/files", const std::string& bearer = "") {
+Send Ask(const Body& form, const std::string& target = "/files", const std::string& bearer = "") {
     return [=](httplib::Client& client) {
         if (!bearer.empty()) client.set_bearer_token_auth(bearer);
         return client.Post(target, form);
     };
-}
-
-std::set<std::string> FilesUnder(const std::string& folder) {
-    std::set<std::string> files;
-    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
-        if (entry.is_regular_file()) files.insert(fs::relative(entry.path(), folder).string());
-    }
-    return files;
 }
 
 }  // namespace
@@ -84,7 +67,7 @@ TEST(FileService, ConcurrentUploadsToOneSession) {
     }
     for (auto& uploader : uploaders) uploader.join();
     EXPECT_EQ(accepted, 6);
-    EXPECT_EQ(FilesUnder(service.root.path()), std::set<std::string>{"busy/shared.bin"});
+    EXPECT_EQ(FilesBelow(service.root.path()), std::set<std::string>{"busy/shared.bin"});
     const std::string shared = ReadFileBytes(service.root.path() + "/busy/shared.bin");
     EXPECT_NE(std::find(contents.begin(), contents.end(), shared), contents.end());
 }
@@ -94,7 +77,7 @@ TEST(FileService, AnswersEachRequestAndStoresOnlyWhatItAccepts) {
     WriteFileBytes(secrets.File("token"), "s3cret-token\nnot part of it\n");
     const std::vector<std::string> token{"--token-file", secrets.File("token")};
     const std::string longName(65, 'n');
-    const auto fiveFields = Post(httplib::Params{
+    const auto fiveFields = Ask(httplib::Params{
         {"act", "download"}, {"session_id", "old"}, {"filename", "a.bin"}, {"x", "y"}, {"z", "1"}});
     struct Case {
         const char* name;
@@ -105,59 +88,59 @@ TEST(FileService, AnswersEachRequestAndStoresOnlyWhatItAccepts) {
         // and "OK" or "ERROR" by the status.
         std::string expected;
     };
-    const auto upload = [](const std::string& name) { return Post(Upload("s", 10, name)); };
+    const auto upload = [](const std::string& name) { return Ask(Upload("s", 10, name)); };
     const auto withPart = [](const std::string& name) {
-        return Post(Upload("s", 10, "f.bin", {{name, "x", "", ""}}));
+        return Ask(Upload("s", 10, "f.bin", {{name, "x", "", ""}}));
     };
     const auto tokened = [](const std::string& target, const std::string& bearer = "") {
-        return Post(Upload("s"), target, bearer);
+        return Ask(Upload("s"), target, bearer);
     };
     // clang-format off
     const Case cases[] = {
-        {"missing file", {}, Post(Download("old", "b.bin")), 404, "no such file"},
-        {"unknown act", {}, Post(httplib::Params{{"x", "kivStuff"}, {"act", "list"}}), 400, ""},
+        {"missing file", {}, Ask(Download("old", "b.bin")), 404, "no such file"},
+        {"unknown act", {}, Ask(httplib::Params{{"x", "kivStuff"}, {"act", "list"}}), 400, ""},
         // Names that could leave the folder, and the client path's last part as the stored name.
-        {"session ..", {}, Post(Upload("..")), 400, "ERROR bad session_id"},
-        {"empty session", {}, Post(Upload("")), 400, "ERROR bad session_id"},
-        {"session with a slash", {}, Post(Upload("a/b")), 400, "ERROR bad session_id"},
-        {"session with a zero byte", {}, Post(Upload("a\0b"s)), 400, "ERROR bad session_id"},
-        {"download, session ..", {}, Post(Download("..", "a.bin")), 400, "ERROR bad session_id"},
-        {"download of ../old/a.bin", {}, Post(Download("old", "../old/a.bin")), 400,
+        {"session ..", {}, Ask(Upload("..")), 400, "ERROR bad session_id"},
+        {"empty session", {}, Ask(Upload("")), 400, "ERROR bad session_id"},
+        {"session with a slash", {}, Ask(Upload("a/b")), 400, "ERROR bad session_id"},
+        {"session with a zero byte", {}, Ask(Upload("a\0b"s)), 400, "ERROR bad session_id"},
+        {"download, session ..", {}, Ask(Download("..", "a.bin")), 400, "ERROR bad session_id"},
+        {"download of ../old/a.bin", {}, Ask(Download("old", "../old/a.bin")), 400,
          "ERROR bad filename"},
         {"client path with backslashes", {}, upload("..\\..\\e.txt"), 200, "s/e.txt"},
         {"client path ending in ..", {}, upload("C:\\data\\.."), 400, "ERROR bad file name"},
         // Each limit refuses the whole request.
-        {"body over --max-request", {"--max-request", "1MiB"}, Post(Upload("s", 2000000)), 413, ""},
+        {"body over --max-request", {"--max-request", "1MiB"}, Ask(Upload("s", 2000000)), 413, ""},
         {"parts over --max-parts", {"--max-parts", "5"}, withPart("n"), 413,
          "ERROR a form has more than 5 fields"},
-        {"parts at --max-parts", {"--max-parts", "5"}, Post(Upload("s")), 200, "s/f.bin"},
+        {"parts at --max-parts", {"--max-parts", "5"}, Ask(Upload("s")), 200, "s/f.bin"},
         {"part name over --max-field", {"--max-field", "64"}, withPart(longName), 413, ""},
-        {"part value over --max-field", {"--max-field", "64"}, Post(Upload(longName)), 413, ""},
+        {"part value over --max-field", {"--max-field", "64"}, Ask(Upload(longName)), 413, ""},
         {"urlencoded value over --max-field", {"--max-field", "64"},
-         Post(Download("old", longName)), 413, ""},
+         Ask(Download("old", longName)), 413, ""},
         {"urlencoded fields over --max-parts", {"--max-parts", "4"}, fiveFields, 413, ""},
         // Refused part-way through the body, which is still read to its end.
         {"file over --max-upload", {"--max-upload", "1MiB", "--max-request", "8MiB"},
-         Post(Upload("s", 3000000)), 413, ""},
-        {"file at --max-upload", {"--max-upload", "1MiB"}, Post(Upload("s", 1048576)), 200,
+         Ask(Upload("s", 3000000)), 413, ""},
+        {"file at --max-upload", {"--max-upload", "1MiB"}, Ask(Upload("s", 1048576)), 200,
          "s/f.bin"},
-        {"new session past --max-sessions", {"--max-sessions", "1"}, Post(Upload("s")), 507,
+        {"new session past --max-sessions", {"--max-sessions", "1"}, Ask(Upload("s")), 507,
          "ERROR the service holds no more sessions"},
-        {"known session at --max-sessions", {"--max-sessions", "1"}, Post(Upload("old")), 200,
+        {"known session at --max-sessions", {"--max-sessions", "1"}, Ask(Upload("old")), 200,
          "old/f.bin"},
-        {"upload past --max-disk", {"--max-disk", "50000"}, Post(Upload("old", 20000)), 507, ""},
-        {"upload within --max-disk", {"--max-disk", "50000"}, Post(Upload("old", 5000)), 200,
+        {"upload past --max-disk", {"--max-disk", "50000"}, Ask(Upload("old", 20000)), 507, ""},
+        {"upload within --max-disk", {"--max-disk", "50000"}, Ask(Upload("old", 5000)), 200,
          "old/f.bin"},
         // With a token, every request must present it whole.
-        {"no token", token, Post(Upload("s")), 403, ""},
+        {"no token", token, Ask(Upload("s")), 403, ""},
         // Refused before the body is read, and still answered rather than reset.
-        {"wrong token, big body", token, Post(Upload("s", 4000000), "/files?token=wrong"), 403, ""},
+        {"wrong token, big body", token, Ask(Upload("s", 4000000), "/files?token=wrong"), 403, ""},
         {"the token's first part", token, tokened("/files?token=s3cret"), 403, ""},
         {"the token and more", token, tokened("/files?token=s3cret-token2"), 403, ""},
         {"wrong bearer", token, tokened("/files", "s3cret-tokeN"), 403, ""},
         {"token in the URL", token, tokened("/files?token=s3cret-token"), 200, "s/f.bin"},
         {"token as bearer", token, tokened("/files", "s3cret-token"), 200, "s/f.bin"},
-        {"download with the token", token, Post(Download("old", "a.bin"), "/files", "s3cret-token"),
+        {"download with the token", token, Ask(Download("old", "a.bin"), "/files", "s3cret-token"),
          200, "aaaa"},
     };
     // clang-format on
@@ -180,7 +163,7 @@ TEST(FileService, AnswersEachRequestAndStoresOnlyWhatItAccepts) {
                                                                   : "ERROR";
         EXPECT_EQ(answer->body.rfind(body, 0), 0u) << answer->body;
         std::set<std::string> files{"old/a.bin", stores ? row.expected : "old/a.bin"};
-        EXPECT_EQ(FilesUnder(service.root.path()), files);
+        EXPECT_EQ(FilesBelow(service.root.path()), files);
     }
 }
 
@@ -190,7 +173,7 @@ TEST(FileService, StartUpClearsStagedFilesAndWarnsWhenOpenBeyondLoopback) {
         fs::create_directory(root + "/old");
         WriteFileBytes(root + "/old/.upload-kept", "a session's own file");
     });
-    EXPECT_EQ(FilesUnder(service.root.path()), std::set<std::string>{"old/.upload-kept"});
+    EXPECT_EQ(FilesBelow(service.root.path()), std::set<std::string>{"old/.upload-kept"});
     EXPECT_EQ(service.process.Stop(SIGTERM), 0);
     EXPECT_EQ(ReadFileBytes(service.log.File("log")),
               "zemuser-file-service: removed 1 unfinished upload(s) left by an earlier run\n"

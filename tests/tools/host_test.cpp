@@ -1,11 +1,7 @@
 // The command-line host as a user meets it: output, messages and exit statuses.
-#include <gtest/gtest.h>
 #include <signal.h>
 
-#include "support/real_servers.h"
-#include "support/scripted_server.h"
-
-using namespace testing_support;
+#include "api/api_support.h"
 
 namespace {
 
