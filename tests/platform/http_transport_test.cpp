@@ -238,6 +238,11 @@ TEST(HttpTransport, CertificateQuestionsAskedAgainOnAResumedSession) {
             EXPECT_EQ(o.Status(), row.afterAnswer);
         }
     }
+    // The expired certificate, which the engine takes, is one: checked for its date, refused.
+    ScopedEnv trust("SSL_CERT_FILE", ca);
+    line.checkCertificateDate = true;
+    Opened expired("127.0.0.1", nginx.httpsPort(CertificateKind::Expired), line);
+    EXPECT_FALSE(expired.request->Send(nullptr, nullptr, 0).answered);
 }
 
 // SIGPIPE's default action ends the process, so a child that finishes proves none came.
