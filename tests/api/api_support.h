@@ -71,12 +71,8 @@ inline std::set<std::string> FilesBelow(const std::string& root) {
 
 // Waits until a file shows up in `folder`.
 inline bool AwaitFileIn(const std::string& folder) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (fs::is_empty(folder)) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
+    return PollUntil([&] { return !fs::is_empty(folder); }, std::chrono::seconds(20),
+                     std::chrono::milliseconds(2));
 }
 
 // A server that sends the head and the first bytes of a long body at once, raises `started`

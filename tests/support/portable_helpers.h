@@ -1,5 +1,10 @@
-// Folders, files and the environment for the tables: real_servers.h, or stand-ins on Windows.
+// Folders, files and the environment for the tables: real_servers.h, or stand-ins on Windows;
+// and polling, for both.
 #pragma once
+
+#include <chrono>
+#include <functional>
+#include <thread>
 
 #ifndef _WIN32
 #include "support/real_servers.h"
@@ -52,3 +57,18 @@ inline void WriteFileBytes(const std::string& path, const std::string& bytes) {
 
 }  // namespace testing_support
 #endif
+
+namespace testing_support {
+
+// Polls `done` every `step` until it holds or `limit` has passed; false on time-out.
+inline bool PollUntil(const std::function<bool()>& done, std::chrono::milliseconds limit,
+                      std::chrono::milliseconds step) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(step);
+    }
+    return true;
+}
+
+}  // namespace testing_support

@@ -14,21 +14,11 @@
 #include <stdexcept>
 #include <thread>
 
+#include "support/portable_helpers.h"
 #include "support/scripted_server.h"
 
 namespace testing_support {
 namespace {
-
-// Polls `done` every `step` until it holds or `limit` has passed; false on time-out.
-bool PollUntil(const std::function<bool()>& done, std::chrono::milliseconds limit,
-               std::chrono::milliseconds step) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() >= deadline) return false;
-        std::this_thread::sleep_for(step);
-    }
-    return true;
-}
 
 // Our own sections only, so the system's defaults never add or clash with extensions.
 const char* const kOpensslConfig = R"(

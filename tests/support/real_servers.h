@@ -39,9 +39,6 @@ class ChildProcess {
     int exitCode_ = -1;
 };
 
-// Waits until 127.0.0.1:`port` accepts; false once `process` has exited or after five seconds.
-bool WaitUntilAccepting(std::uint16_t port, ChildProcess& process);
-
 struct ProgramResult {
     int exitCode = -1;  // -1 when it did not exit by itself
     std::string out, err;

@@ -297,28 +297,28 @@ bool ScriptedConnection::AwaitClientRead(std::chrono::milliseconds timeout) {
     if (fd_ < 0 || getpeername(fd_, reinterpret_cast<sockaddr*>(&client), &length) != 0) {
         return false;
     }
-    for (const auto deadline = Clock::now() + timeout; Clock::now() < deadline;) {
-        int unacknowledged = -1;
-        if (ioctl(fd_, SIOCOUTQ, &unacknowledged) == 0 && unacknowledged == 0 &&
-            UnreadBytesOf(client) == 0) {
-            return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));  // a poll, not an ordering
-    }
-    return false;
+    return PollUntil(
+        [&] {
+            int unacknowledged = -1;
+            return ioctl(fd_, SIOCOUTQ, &unacknowledged) == 0 && unacknowledged == 0 &&
+                   UnreadBytesOf(client) == 0;
+        },
+        timeout, std::chrono::milliseconds(1));
 }
 
 bool WaitUntilAccepting(std::uint16_t port, ChildProcess& process) {
     const sockaddr_in address = LoopbackAddress(port);
-    for (int attempt = 0; attempt < 250 && process.Running(); ++attempt) {
-        const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        const bool accepted =
-            connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
-        close(fd);
-        if (accepted) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));  // polls the start
-    }
-    return false;
+    bool accepted = false;
+    PollUntil(
+        [&] {
+            const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            accepted =
+                connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+            close(fd);
+            return accepted || !process.Running();
+        },
+        std::chrono::seconds(5), std::chrono::milliseconds(20));
+    return accepted;
 }
 
 int CountOpenDescriptors() {

@@ -105,8 +105,13 @@ class EventCount {
     int count_ = 0;
 };
 
-// Descriptors open in this process, except the scripted servers' sockets.
+// Descriptors open in this process, except the scripted servers' sockets (Linux only).
 int CountOpenDescriptors();
+
+class ChildProcess;
+// Waits until 127.0.0.1:`port` accepts; false once `process` has exited or after five seconds
+// (Linux only).
+bool WaitUntilAccepting(std::uint16_t port, ChildProcess& process);
 
 // A proxy that asks for nothing and tunnels each CONNECT to the loopback port it names.
 ScriptedServer::Script TunnelingProxy();
