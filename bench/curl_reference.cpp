@@ -101,18 +101,20 @@ std::string PerformForReply(CURL* easy) {
 }  // namespace
 
 std::int64_t CurlGetIntoBuffer(const std::string& url, char* buffer, std::size_t capacity,
-                               bool askToKeepConnection) {
-    Easy easy = NewEasy(url);
-    if (!easy) return -1;
-    std::unique_ptr<curl_slist, ListDeleter> headers;
-    if (askToKeepConnection) {
-        headers.reset(curl_slist_append(nullptr, "Connection: Keep-Alive"));
-        curl_easy_setopt(easy.get(), CURLOPT_HTTPHEADER, headers.get());
-    }
+                               bool keepConnection) {
+    // A kept handle keeps its connection; under HTTP/1.0 the server keeps it only when asked.
+    thread_local Easy kept;
+    thread_local const std::unique_ptr<curl_slist, ListDeleter> keepAlive(
+        curl_slist_append(nullptr, "Connection: Keep-Alive"));
+    Easy fresh = keepConnection ? nullptr : NewEasy(url);
+    if (keepConnection && !kept) kept = NewEasy(url);
+    CURL* const easy = keepConnection ? kept.get() : fresh.get();
+    if (easy == nullptr) return -1;
+    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, keepConnection ? keepAlive.get() : nullptr);
     FixedBuffer target{buffer, capacity};
-    curl_easy_setopt(easy.get(), CURLOPT_WRITEFUNCTION, ToFixedBuffer);
-    curl_easy_setopt(easy.get(), CURLOPT_WRITEDATA, &target);
-    return Perform(easy.get()) ? static_cast<std::int64_t>(target.size) : -1;
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, ToFixedBuffer);
+    curl_easy_setopt(easy, CURLOPT_WRITEDATA, &target);
+    return Perform(easy) ? static_cast<std::int64_t>(target.size) : -1;
 }
 
 std::int64_t CurlGetIntoReallocBlock(const std::string& url) {

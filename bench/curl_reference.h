@@ -1,5 +1,5 @@
 // The reference side of every comparison: plain libcurl doing the same work as the library,
-// each transfer on a fresh easy handle with HTTP/1.0, as the library connects anew per call.
+// each transfer on a fresh easy handle with HTTP/1.0 unless a function says otherwise.
 #pragma once
 
 #include <cstddef>
@@ -9,10 +9,10 @@
 namespace bench {
 
 // GET into the caller's fixed buffer; the body length, or -1 on failure or overflow.
-// `askToKeepConnection` adds "Connection: Keep-Alive", as the library's requests carry: the
-// server then leaves the closing to the client.
+// A fresh easy handle per call, or with `keepConnection` one per thread for all calls (to one
+// URL), which asks to keep its connection and reuses it.
 std::int64_t CurlGetIntoBuffer(const std::string& url, char* buffer, std::size_t capacity,
-                               bool askToKeepConnection = false);
+                               bool keepConnection = false);
 // GET into a block grown with realloc, freed before returning; the body length or -1.
 std::int64_t CurlGetIntoReallocBlock(const std::string& url);
 // GET into a growing std::string; the body length or -1.

@@ -156,6 +156,74 @@ TEST(HttpTransport, NoProxyListCoversWholeNames) {
     }
 }
 
+// A plain connection straight to the server, its answer read whole, serves the thread's next
+// request without a body; one with bytes past its answer, one the server closed, one left
+// unread, a proxy's and a TLS one do not, nor does a request with a body take one.
+TEST(HttpTransport, ConnectionsKeptOnlyWhenPlainDirectAndReadWhole) {
+    const std::string big(1 << 20, 'b'), kept = "HTTP/1.1 200 OK\r\nContent-Length: ";
+    ScriptedServer::Script answerEach = [&](ScriptedConnection& connection) {
+        for (std::string request; !(request = connection.ReadRequest()).empty();) {
+            const bool large = request.find("/big") != std::string::npos;
+            const bool extra = request.find("/extra") != std::string::npos;  // in the same read
+            connection.Send(
+                kept + (large ? std::to_string(big.size()) + "\r\n\r\n" + big : "2\r\n\r\nOK") +
+                (extra ? kept + "1\r\n\r\nX" : ""));
+            if (request.find("/close") != std::string::npos) return;
+        }
+    };
+    const struct {
+        const char* first;  // the target of the first request
+        bool proxied, bodySecond;
+        int connections;
+    } rows[] = {{"/a", false, false, 1},     {"/a", false, true, 2},    {"/extra", false, false, 2},
+                {"/close", false, false, 2}, {"/big", false, false, 2}, {"/a", true, false, 2}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.first + std::string(row.proxied ? " proxied" : "") +
+                     (row.bodySecond ? ", then a body" : ""));
+        ScriptedServer server(answerEach);
+        ScopedEnv proxy("http_proxy", row.proxied ? server.url("") : "");
+        std::string second;
+        for (const char* target : {row.first, "/b"}) {
+            const bool first = target == row.first, body = !first && row.bodySecond;
+            Opened o("127.0.0.1", server.port(), Line(body ? "POST" : "GET", target, false, true));
+            if (!body) {
+                ASSERT_TRUE(o.request->Send(nullptr, nullptr, 0).answered);
+            } else {  // in two writes, which could not be sent again on another connection
+                o.request->StartSend(2);
+                o.request->WriteBody("a", 1);
+                o.request->WriteBody("b", 1);
+                ASSERT_TRUE(o.request->EndSend().answered);
+            }
+            char buffer[4096];
+            std::uint32_t count = 0;
+            second.clear();
+            while (o.request->Read(buffer, sizeof buffer, &count) == kNoError && count > 0) {
+                second.append(buffer, count);
+                if (first && second.size() > 10) break;  // the rest left unread
+            }
+        }
+        EXPECT_EQ(second, "OK");
+        EXPECT_EQ(server.connectionCount(), row.connections);
+    }
+    // nginx's $connection numbers its connections.
+    ScopedEnv trust("SSL_CERT_FILE", TestCertificates::Get().caFile);
+    NginxServer nginx("location = /c { return 200 \"$connection\"; }");
+    for (const bool secure : {false, true}) {
+        std::string numbers[2];
+        for (std::string& number : numbers) {
+            Opened o("127.0.0.1",
+                     secure ? nginx.httpsPort(CertificateKind::Good) : nginx.httpPort(),
+                     Line("GET", "/c", secure, true));
+            ASSERT_TRUE(o.request->Send(nullptr, nullptr, 0).answered);
+            char buffer[32];
+            std::uint32_t count = 0;
+            while (o.request->Read(buffer, sizeof buffer, &count) == kNoError && count > 0)
+                number.append(buffer, count);
+        }
+        EXPECT_EQ(numbers[0] == numbers[1], !secure) << numbers[0] << " " << numbers[1];
+    }
+}
+
 // Redirects are followed up to ten. Bytes after a switch of protocols nobody asked for are no
 // answer: no status came (they arrive with the connection still open).
 TEST(HttpTransport, RedirectsFollowedUpToTenAndUnaskedSwitches) {

@@ -65,6 +65,9 @@ FileService::FileService(fs::path root, const ServiceLimits& limits, AccessToken
 void FileService::Register(httplib::Server& server) {
     // For any body the server would read by itself.
     server.set_payload_max_length(limits_.requestBytes);
+    // One request per connection: a worker thread waits with each idle kept connection, so
+    // clients that keep theirs (as keep-alive clients do) would soon hold every worker.
+    server.set_keep_alive_max_count(1);
     // Runs before any body is read: only a POST carries a form, and anything else is answered
     // from its headers alone.
     server.set_pre_routing_handler(

@@ -53,12 +53,16 @@ std::unique_ptr<TransferPair> TakePair() {
         if (kept) return std::exchange(kept, nullptr);
     }
     auto pair = std::make_unique<TransferPair>();
-    return pair->multi != nullptr && pair->easy != nullptr ? std::move(pair) : nullptr;
+    if (pair->multi == nullptr || pair->easy == nullptr) return nullptr;
+    // One idle connection per pair, so a thread holds at most as many as its pool has pairs.
+    curl_multi_setopt(pair->multi, CURLMOPT_MAXCONNECTS, 1L);
+    return pair;
 }
 
 void ReturnPair(std::unique_ptr<TransferPair> pair, bool added) {
     if (!pair) return;
-    // Removing an unfinished transfer closes its connection: connections are never reused.
+    // Removing an unfinished transfer closes its connection: only one whose answer was read
+    // whole stays for the next request, which takes it unless the server has closed it.
     if (added) curl_multi_remove_handle(pair->multi, pair->easy);
     // The reset drops the list of cookie files without freeing it (this library version).
     curl_easy_setopt(pair->easy, CURLOPT_COOKIEFILE, nullptr);

@@ -90,7 +90,14 @@ ErrorCode Exchange::Configure() {
     // Cookies live in the process-wide jar, in memory only: no file is ever written.
     set(CURLOPT_SHARE, CookieShare());
     set(CURLOPT_COOKIEFILE, "");
-    set(CURLOPT_FORBID_REUSE, 1L);
+    // A plain connection straight to the server stays open for the thread's next request to it,
+    // as keep-alive requests ask. A TLS connection carries the checks of its handshake and a
+    // proxy's may carry its credentials: those serve one request only.
+    set(CURLOPT_FORBID_REUSE, settings_.secure || !settings_.proxy.empty() ? 1L : 0L);
+    // Only a request without a body takes such a connection: should the server close it just
+    // then, the library sends the request again on a new one, which it cannot do with a body
+    // handed over piece by piece.
+    set(CURLOPT_FRESH_CONNECT, settings_.hasBody ? 1L : 0L);
     set(CURLOPT_NOSIGNAL, 1L);
     // Only a size: a handle whose last transfer broke off keeps its buffer, and this library
     // version then refuses the option, which must not fail the transfer.
