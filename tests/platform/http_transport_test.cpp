@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <fstream>
 #include <future>
+#include <list>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -156,13 +157,27 @@ TEST(HttpTransport, NoProxyListCoversWholeNames) {
     }
 }
 
+// The answer's body, read to its end or, with `cut`, only its first piece.
+std::string ReadBody(Opened& o, bool cut = false) {
+    std::string body;
+    char buffer[4096];
+    std::uint32_t count = 0;
+    while (o.request->Read(buffer, sizeof buffer, &count) == kNoError && count > 0) {
+        body.append(buffer, count);
+        if (cut) break;
+    }
+    return body;
+}
+
 // A plain connection straight to the server, its answer read whole, serves the thread's next
 // request without a body; one with bytes past its answer, one the server closed, one left
-// unread, a proxy's and a TLS one do not, nor does a request with a body take one.
+// unread, a proxy's and a TLS one do not, nor does a request with a body take one. A thread
+// keeps one idle connection per handle pair: the next server's closes the one before.
 TEST(HttpTransport, ConnectionsKeptOnlyWhenPlainDirectAndReadWhole) {
     const std::string big(1 << 20, 'b'), kept = "HTTP/1.1 200 OK\r\nContent-Length: ";
     ScriptedServer::Script answerEach = [&](ScriptedConnection& connection) {
-        for (std::string request; !(request = connection.ReadRequest()).empty();) {
+        for (std::string request;
+             !(request = connection.ReadRequest(std::chrono::seconds(60))).empty();) {
             const bool large = request.find("/big") != std::string::npos;
             const bool extra = request.find("/extra") != std::string::npos;  // in the same read
             connection.Send(
@@ -194,17 +209,23 @@ TEST(HttpTransport, ConnectionsKeptOnlyWhenPlainDirectAndReadWhole) {
                 o.request->WriteBody("b", 1);
                 ASSERT_TRUE(o.request->EndSend().answered);
             }
-            char buffer[4096];
-            std::uint32_t count = 0;
-            second.clear();
-            while (o.request->Read(buffer, sizeof buffer, &count) == kNoError && count > 0) {
-                second.append(buffer, count);
-                if (first && second.size() > 10) break;  // the rest left unread
-            }
+            second = ReadBody(o, first && row.first == std::string("/big"));
         }
         EXPECT_EQ(second, "OK");
         EXPECT_EQ(server.connectionCount(), row.connections);
     }
+    EventCount closed;
+    std::list<ScriptedServer> three;
+    for (int i = 0; i < 3; ++i) {
+        three.emplace_back([&](ScriptedConnection& connection) {
+            answerEach(connection);
+            closed.Raise();
+        });
+        Opened o("127.0.0.1", three.back().port(), Line("GET", "/a", false, true));
+        ASSERT_TRUE(o.request->Send(nullptr, nullptr, 0).answered);
+        EXPECT_EQ(ReadBody(o), "OK");
+    }
+    EXPECT_TRUE(closed.AwaitAtLeast(2));
     // nginx's $connection numbers its connections.
     ScopedEnv trust("SSL_CERT_FILE", TestCertificates::Get().caFile);
     NginxServer nginx("location = /c { return 200 \"$connection\"; }");
@@ -215,10 +236,7 @@ TEST(HttpTransport, ConnectionsKeptOnlyWhenPlainDirectAndReadWhole) {
                      secure ? nginx.httpsPort(CertificateKind::Good) : nginx.httpPort(),
                      Line("GET", "/c", secure, true));
             ASSERT_TRUE(o.request->Send(nullptr, nullptr, 0).answered);
-            char buffer[32];
-            std::uint32_t count = 0;
-            while (o.request->Read(buffer, sizeof buffer, &count) == kNoError && count > 0)
-                number.append(buffer, count);
+            number = ReadBody(o);
         }
         EXPECT_EQ(numbers[0] == numbers[1], !secure) << numbers[0] << " " << numbers[1];
     }
