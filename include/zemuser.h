@@ -18,9 +18,9 @@
  * - **URLs.** Narrow NUL-terminated text, `http://` or `https://` only. A null URL, one that
  *   does not parse, or another scheme makes the call fail at once: nothing is sent.
  *   HTTP/1.0 is spoken, asking the server to keep the connection. A plain connection straight
- *   to a server that keeps it, its answer read whole, serves the same thread's next call to
- *   that server; HTTPS and proxied connections serve one call (on Windows the system's internet
- *   layer decides).
+ *   to a server that keeps it, its answer read whole, serves the same thread's next fetch
+ *   (`ZEMUrlGet*`) from that server; HTTPS and proxied connections serve one call, and calls
+ *   that send a body connect anew (on Windows the system's internet layer decides).
  * - **Buffers.** A buffer the library fills with a reply receives a terminating zero after the
  *   bytes read, so it needs one byte more than the size the host announces. Buffers the
  *   library hands out (`ZEMUrlGet3`, `ZEMUrlPost3`) go back through ZEMReleaseBuffer().
