@@ -57,7 +57,7 @@ void AddSmallFetchCases(const Config& config, std::vector<BenchCase>& cases) {
     const SmallFetch libcurl = [url, size](std::vector<char>& buffer) {
         return CurlGetIntoBuffer(url, buffer.data(), size) == static_cast<std::int64_t>(size);
     };
-    const SmallFetch libcurlKeepAlive = [url, size](std::vector<char>& buffer) {
+    const SmallFetch libcurlKeptHandle = [url, size](std::vector<char>& buffer) {
         return CurlGetIntoBuffer(url, buffer.data(), size, true) == static_cast<std::int64_t>(size);
     };
     const auto sequential = [size, count](SmallFetch fetch) {
@@ -75,7 +75,7 @@ void AddSmallFetchCases(const Config& config, std::vector<BenchCase>& cases) {
     cases.push_back({"fetch_1k/libcurl", bytes, requests, false, sequential(libcurl)});
     // libcurl keeping its connection from one request to the next, as the library does.
     cases.push_back(
-        {"fetch_1k/libcurl_kept_handle", bytes, requests, false, sequential(libcurlKeepAlive)});
+        {"fetch_1k/libcurl_kept_handle", bytes, requests, false, sequential(libcurlKeptHandle)});
     // The same calls while the host holds a handle: the library's count of live sessions then
     // never drops to zero between calls, so the per-call save and restore of the HTTP/1.1
     // settings drops out. Shows what that costs.

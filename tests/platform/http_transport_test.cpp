@@ -169,6 +169,13 @@ std::string ReadBody(Opened& o, bool cut = false) {
     return body;
 }
 
+// A GET that asks to keep the connection, and its body as ReadBody reads it.
+std::string Fetch(std::uint16_t port, const char* target, bool secure = false, bool cut = false) {
+    Opened o("127.0.0.1", port, Line("GET", target, secure, true));
+    EXPECT_TRUE(o.request->Send(nullptr, nullptr, 0).answered) << target;
+    return ReadBody(o, cut);
+}
+
 // A plain connection straight to the server, its answer read whole, serves the thread's next
 // request without a body; one with bytes past its answer, one the server closed, one left
 // unread, a proxy's and a TLS one do not, nor does a request with a body take one. A thread
@@ -199,17 +206,19 @@ TEST(HttpTransport, ConnectionsKeptOnlyWhenPlainDirectAndReadWhole) {
         ScopedEnv proxy("http_proxy", row.proxied ? server.url("") : "");
         std::string second;
         for (const char* target : {row.first, "/b"}) {
-            const bool first = target == row.first, body = !first && row.bodySecond;
-            Opened o("127.0.0.1", server.port(), Line(body ? "POST" : "GET", target, false, true));
-            if (!body) {
-                ASSERT_TRUE(o.request->Send(nullptr, nullptr, 0).answered);
-            } else {  // in two writes, which could not be sent again on another connection
-                o.request->StartSend(2);
-                o.request->WriteBody("a", 1);
-                o.request->WriteBody("b", 1);
-                ASSERT_TRUE(o.request->EndSend().answered);
+            const bool first = target == row.first;
+            if (first || !row.bodySecond) {
+                second =
+                    Fetch(server.port(), target, false, first && row.first == std::string("/big"));
+                continue;
             }
-            second = ReadBody(o, first && row.first == std::string("/big"));
+            // A body in two writes, which could not be sent again on another connection.
+            Opened o("127.0.0.1", server.port(), Line("POST", target, false, true));
+            o.request->StartSend(2);
+            o.request->WriteBody("a", 1);
+            o.request->WriteBody("b", 1);
+            ASSERT_TRUE(o.request->EndSend().answered);
+            second = ReadBody(o);
         }
         EXPECT_EQ(second, "OK");
         EXPECT_EQ(server.connectionCount(), row.connections);
@@ -221,23 +230,16 @@ TEST(HttpTransport, ConnectionsKeptOnlyWhenPlainDirectAndReadWhole) {
             answerEach(connection);
             closed.Raise();
         });
-        Opened o("127.0.0.1", three.back().port(), Line("GET", "/a", false, true));
-        ASSERT_TRUE(o.request->Send(nullptr, nullptr, 0).answered);
-        EXPECT_EQ(ReadBody(o), "OK");
+        EXPECT_EQ(Fetch(three.back().port(), "/a"), "OK");
     }
     EXPECT_TRUE(closed.AwaitAtLeast(2));
     // nginx's $connection numbers its connections.
     ScopedEnv trust("SSL_CERT_FILE", TestCertificates::Get().caFile);
     NginxServer nginx("location = /c { return 200 \"$connection\"; }");
     for (const bool secure : {false, true}) {
-        std::string numbers[2];
-        for (std::string& number : numbers) {
-            Opened o("127.0.0.1",
-                     secure ? nginx.httpsPort(CertificateKind::Good) : nginx.httpPort(),
-                     Line("GET", "/c", secure, true));
-            ASSERT_TRUE(o.request->Send(nullptr, nullptr, 0).answered);
-            number = ReadBody(o);
-        }
+        const std::uint16_t port =
+            secure ? nginx.httpsPort(CertificateKind::Good) : nginx.httpPort();
+        const std::string numbers[2] = {Fetch(port, "/c", secure), Fetch(port, "/c", secure)};
         EXPECT_EQ(numbers[0] == numbers[1], !secure) << numbers[0] << " " << numbers[1];
     }
 }
