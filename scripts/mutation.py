@@ -36,10 +36,9 @@ import tempfile
 import time
 from pathlib import Path
 
-# The GoogleTest suites in the order they run (cheapest first), and the programs they start;
-# those the tree does not define are left out.
+# The GoogleTest suites in the order they run (cheapest first); those the tree does not define
+# are left out.
 SUITES = ["unit_tests", "platform_tests", "api_tests", "fault_tests"]
-HELPERS = ["host_probe"]
 # Each fuzz target and the inputs it runs: a few seconds each on one core.
 FUZZERS = {"fuzz_url": 2000, "fuzz_download_name": 2000, "fuzz_form_body": 500,
            "fuzz_settings_file": 1000, "fuzz_server_answer": 150}
@@ -168,7 +167,7 @@ def main():
                                "-DZEMUSER_BUILD_TOOLS=OFF", *launcher], stdout=subprocess.DEVNULL)
         defined = subprocess.check_output(["cmake", "--build", str(build), "--target", "help"], text=True)
         suites = [name for name in SUITES if f"... {name}" in defined]
-        targets = ["--target", *suites, *[name for name in HELPERS if f"... {name}" in defined]]
+        targets = ["--target", *suites]
         subprocess.check_call(["cmake", "--build", str(build), "-j", jobs, *targets],
                               stdout=subprocess.DEVNULL)
         if any(run([str(build / "tests" / suite)], tree, options.timeout, env) != 0 for suite in suites):

@@ -126,7 +126,7 @@ stage_asan() {
 stage_tsan() {
   export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1"
   step "build (thread)" build tsan \
-    platform_tests api_tests host_probe soak zemuser_file_service
+    platform_tests api_tests soak zemuser_file_service
   # The threaded tests: cancellation, concurrent transfers, shared trace log and meter, the soak.
   GTEST_FILTER='*Thread*:*Concurren*:*Cancel*:*Parallel*' \
     step "tests (thread)" run_ctest build-tsan -R '^(platform_tests|api_tests|soak)$'

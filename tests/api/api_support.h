@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <zemuser.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -23,17 +24,18 @@ namespace fs = std::filesystem;
 using WideString = std::basic_string<ZEMWideChar>;
 
 #ifndef _WIN32  // Windows keeps the settings in the registry
-// Sessions write the user's HTTP/1.1 settings: into the build tree unless a folder is chosen.
-inline const char* const kSettings = std::getenv("ZEMUSER_SETTINGS_DIR");
-inline const ScopedEnv kSettingsKept("ZEMUSER_SETTINGS_DIR", kSettings ? kSettings
-                                                                       : ZEMUSER_BINARY_DIR
-                                                                 "/tests/api_settings");
-
-// Runs probes/host_probe.cpp (a fresh host process) on the settings in `settings`: its output.
-inline std::string RunHostProbe(const TempDir& settings, const std::string& commands) {
-    return RunCommand("ZEMUSER_SETTINGS_DIR='" + settings.path() +
-                      "' " ZEMUSER_BINARY_DIR "/tests/host_probe " + commands);
-}
+// Sessions write the user's HTTP/1.1 settings into a folder of this program's own (suites run
+// side by side), in the build tree unless one is chosen; every run starts with none stored.
+inline const std::string kSettingsFolder =
+    std::getenv("ZEMUSER_SETTINGS_DIR") != nullptr
+        ? std::getenv("ZEMUSER_SETTINGS_DIR")
+        : ZEMUSER_BINARY_DIR "/tests/settings-" + std::string(program_invocation_short_name);
+inline const std::string kHttp11File =
+    kSettingsFolder +
+    "/HKEY_CURRENT_USER/Software/Microsoft/Windows/CurrentVersion/Internet "
+    "Settings.reg";
+inline const ScopedEnv kSettingsKept("ZEMUSER_SETTINGS_DIR",
+                                     (fs::remove(kHttp11File), kSettingsFolder));
 #endif
 
 // Under WinINet, which meets some rows in its own way (ZEMWideChar is wchar_t on Windows alone).
@@ -60,11 +62,11 @@ inline std::string Replaced(std::string text, const std::string& key, const std:
     return text;
 }
 
-// Every regular file below `root`, relative to it.
-inline std::set<std::string> FilesBelow(const std::string& root) {
+// Every regular file below `root`, relative to it, in UTF-8.
+inline std::set<std::string> FilesBelow(const fs::path& root) {
     std::set<std::string> files;
     for (const auto& entry : fs::recursive_directory_iterator(root)) {
-        if (entry.is_regular_file()) files.insert(fs::relative(entry.path(), root).string());
+        if (entry.is_regular_file()) files.insert(fs::relative(entry.path(), root).u8string());
     }
     return files;
 }
@@ -109,13 +111,21 @@ enum Call { Get, Get2, Get3, Post, Post3, Url, UrlW, Named, Up, UpW, Kiv, KivW, 
 constexpr int32_t kNone = INT32_MIN;  // a null buffer (out-pointer for Get3 and Post3)
 
 inline std::string Name(Call call) {
-    std::istringstream names(
-        "get get2 get3 post post3 url-download wide-url-download normal-download url-upload "
-        "wide-url-upload conference-download wide-conference-download conference-upload "
-        "wide-conference-upload");
-    std::string name;
-    for (int i = 0; i <= static_cast<int>(call); ++i) names >> name;
-    return name;
+    static const char* const kNames[] = {"get",
+                                         "get2",
+                                         "get3",
+                                         "post",
+                                         "post3",
+                                         "url-download",
+                                         "wide-url-download",
+                                         "normal-download",
+                                         "url-upload",
+                                         "wide-url-upload",
+                                         "conference-download",
+                                         "wide-conference-download",
+                                         "conference-upload",
+                                         "wide-conference-upload"};
+    return kNames[call];
 }
 inline bool InMemory(Call call) {
     return call <= Post3;

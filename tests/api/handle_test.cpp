@@ -1,5 +1,4 @@
-// A handle's proxy credentials, sent only where asked for and never shown; the user's HTTP/1.1
-// settings held off while any handle or call lives (seen from fresh host processes).
+// A handle's proxy credentials, sent only where asked for and never shown.
 #include "api_support.h"
 
 constexpr char kPassword[] = "pr0xy-pa55w0rd-never-logged";
@@ -63,57 +62,6 @@ TEST(TransferHandles, ProxyCredentialsAnsweringAProxyAndKeptSecret) {
     EXPECT_NE(debugged.find("\nProxy-Authorization: (not shown)\n"), std::string::npos);
     const std::string requestLine = "net: > GET " + page + " HTTP/1.0\n";
     EXPECT_NE(debugged.find(requestLine), std::string::npos) << debugged.substr(0, 2000);
-}
-
-// Each row runs host processes one after another on one settings store.
-TEST(HttpSettingsOverride, HeldOffWhileHandlesLiveOnAnyThread) {
-    TempDir signals, releasing;
-    const std::string arrived = signals.File("arrived"), release = releasing.File("release");
-    // Holds its answer until the probe says so: a call with a null handle outlives both handles.
-    ScriptedServer server([&](ScriptedConnection& connection) {
-        connection.ReadRequest();
-        WriteFileBytes(arrived, "");
-        AwaitFileIn(releasing.path());
-        connection.Send(HttpResponse(200, "done"));
-    });
-    const std::string off = "EnableHttp1_1=0 ProxyHttp1.1=0\n",
-                      user = "EnableHttp1_1=1 ProxyHttp1.1=7\n",
-                      absent = "EnableHttp1_1=absent ProxyHttp1.1=absent\n";
-    const std::string file =
-        "/HKEY_CURRENT_USER/Software/Microsoft/Windows/CurrentVersion/Internet Settings.reg";
-    const struct {
-        const char* name;
-        bool seeded;                                            // the user's values 1 and 7
-        std::vector<std::pair<std::string, std::string>> runs;  // commands, output
-    } rows[] = {
-        // clang-format off
-        {"until the last handle or call ends", true, {{"print begin begin print get-start " +
-         server.url() + " await " + arrived + " end print end print touch " + release +
-         " get-wait print", user + off + off + off + "get=4 status=200\n" + user}}},
-        // Emptied between two handles: a second reading would restore absent values as 1.
-        {"read only once", true,
-         {{"begin print end print touch {file} begin print end print", off + user + off + user}}},
-        {"absent values restored as 1", false, {{"print begin print end print",
-         absent + off + "EnableHttp1_1=1 ProxyHttp1.1=1\n"}}},
-        {"restored at exit", true, {{"begin begin print exit", off}, {"print", user}}},
-        {"nothing written without handles", false, {{"print exit", absent}, {"print", absent}}},
-        {"concurrent threads", true, {{"storm 8 300 print begin print end print", user + off + user}}},
-        // clang-format on
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
-        TempDir settings;
-        if (row.seeded) {
-            fs::create_directories(fs::path(settings.path() + file).parent_path());
-            WriteFileBytes(settings.path() + file,
-                           "\"EnableHttp1_1\"=dword:00000001\n\"ProxyHttp1.1\"=dword:00000007\n");
-        }
-        for (const auto& [commands, output] : row.runs) {
-            const std::string run =
-                Replaced(commands, "{file}", "'" + settings.path() + file + "'");
-            EXPECT_EQ(RunHostProbe(settings, run), output) << run;
-        }
-    }
 }
 
 // An origin server's 407 from inside a tunnel is its own answer: the handle's proxy

@@ -167,20 +167,14 @@ ChildEnd RunInChild(const std::function<int()>& body, const std::function<void()
     return end;
 }
 
-std::string RunCommand(const std::string& commandLine) {
-    const ProgramResult result = RunProgram({"/bin/sh", "-c", commandLine});
-    if (result.exitCode == 0) return result.out;
-    return result.out + result.err + "exit status " + std::to_string(result.exitCode) + "\n";
-}
-
-TempDir::TempDir() {
+TempDir::TempDir() : owner_(getpid()) {
     path_ = (std::filesystem::temp_directory_path() / "zemuser-test-XXXXXX").string();
     if (mkdtemp(path_.data()) == nullptr) throw std::runtime_error("mkdtemp failed: " + path_);
 }
 
 TempDir::~TempDir() {
     std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
+    if (getpid() == owner_) std::filesystem::remove_all(path_, ignored);
 }
 
 std::string ReadFileBytes(const std::string& path) {

@@ -62,9 +62,6 @@ ChildEnd RunInChild(const std::function<int()>& body,
                     const std::function<void()>& whileRunning = nullptr,
                     std::chrono::seconds limit = std::chrono::seconds(60));
 
-// A shell command line's output, then its errors and "exit status N" when it fails.
-std::string RunCommand(const std::string& commandLine);
-
 class ScopedEnv {
   public:
     ScopedEnv(const std::string& name, const std::string& value) : name_(name) {
@@ -92,6 +89,7 @@ class TempDir {
 
   private:
     std::string path_;
+    int owner_;  // a forked child that exits leaves its parent's folders alone
 };
 
 std::string ReadFileBytes(const std::string& path);

@@ -2,7 +2,7 @@
 # Cross-builds zemuser.dll for i686 and x86_64 and checks their exports and imports; starts a
 # self-signed HTTPS server (openssl s_server) on 127.0.0.1; runs the test program (tests/api's
 # export tables, with their own scripted servers, and the Windows-only rows) under Wine, then its
-# registry test again, to find the HTTP/1.1 settings restored. Arguments go to the test program.
+# settings test again, to find the HTTP/1.1 settings restored. Arguments go to the test program.
 # ZEMUSER_SKIP_WINE=1 skips; ZEMUSER_WINE_BUILD, ZEMUSER_WINE_PREFIX choose the folders.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -66,12 +66,12 @@ export ZEMUSER_WINE_HTTPS=https://${line#ACCEPT }
 say "waiting for the Wine prefix"
 wait "${pids[0]}" || { cat "$work/wineboot.log"; abort "wineboot failed"; }
 wineserver -w
-for value in EnableHttp1_1 ProxyHttp1.1; do  # the user's settings as the registry test expects
+for value in EnableHttp1_1 ProxyHttp1.1; do  # the user's settings as the settings test expects
     wine reg add 'HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings' \
         /v $value /t REG_DWORD /d 1 /f > /dev/null 2>&1
 done
 check "the test program under Wine" timeout 300 wine "$tests" "$@"
 wineserver -w
 check "the user's HTTP/1.1 settings are back after the process" \
-    timeout 120 wine "$tests" --gtest_filter='WineRegistry.*'
+    timeout 120 wine "$tests" --gtest_filter='HttpSettingsOverride.*'
 [[ $failed -eq 0 ]] && say "all passed"
