@@ -2,17 +2,10 @@
 #include "platform/http_transport.h"
 
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <unistd.h>
 
-#include <atomic>
-#include <csignal>
 #include <cstdio>
-#include <fstream>
-#include <future>
 #include <list>
 #include <string>
-#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -101,36 +94,6 @@ TEST(HttpTransport, RequestBytesForEachHeaderMode) {
         ASSERT_FALSE(server.requests().empty());
         EXPECT_EQ(server.requests().back().substr(0, row.expected.size()), row.expected);
     }
-}
-
-// What the engine never passes is refused or harmless, never dereferenced.
-TEST(HttpTransport, NoHostRefusedAndAReadIntoNoBufferTakesNothing) {
-    ScriptedServer server(Answer(HttpResponse(200, "body")));
-    Opened o("127.0.0.1", server.port(), Line("GET", "/"));
-    ASSERT_TRUE(o.request->Send(nullptr, nullptr, 0).answered);
-    std::uint32_t count = 7;
-    EXPECT_EQ(o.request->Read(nullptr, 0, &count), kNoError);
-    EXPECT_EQ(count, 0u);
-    for (const char* host : {static_cast<const char*>(nullptr), ""}) {
-        ErrorCode failure = kNoError;
-        EXPECT_EQ(o.session->Connect(host, 80, nullptr, nullptr, &failure), nullptr);
-        EXPECT_EQ(failure, 87u);  // an invalid parameter
-    }
-}
-
-// A cookie set for a URL goes with the requests to its folder, from then on; a cookie without
-// a name, or with a control character, is refused.
-TEST(HttpTransport, CookiesSetForAUrl) {
-    ScriptedServer server(Answer(HttpResponse(200, "")));
-    const std::string page = server.url("/jar/page");
-    EXPECT_EQ(SetCookie(page.c_str(), "kept", "1"), kNoError);
-    EXPECT_EQ(SetCookie(page.c_str(), nullptr, "also=2"), kNoError);
-    EXPECT_EQ(SetCookie(page.c_str(), "", "=3"), 87u);
-    EXPECT_EQ(SetCookie(page.c_str(), "bad", "4\r\nX-Injected: 1"), 87u);
-    Opened o("127.0.0.1", server.port(), Line("GET", "/jar/other"));
-    ASSERT_TRUE(o.request->Send(nullptr, nullptr, 0).answered);
-    const std::string sent = ParseRequest(server.requests().back()).Header("Cookie");
-    EXPECT_TRUE(sent == "kept=1; also=2" || sent == "also=2; kept=1") << sent;  // either order
 }
 
 // The no-proxy list covers a name and the names under it, not a name that merely ends alike,
@@ -331,77 +294,6 @@ TEST(HttpTransport, CertificateQuestionsAskedAgainOnAResumedSession) {
     line.checkCertificateDate = true;
     Opened expired("127.0.0.1", nginx.httpsPort(CertificateKind::Expired), line);
     EXPECT_FALSE(expired.request->Send(nullptr, nullptr, 0).answered);
-}
-
-// SIGPIPE's default action ends the process, so a child that finishes proves none came.
-TEST(HttpTransport, PeerClosingDuringTlsUploadRaisesNoSigpipe) {
-    const ChildEnd child = RunInChild([] {
-        std::signal(SIGPIPE, SIG_DFL);
-        ScopedEnv trust("SSL_CERT_FILE", TestCertificates::Get().caFile);
-        NginxServer nginx("location /drop { lingering_close off; return 200; }");
-        Opened o("127.0.0.1", nginx.httpsPort(CertificateKind::Good), Line("POST", "/drop", true));
-        const std::string body(32u << 20, 't');
-        o.request->StartSend(static_cast<std::uint32_t>(body.size()));
-        o.request->WriteBody(body.data(), static_cast<std::uint32_t>(body.size()));
-        o.request->EndSend();
-        return 0;
-    });
-    EXPECT_TRUE(child.Succeeded()) << child.Describe();
-}
-
-// The state letter of a thread of this process ('S' while it sleeps in a wait).
-char ThreadState(pid_t tid) {
-    std::ifstream stat("/proc/self/task/" + std::to_string(tid) + "/stat");
-    const std::string text((std::istreambuf_iterator<char>(stat)), {});
-    const auto end = text.rfind(')');
-    return end == std::string::npos || end + 2 >= text.size() ? '?' : text[end + 2];
-}
-
-TEST(HttpTransport, CloseFromAnotherThreadWakesTheBlockedCall) {
-    enum Phase { Handshake, Answer, Upload };
-    const struct {
-        const char* name;
-        Phase phase;
-        void (*close)(Opened&);
-    } rows[] = {
-        {"handshake, request closed", Handshake, [](Opened& o) { o.request->Close(); }},
-        {"answer, connection closed", Answer, [](Opened& o) { o.connection->Close(); }},
-        {"upload, session closed", Upload, [](Opened& o) { o.session->Close(); }},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
-        std::promise<void> arrived;  // the server says when the client has reached it
-        ScriptedServer server([&](ScriptedConnection& connection) {
-            if (row.phase == Answer) connection.ReadRequest();
-            arrived.set_value();
-            pollfd hold{connection.fd(), 0, 0};  // a minute, unless the client goes
-            poll(&hold, 1, 60000);
-        });
-        Opened o("127.0.0.1", server.port(), Line("POST", "/", row.phase == Handshake));
-        std::atomic<pid_t> tid{0};
-        ErrorCode result = kNoError, next = kNoError;
-        std::thread transfer([&, request = o.request]() mutable {
-            const std::string body(row.phase == Upload ? 64u << 20 : 0, 'w');
-            const auto size = static_cast<std::uint32_t>(body.size());
-            if (row.phase == Upload) request->StartSend(size);
-            tid = static_cast<pid_t>(gettid());  // from here on, a wait is the call's
-            result = row.phase == Upload ? request->WriteBody(body.data(), size)
-                                         : request->Send(nullptr, nullptr, 0).code;
-            char buffer[16];
-            std::uint32_t count = 0;
-            next = request->Read(buffer, sizeof buffer, &count);
-            request.reset();  // the closing thread destroys the objects
-        });
-        ASSERT_EQ(arrived.get_future().wait_for(std::chrono::seconds(20)),
-                  std::future_status::ready);
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (ThreadState(tid) != 'S' && std::chrono::steady_clock::now() < deadline)
-            std::this_thread::yield();
-        row.close(o);
-        transfer.join();
-        EXPECT_EQ(result, 12017u);  // cancelled, not the server's end
-        EXPECT_EQ(next, kInvalidHandle);
-    }
 }
 
 // Dot segments and escapes are left to the URL fuzzer.
