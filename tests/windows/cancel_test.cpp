@@ -3,7 +3,7 @@
 // arrives: the server trickles for minutes.
 #include <future>
 
-#include "wine_support.h"
+#include "api/api_support.h"
 
 TEST(WineCancel, FromAnotherThreadWhileTheBodyFlows) {
     ScriptedServer server([](ScriptedConnection& connection) {
