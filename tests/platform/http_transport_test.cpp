@@ -96,6 +96,30 @@ TEST(HttpTransport, RequestBytesForEachHeaderMode) {
     }
 }
 
+// A cookie set for a URL goes with the requests to its folder; one without a name or with a
+// control character is refused. What the engine never passes is refused or harmless: no host,
+// a read into no buffer.
+TEST(HttpTransport, CookiesForAUrlAndInputsTheEngineNeverPasses) {
+    ScriptedServer server(Answer(HttpResponse(200, "")));
+    const std::string page = server.url("/jar/page");
+    EXPECT_EQ(SetCookie(page.c_str(), "kept", "1"), kNoError);
+    EXPECT_EQ(SetCookie(page.c_str(), nullptr, "also=2"), kNoError);
+    EXPECT_EQ(SetCookie(page.c_str(), "", "=3"), 87u);  // an invalid parameter
+    EXPECT_EQ(SetCookie(page.c_str(), "bad", "4\r\nX-Injected: 1"), 87u);
+    Opened o("127.0.0.1", server.port(), Line("GET", "/jar/other"));
+    ASSERT_TRUE(o.request->Send(nullptr, nullptr, 0).answered);
+    const std::string sent = ParseRequest(server.requests().back()).Header("Cookie");
+    EXPECT_TRUE(sent == "kept=1; also=2" || sent == "also=2; kept=1") << sent;  // either order
+    std::uint32_t count = 7;
+    EXPECT_EQ(o.request->Read(nullptr, 0, &count), kNoError);
+    EXPECT_EQ(count, 0u);
+    for (const char* host : {static_cast<const char*>(nullptr), ""}) {
+        ErrorCode failure = kNoError;
+        EXPECT_EQ(o.session->Connect(host, 80, nullptr, nullptr, &failure), nullptr);
+        EXPECT_EQ(failure, 87u);
+    }
+}
+
 // The no-proxy list covers a name and the names under it, not a name that merely ends alike,
 // and an address only itself. ("*.localhost" is loopback to the transfer library, without DNS.)
 TEST(HttpTransport, NoProxyListCoversWholeNames) {
