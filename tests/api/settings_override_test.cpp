@@ -2,37 +2,20 @@
 // restored when the last one ends and when the process ends; read once per process, a missing
 // value restored as 1. Under Wine in the real registry: the runner sets both to 1, and runs
 // this again in a new process to find them restored.
-#ifdef _WIN32
-#include <windows.h>
-#endif
-
 #include <cstring>
 #include <functional>
 #include <future>
 
 #include "api_support.h"
+#ifdef _WIN32
+#include "windows/registry_values.h"  // Stored and UserSetsBothTo5 in the registry
+#endif
 
 namespace {
 
 const char* const kNames[] = {"EnableHttp1_1", "ProxyHttp1.1"};
 
-#ifdef _WIN32
-constexpr char kKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
-
-std::string Stored(const char* name) {  // "-" when missing
-    DWORD value = 0, size = sizeof value;
-    if (RegGetValueA(HKEY_CURRENT_USER, kKey, name, RRF_RT_REG_DWORD, nullptr, &value, &size)) {
-        return "-";
-    }
-    return std::to_string(value);
-}
-void UserSetsBothTo5() {
-    const DWORD five = 5;
-    for (const char* name : kNames) {
-        RegSetKeyValueA(HKEY_CURRENT_USER, kKey, name, REG_DWORD, &five, sizeof five);
-    }
-}
-#else
+#ifndef _WIN32
 std::string Stored(const char* name) {  // "-" when missing
     const std::string text = FileExists(kHttp11File) ? ReadFileBytes(kHttp11File) : "";
     const auto at = text.rfind("\"" + std::string(name) + "\"=dword:");
