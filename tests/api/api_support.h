@@ -111,20 +111,12 @@ enum Call { Get, Get2, Get3, Post, Post3, Url, UrlW, Named, Up, UpW, Kiv, KivW, 
 constexpr int32_t kNone = INT32_MIN;  // a null buffer (out-pointer for Get3 and Post3)
 
 inline std::string Name(Call call) {
-    static const char* const kNames[] = {"get",
-                                         "get2",
-                                         "get3",
-                                         "post",
-                                         "post3",
-                                         "url-download",
-                                         "wide-url-download",
-                                         "normal-download",
-                                         "url-upload",
-                                         "wide-url-upload",
-                                         "conference-download",
-                                         "wide-conference-download",
-                                         "conference-upload",
-                                         "wide-conference-upload"};
+    // clang-format off
+    static const char* const kNames[] = {"get", "get2", "get3", "post", "post3", "url-download",
+        "wide-url-download", "normal-download", "url-upload", "wide-url-upload",
+        "conference-download", "wide-conference-download", "conference-upload",
+        "wide-conference-upload"};
+    // clang-format on
     return kNames[call];
 }
 inline bool InMemory(Call call) {

@@ -52,7 +52,7 @@ TEST(TransferHandles, ProxyCredentialsAnsweringAProxyAndKeptSecret) {
         }
     }
     // Not sent before the proxy asked for them.
-    EXPECT_EQ(ParseRequest(proxy.requests().at(0)).HeaderCount("Proxy-Authorization"), 0);
+    EXPECT_EQ(proxy.requests().at(0).find("Proxy-Authorization"), std::string::npos);
     const std::string traced = trace.Text(), debugged = ReadFileBytes(debugPath);
     EXPECT_NE(traced.find("request failed"), std::string::npos);
     EXPECT_NE(debugged.find("request failed"), std::string::npos);
@@ -83,6 +83,6 @@ TEST(TransferHandles, ProxyCredentialsStayHomeWhenTheServerAsksFromInsideATunnel
     EXPECT_EQ(out.buffer, std::string("seen:", 6));
     ASSERT_FALSE(proxy.requests().empty());
     for (const std::string& connect : proxy.requests()) {
-        EXPECT_EQ(ParseRequest(connect).HeaderCount("Proxy-Authorization"), 0) << connect;
+        EXPECT_EQ(connect.find("Proxy-Authorization"), std::string::npos) << connect;
     }
 }

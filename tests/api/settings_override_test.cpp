@@ -13,11 +13,9 @@
 
 namespace {
 
-const char* const kNames[] = {"EnableHttp1_1", "ProxyHttp1.1"};
-
 #ifndef _WIN32
 std::string Stored(const char* name) {  // "-" when missing
-    const std::string text = FileExists(kHttp11File) ? ReadFileBytes(kHttp11File) : "";
+    const std::string text = fs::exists(kHttp11File) ? ReadFileBytes(kHttp11File) : "";
     const auto at = text.rfind("\"" + std::string(name) + "\"=dword:");
     if (at == std::string::npos) return "-";
     return std::to_string(std::stoul(text.substr(at + std::strlen(name) + 9, 8), nullptr, 16));
@@ -66,7 +64,7 @@ TEST(HttpSettingsOverride, HeldOffWhileAnySessionLives) {
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         row.step();
-        EXPECT_EQ(Stored(kNames[0]) + " " + Stored(kNames[1]), row.settings);
+        EXPECT_EQ(Stored("EnableHttp1_1") + " " + Stored("ProxyHttp1.1"), row.settings);
     }
     EXPECT_EQ(status, 200);
 }

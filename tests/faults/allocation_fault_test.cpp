@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <filesystem>
 #include <new>
 
 #include "fault_support.h"
@@ -147,7 +148,7 @@ void Check(Kind kind, Scene& s, const Outcome& o, bool faulted) {
     }
     EXPECT_TRUE(o.result == 0 || o.result == 1) << o.result;
     if (kind == Kind::File) {
-        EXPECT_EQ(FileExists(s.target) ? ReadFileBytes(s.target) : "-",
+        EXPECT_EQ(std::filesystem::exists(s.target) ? ReadFileBytes(s.target) : "-",
                   o.result == 1 ? kBody : "-");
     }
     std::remove(s.target.c_str());

@@ -56,7 +56,7 @@ int AtTheFileSizeLimit(const Scene& s) {
     OwnedHandle handle(ZEMTransferBegin());
     const std::string large = s.server.url("/large"), cut = s.folder.File("large.bin");
     check(ZEMUrlTransferFile(handle.get(), large.c_str(), &s.none, cut.c_str(), 0) == 0);
-    check(!FileExists(cut));  // no truncated file
+    check(!fs::exists(cut));  // no truncated file
     check(ZEMUrlTransferFile(handle.get(), s.url.c_str(), &s.none, s.target.c_str(), 0) == 1);
     return check.first;
 }

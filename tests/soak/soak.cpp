@@ -131,11 +131,11 @@ class Worker {
         const std::string stored =
             up ? world.service.root.File(uploadSession_ + "/" + std::to_string(sequence_)) : path;
         const bool cut = inMemory ? SoundReply(result, handed, length, -7, &blob->content)
-                                  : result == 0 && (up || !FileExists(path));
+                                  : result == 0 && (up || !fs::exists(path));
         const bool whole =
             inMemory
                 ? cut && result == static_cast<std::int32_t>(blob->content.size()) && status == 200
-                : result == 1 && FileExists(stored) && ReadFileBytes(stored) == blob->content;
+                : result == 1 && fs::exists(stored) && ReadFileBytes(stored) == blob->content;
         static const char* const kCalls[] = {"ZEMUrlGet3 ", "ZEMUrlPost3 ",
                                              "ZEMUrlTransferFile down ", "ZEMUrlTransferFile up "};
         const bool cancelled = landed();

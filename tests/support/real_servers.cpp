@@ -189,11 +189,6 @@ void WriteFileBytes(const std::string& path, const std::string& bytes) {
     if (!out) throw std::runtime_error("cannot write " + path);
 }
 
-bool FileExists(const std::string& path) {
-    std::error_code ignored;
-    return std::filesystem::exists(path, ignored);
-}
-
 const TestCertificates& TestCertificates::Get() {
     // The folder lives until the process ends; static initialisation makes it once, thread-safe.
     static const TempDir folder;

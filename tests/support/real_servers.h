@@ -94,7 +94,6 @@ class TempDir {
 
 std::string ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::string& bytes);
-bool FileExists(const std::string& path);
 std::uint16_t FreeLoopbackPort();
 
 // Certificates for the HTTPS cases, made once per test process in a temporary folder.

@@ -217,12 +217,6 @@ std::string HttpResponse(int status, const std::string& body,
     return response + "\r\n" + body;
 }
 
-int ParsedRequest::HeaderCount(const std::string& name) const {
-    return static_cast<int>(std::count_if(headers.begin(), headers.end(), [&](const auto& h) {
-        return strcasecmp(h.first.c_str(), name.c_str()) == 0;
-    }));
-}
-
 std::string ParsedRequest::Header(const std::string& name) const {
     for (const auto& header : headers) {
         if (strcasecmp(header.first.c_str(), name.c_str()) == 0) return header.second;

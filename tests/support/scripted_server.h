@@ -121,7 +121,6 @@ struct ParsedRequest {
     std::vector<std::pair<std::string, std::string>> headers;  // in order, as sent
     std::string body;
     std::string Header(const std::string& name) const;  // "" when absent (case-insensitive)
-    int HeaderCount(const std::string& name) const;
 };
 ParsedRequest ParseRequest(const std::string& raw);
 

@@ -35,7 +35,7 @@ TEST(Host, AnswersFailuresAndUsageErrors) {
                       trace2 = dir.File("trace2"), ok = "HTTP 200\n";
     WriteFileBytes(notes, "notes");
     ScopedEnv debugOutput("ZEMUSER_DEBUG_OUTPUT", dir.File("debug"));
-    const std::string refused = "http://127.0.0.1:" + std::to_string(FreeLoopbackPort()) + "/x";
+    const std::string refused = RefusedUrl();
     const std::string noConnection = ": No connection to the server could be made (12029)\n";
     const std::string checkTrace = " failed (run again with --trace FILE for details)\n";
     const std::string missing = server.url("/404");
