@@ -116,7 +116,6 @@ class NginxServer {
         return ports_[1 + static_cast<int>(kind)];
     }
     std::uint16_t clientCertPort() const { return ports_[5]; }
-    std::uint16_t httpPort() const { return ports_[0]; }
     // Writes a file under the document root and returns its URL path ("/name").
     std::string AddFile(const std::string& name, const std::string& content);
     std::string url(const std::string& path) const {
