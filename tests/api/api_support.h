@@ -24,12 +24,13 @@ namespace fs = std::filesystem;
 using WideString = std::basic_string<ZEMWideChar>;
 
 #ifndef _WIN32  // Windows keeps the settings in the registry
-// Sessions write the user's HTTP/1.1 settings into a folder of this program's own (suites run
-// side by side), in the build tree unless one is chosen; every run starts with none stored.
+// Sessions write the user's HTTP/1.1 settings into a folder of this program's own, below the
+// chosen store or the build tree: other suites running side by side hold them off meanwhile.
+// Every run starts with none stored.
 inline const std::string kSettingsFolder =
-    std::getenv("ZEMUSER_SETTINGS_DIR") != nullptr
-        ? std::getenv("ZEMUSER_SETTINGS_DIR")
-        : ZEMUSER_BINARY_DIR "/tests/settings-" + std::string(program_invocation_short_name);
+    std::string(std::getenv("ZEMUSER_SETTINGS_DIR") != nullptr ? std::getenv("ZEMUSER_SETTINGS_DIR")
+                                                               : ZEMUSER_BINARY_DIR "/tests") +
+    "/settings-" + program_invocation_short_name;
 inline const std::string kHttp11File =
     kSettingsFolder +
     "/HKEY_CURRENT_USER/Software/Microsoft/Windows/CurrentVersion/Internet "
